@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs the whole test suite.
+#   scripts/test.sh [build-dir] [extra cmake arguments...]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/setup.sh"
+build=${1:-$root/build}
+shift || true
+cmake -S "$root" -B "$build" -DCINELINK_TESTS=ON "$@"
+cmake --build "$build" -j"$(nproc)"
+export SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy ALSOFT_DRIVERS=null CINELINK_NO_DIALOG=1
+ctest --test-dir "$build" --output-on-failure -j"$(nproc)" ${CTEST_ARGS:-}
