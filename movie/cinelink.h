@@ -1,0 +1,45 @@
+/* The twelve exports of libcinelink.so, for C callers. Scripts call them through
+ * ctypes with the same signatures. Handles are indices that are never reused. */
+#ifndef CINELINK_H
+#define CINELINK_H
+
+#include <stdbool.h>
+#include <wchar.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(_WIN32)
+#define CINELINK_API __declspec(dllexport) __cdecl
+#else
+#define CINELINK_API __attribute__((visibility("default")))
+#endif
+
+typedef struct SDL_Surface SDL_Surface;
+
+/* Load a movie; the frames are scaled, aspect kept, into a width x height
+ * surface. A movie that cannot be loaded ends the process with a report. */
+CINELINK_API int Movie_Load(const char *path, int width, int height);
+CINELINK_API int Movie_Load_UTF8(const wchar_t *path, int width, int height);
+/* Null for an invalid handle or before the video format is known. */
+CINELINK_API SDL_Surface *Movie_GetSurface(int handle);
+/* Only the low byte of `repetitive` counts (non-zero: loop). */
+CINELINK_API void Movie_SetRepetitive(int handle, int repetitive);
+/* Handles the end of the movie: loops or stops and rewinds. Call once a frame. */
+CINELINK_API void Movie_CheckVideoStatus(int handle);
+CINELINK_API bool Movie_Play(int handle);
+CINELINK_API bool Movie_Pause(int handle);
+CINELINK_API bool Movie_Stop(int handle);
+CINELINK_API bool Movie_Reset(int handle);
+CINELINK_API bool Movie_Release(int handle);
+/* Percent, 100 full, 0 silent; each step below 100 is 1 dB. */
+CINELINK_API bool Movie_SetVolume(int handle, int volume);
+/* 0 playing, 1 stopped, 2 paused, 3 invalid handle. */
+CINELINK_API int Movie_GetState(int handle);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

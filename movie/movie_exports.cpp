@@ -1,0 +1,150 @@
+// The movie table and the twelve exports. Single calling thread assumed: no lock.
+#include "movie/cinelink.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "frames/sdl_surface_flusher.h"
+#include "movie/fatal_report.h"
+#include "movie/movie_instance.h"
+#include "platform/win32/windows.h"
+
+namespace {
+
+// Entries are only appended; a released entry stays empty so handles never
+// come to name another movie. Records are never destroyed (their surfaces may
+// still be held by the game).
+std::vector<MovieInstance *> movieTable;
+bool comInitialized = false;
+
+MovieInstance *Lookup(int handle) {
+  if (handle < 0) return nullptr;
+  if (static_cast<size_t>(handle) >= movieTable.size()) return nullptr;
+  return movieTable[static_cast<size_t>(handle)];
+}
+
+int LoadWide(const wchar_t *path, int width, int height) {
+  if (!comInitialized) {
+    CoInitialize(nullptr);
+    comInitialized = true;
+  }
+  auto *record = new MovieInstance(new SDLSurfaceFlusher(width, height));
+  if (FAILED(record->CreateGraph())) ReportFatalError(L"Movie_Load");
+  if (FAILED(record->RenderMovieFile(path))) ReportFatalError(L"Movie_Load");
+  movieTable.push_back(record);
+  return static_cast<int>(movieTable.size() - 1);
+}
+
+}  // namespace
+
+extern "C" {
+
+int Movie_Load(const char *path, int width, int height) {
+  const size_t n = std::strlen(path);
+  std::unique_ptr<wchar_t[]> wide(new wchar_t[n + 1]);
+  // A byte sequence the locale cannot convert would leave the buffer
+  // unterminated: refuse the load through the same report instead.
+  if (std::mbstowcs(wide.get(), path, n + 1) == static_cast<size_t>(-1)) {
+    SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    ReportFatalError(L"Movie_Load");
+  }
+  return LoadWide(wide.get(), width, height);
+}
+
+int Movie_Load_UTF8(const wchar_t *path, int width, int height) {
+  return LoadWide(path, width, height);
+}
+
+SDL_Surface *Movie_GetSurface(int handle) {
+  MovieInstance *record = Lookup(handle);
+  if (record == nullptr) return nullptr;
+  auto *flusher = dynamic_cast<SDLSurfaceFlusher *>(record->flusher);
+  return flusher != nullptr ? flusher->outputSurface : nullptr;
+}
+
+void Movie_SetRepetitive(int handle, int repetitive) {
+  MovieInstance *record = Lookup(handle);
+  if (record == nullptr) return;
+  // The argument is a one-byte bool: whatever the caller left above it is noise.
+  record->repetitive = (static_cast<unsigned>(repetitive) & 0xFFu) != 0;
+}
+
+void Movie_CheckVideoStatus(int handle) {
+  MovieInstance *record = Lookup(handle);
+  if (record == nullptr) return;
+  record->ProcessGraphEvents();
+}
+
+bool Movie_Play(int handle) {
+  MovieInstance *record = Lookup(handle);
+  if (record == nullptr) return false;
+  const HRESULT hr = record->control->Run();
+  if (hr != S_OK && hr != S_FALSE) ReportFatalError(L"Movie_Play");
+  return true;
+}
+
+bool Movie_Pause(int handle) {
+  MovieInstance *record = Lookup(handle);
+  if (record == nullptr) return false;
+  return record->control->Pause() == S_OK;
+}
+
+bool Movie_Stop(int handle) {
+  MovieInstance *record = Lookup(handle);
+  if (record == nullptr) return false;
+  const HRESULT hr = record->control->Stop();
+  record->flusher->NotifyStopped();
+  if (FAILED(hr)) return false;
+  return record->position->put_CurrentPosition(0.0) == S_OK;
+}
+
+bool Movie_Reset(int handle) {
+  MovieInstance *record = Lookup(handle);
+  if (record == nullptr) return false;
+  const HRESULT hr = record->control->Stop();
+  record->flusher->NotifyStopped();
+  if (FAILED(hr)) ReportFatalError(L"Movie_Reset");
+  if (FAILED(record->position->put_CurrentPosition(0.0))) ReportFatalError(L"Movie_Reset");
+  if (FAILED(record->control->Run())) ReportFatalError(L"Movie_Reset");
+  return true;
+}
+
+bool Movie_Release(int handle) {
+  MovieInstance *record = Lookup(handle);
+  if (record == nullptr) return false;
+  record->ReleaseGraph();
+  movieTable[static_cast<size_t>(handle)] = nullptr;
+  return true;
+}
+
+bool Movie_SetVolume(int handle, int volume) {
+  MovieInstance *record = Lookup(handle);
+  if (record == nullptr) return false;
+  // Percent to hundredths of a decibel, computed wide so no int overflows.
+  long long level = (static_cast<long long>(volume) - 100) * 100;
+  if (level > 0) level = 0;
+  if (level < -10000) level = -10000;
+  if (record->audio != nullptr) record->audio->put_Volume(static_cast<LONG>(level));
+  return true;
+}
+
+int Movie_GetState(int handle) {
+  MovieInstance *record = Lookup(handle);
+  if (record == nullptr) return 3;
+  OAFilterState state = 0;
+  if (record->control->GetState(static_cast<LONG>(INFINITE), &state) != S_OK) ReportFatalError(L"Movie_GetState");
+  switch (state) {
+    case State_Running:
+      return 0;
+    case State_Stopped:
+      return 1;
+    case State_Paused:
+      return 2;
+    default:
+      return 3;
+  }
+}
+
+}  // extern "C"

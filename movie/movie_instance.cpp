@@ -1,0 +1,79 @@
+#include "movie/movie_instance.h"
+
+#include "frames/texture_renderer.h"
+
+namespace {
+
+template <typename T>
+void ReleaseField(T *&field) {
+  if (field != nullptr) {
+    field->Release();
+    field = nullptr;
+  }
+}
+
+}  // namespace
+
+MovieInstance::MovieInstance(TextureFlushInterface *sink) : flusher(sink) {}
+
+HRESULT MovieInstance::CreateGraph() {
+  HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr,
+                                CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER, IID_IGraphBuilder,
+                                reinterpret_cast<void **>(&graph));
+  if (FAILED(hr)) return hr;
+
+  HRESULT constructed = S_OK;
+  auto *renderer = new CTextureRenderer(this, &constructed);
+  if (FAILED(constructed)) {
+    delete renderer;
+    return constructed;
+  }
+  rendererFilter = static_cast<IBaseFilter *>(renderer);
+  rendererFilter->AddRef();
+
+  hr = graph->AddFilter(rendererFilter, L"TEXTURERENDERER");
+  return FAILED(hr) ? hr : S_OK;
+}
+
+HRESULT MovieInstance::RenderMovieFile(const wchar_t *path) {
+  HRESULT hr = graph->RenderFile(path, nullptr);
+  if (FAILED(hr)) return hr;
+
+  hr = graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void **>(&control));
+  if (hr != S_OK) return hr;
+  hr = graph->QueryInterface(IID_IMediaPosition, reinterpret_cast<void **>(&position));
+  if (hr != S_OK) return hr;
+  hr = graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void **>(&events));
+  if (hr != S_OK) return hr;
+  hr = graph->QueryInterface(IID_IBasicAudio, reinterpret_cast<void **>(&audio));
+  if (hr != S_OK) return hr;
+  return S_OK;
+}
+
+void MovieInstance::ProcessGraphEvents() {
+  if (events == nullptr) return;
+  LONG code = 0;
+  LONG_PTR param1 = 0;
+  LONG_PTR param2 = 0;
+  while (SUCCEEDED(events->GetEvent(&code, &param1, &param2, 0))) {
+    events->FreeEventParams(code, param1, param2);
+    if (code != EC_COMPLETE) continue;
+    if (repetitive) {
+      position->put_CurrentPosition(0.0);
+    } else {
+      const HRESULT stopped = control->Stop();
+      flusher->NotifyStopped();
+      if (SUCCEEDED(stopped)) position->put_CurrentPosition(0.0);
+    }
+  }
+}
+
+void MovieInstance::ReleaseGraph() {
+  if (control != nullptr) control->Stop();
+  ReleaseField(control);
+  ReleaseField(audio);
+  ReleaseField(events);
+  ReleaseField(position);
+  ReleaseField(graph);
+  ReleaseField(rendererFilter);
+}

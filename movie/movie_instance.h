@@ -1,0 +1,44 @@
+// One loaded movie: its filter graph, the interfaces the exports drive, its
+// texture renderer, its frame sink and the loop flag.
+//
+// Life of a record (all on the game's thread):
+//
+//   constructed --CreateGraph--> graph created --RenderMovieFile--> ready
+//        ready <--> in use (exports run / pause / stop the graph)
+//        any --ReleaseGraph--> released (flusher only; never destroyed)
+//
+// No lock: the exports assume one calling thread, and the graph's streaming
+// thread reads only `flusher`, which never changes after construction.
+#pragma once
+
+#include "frames/texture_flush_interface.h"
+#include "platform/media/media.h"
+
+class MovieInstance {
+ public:
+  // Takes ownership of the frame sink.
+  explicit MovieInstance(TextureFlushInterface *sink);
+  MovieInstance(const MovieInstance &) = delete;
+  MovieInstance &operator=(const MovieInstance &) = delete;
+
+  // Creates the graph manager and the renderer and adds the renderer to the
+  // graph as "TEXTURERENDERER". S_OK or the first failure.
+  HRESULT CreateGraph();
+  // Lets the graph build the decoding chain for `path` and queries the control
+  // interfaces. S_OK or the first failure; fields already set stay set.
+  HRESULT RenderMovieFile(const wchar_t *path);
+  // Handles every queued graph event without waiting.
+  void ProcessGraphEvents();
+  // Stops the graph and drops every reference; the record and its sink stay.
+  void ReleaseGraph();
+
+  // Every reference field is empty or holds exactly one counted reference.
+  IGraphBuilder *graph = nullptr;
+  IMediaControl *control = nullptr;
+  IMediaPosition *position = nullptr;
+  IMediaEvent *events = nullptr;
+  IBaseFilter *rendererFilter = nullptr;
+  IBasicAudio *audio = nullptr;
+  TextureFlushInterface *const flusher;
+  bool repetitive = false;
+};
