@@ -1,0 +1,81 @@
+// The movie file source: one filter that opens a file with FFmpeg, offers its
+// picture on one output pin as uncompressed bottom-up RGB24 and plays its sound
+// itself through OpenAL.
+//
+// What the graph manager relies on:
+//
+//   CreateMovieSource(path, &source)        opens the file, probes the streams and
+//                                           opens the sound output (one reference)
+//   graph->AddFilter(source->Filter(), ...) the filter joins the graph; its
+//                                           IMediaEventSink is the graph's
+//   source->VideoPin()->Connect(rendererPin, nullptr)
+//                                           proposes MEDIATYPE_Video/RGB24/
+//                                           FORMAT_VideoInfo and does the
+//                                           allocator handshake with the peer's
+//                                           IMemInputPin
+//   Filter()->SetSyncSource(clock)          clock for audio and video
+//   Filter()->Pause() / Run(t) / Stop()     Pause from stopped starts the streaming
+//                                           threads (the first frame is delivered
+//                                           and held by the renderer); Run(t) makes
+//                                           stream time 0 fall on clock time t; Stop
+//                                           joins every thread
+//   Seeking()->SetPositions(...)            flush downstream, reposition, new
+//                                           segment; a running graph is expected to
+//                                           Pause and Run again with a new start time
+//   source->Release()                       the last reference joins the threads and
+//                                           frees the decoders
+//
+// Completion: the video pin sends EndOfStream downstream at the end of the
+// picture, so the video renderer raises its own EC_COMPLETE. When HasSound() is
+// true the source counts as one more renderer: it raises EC_COMPLETE itself
+// (through its event sink, parameter 2 its IBaseFilter) once the last sound
+// sample has been played, once per segment and run.
+#pragma once
+
+#include "platform/media/media.h"
+
+class MovieSource {
+ public:
+  // Reference count of the filter object (the same count as Filter()'s).
+  virtual ULONG AddRef() = 0;
+  virtual ULONG Release() = 0;
+
+  // The filter's IBaseFilter; no reference is added.
+  virtual IBaseFilter *Filter() = 0;
+  // The video output pin; no reference is added (pins count with their filter).
+  virtual IPin *VideoPin() = 0;
+  // The video pin's seeking interface (time format TIME_FORMAT_MEDIA_TIME,
+  // positions in 100 ns from the start of the movie); no reference is added.
+  virtual IMediaSeeking *Seeking() = 0;
+
+  // The file has an audio stream that FFmpeg can decode.
+  virtual bool HasAudioStream() const = 0;
+  // The audio stream is played: it exists and the sound output opened.
+  // HasAudioStream() && !HasSound() is the graph's partial-render case.
+  virtual bool HasSound() const = 0;
+
+  // Volume in hundredths of a decibel, -10000 (silence) to 0 (full);
+  // E_INVALIDARG outside that range. The level is kept (and reported) also
+  // when there is no sound.
+  virtual HRESULT SetVolume(LONG level) = 0;
+  virtual HRESULT GetVolume(LONG *level) = 0;
+
+  // Length of the movie in 100 ns units.
+  virtual REFERENCE_TIME Duration() const = 0;
+
+ protected:
+  ~MovieSource() = default;  // destroyed through Release only
+};
+
+// Opens `path` (a wide string; converted to UTF-8 for FFmpeg) and creates the
+// source with one reference in *out. Failures leave *out null and nothing open:
+//   null out                          E_POINTER
+//   null path                         E_INVALIDARG
+//   no such file                      HRESULT of ERROR_FILE_NOT_FOUND (0x80070002),
+//                                     last error ERROR_FILE_NOT_FOUND (2)
+//   file that cannot be read          HRESULT of the errno, last error set
+//   not a movie FFmpeg can decode     VFW_E_UNKNOWN_FILE_TYPE
+//   a movie without a decodable video stream
+//                                     VFW_E_CANNOT_RENDER
+//   allocation failure                E_OUTOFMEMORY
+HRESULT CreateMovieSource(LPCWSTR path, MovieSource **out);
