@@ -1,0 +1,36 @@
+// The frame sink of one movie: told the agreed frame format once, then
+// handed every frame that is due.
+#pragma once
+
+#include "platform/media/structs.h"
+#include "platform/win32/types.h"
+
+// Contract for implementations:
+// - PrepareFormat runs on the thread that connects the renderer's input pin
+//   (the host's thread inside the movie load), before any frame, and again
+//   on every reconnection; no frame is delivered while it runs.
+// - FlushFrame runs on the graph's streaming thread, called from the
+//   renderer's draw step with the renderer's interface and renderer locks
+//   held; it must not call back into the renderer.
+// - NotifyStopped runs on the host's thread after the graph has stopped.
+// - A sink is never destroyed through this interface.
+class TextureFlushInterface {
+ public:
+  // Takes a copy of the agreed bitmap header and makes whatever the frames
+  // need. False refuses the format.
+  virtual bool PrepareFormat(const BITMAPINFOHEADER *header) = 0;
+  // Takes one frame: `length` bytes at `buffer` (the sample's whole
+  // allocated buffer), rows `stride` bytes apart. False when the frame was
+  // not shown.
+  virtual bool FlushFrame(BYTE *buffer, LONG length, LONG stride) = 0;
+  // The graph has stopped; what is shown stays shown.
+  virtual void NotifyStopped() = 0;
+  // Gives up the frame and output surfaces.
+  virtual void ReleaseSurfaces() = 0;
+
+ protected:
+  TextureFlushInterface() = default;
+  TextureFlushInterface(const TextureFlushInterface &) = default;
+  TextureFlushInterface &operator=(const TextureFlushInterface &) = default;
+  ~TextureFlushInterface() = default;
+};
