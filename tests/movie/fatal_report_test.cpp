@@ -1,0 +1,69 @@
+#include "movie/fatal_report.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "platform/win32/windows.h"
+
+namespace {
+
+constexpr HRESULT kCut = HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+
+TEST(FormatBounded, RejectsZeroAndHugeCapacityWithoutWriting) {
+  wchar_t buffer[4] = {L'x', L'x', L'x', L'x'};
+  EXPECT_EQ(E_INVALIDARG, FormatBounded(buffer, 0, L"abc"));
+  EXPECT_EQ(E_INVALIDARG, FormatBounded(buffer, 2147483648u, L"abc"));
+  EXPECT_EQ(L'x', buffer[0]);
+}
+
+TEST(FormatBounded, CapacityOneLeavesAnEmptyTerminatedString) {
+  wchar_t buffer[2] = {L'x', L'x'};
+  EXPECT_EQ(kCut, FormatBounded(buffer, 1, L"%s", L"a"));
+  EXPECT_EQ(L'\0', buffer[0]);
+  EXPECT_EQ(L'x', buffer[1]);
+  EXPECT_EQ(S_OK, FormatBounded(buffer, 1, L""));
+}
+
+TEST(FormatBounded, ExactlyFullFitsAndOneMoreIsCut) {
+  wchar_t buffer[8];
+  wmemset(buffer, L'x', 8);
+  // "ab-12" is 5 characters: capacity 6 holds it with its terminator.
+  EXPECT_EQ(S_OK, FormatBounded(buffer, 6, L"%s-%d", L"ab", 12));
+  EXPECT_STREQ(L"ab-12", buffer);
+  wmemset(buffer, L'x', 8);
+  EXPECT_EQ(kCut, FormatBounded(buffer, 5, L"%s-%d", L"ab", 12));
+  EXPECT_STREQ(L"ab-1", buffer);
+  EXPECT_EQ(L'x', buffer[5]);
+}
+
+TEST(FormatBounded, FormatsTheReportLine) {
+  wchar_t buffer[128];
+  EXPECT_EQ(S_OK, FormatBounded(buffer, 128, L"%s failed with error %d: %s", L"Movie_Play", -5,
+                                L"text\r\n"));
+  EXPECT_STREQ(L"Movie_Play failed with error -5: text\r\n", buffer);
+}
+
+TEST(ReportFatalErrorDeathTest, ShowsTheBoxAndExitsWithTheLastError) {
+  setenv("CINELINK_NO_DIALOG", "1", 1);
+  EXPECT_EXIT(
+      {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        ReportFatalError(L"Movie_Load");
+      },
+      testing::ExitedWithCode(2),
+      "Error: Movie_Load failed with error 2: The system cannot find the file specified.");
+}
+
+TEST(ReportFatalErrorDeathTest, ErrorZeroStillReportsAndExitsWithZero) {
+  setenv("CINELINK_NO_DIALOG", "1", 1);
+  EXPECT_EXIT(
+      {
+        SetLastError(0);
+        ReportFatalError(L"Movie_GetState");
+      },
+      testing::ExitedWithCode(0), "Movie_GetState failed with error 0: ");
+}
+
+}  // namespace

@@ -1,0 +1,303 @@
+"""Drives libcinelink.so through ctypes exactly as a game script does.
+
+Run by ctest with CINELINK_LIB set to the built library. Movies are made with
+the ffmpeg command in a temporary directory.
+"""
+import ctypes
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+LIB = os.environ["CINELINK_LIB"]
+os.environ.setdefault("SDL_VIDEODRIVER", "dummy")
+os.environ.setdefault("ALSOFT_DRIVERS", "null")
+os.environ.setdefault("CINELINK_NO_DIALOG", "1")
+
+PLAYING, STOPPED, PAUSED, INVALID = 0, 1, 2, 3
+SCREEN_W, SCREEN_H = 320, 240
+
+
+def ffmpeg(*args):
+    subprocess.run(["ffmpeg", "-loglevel", "error", "-y", *args], check=True)
+
+
+def make_two_colour_movie(path, size="160x120", seconds=0.6):
+    """Red for the first half, blue for the second, with a tone."""
+    ffmpeg("-f", "lavfi", "-i", f"color=c=red:s={size}:r=25:d={seconds / 2}",
+           "-f", "lavfi", "-i", f"color=c=blue:s={size}:r=25:d={seconds / 2}",
+           "-f", "lavfi", "-i", f"sine=frequency=440:duration={seconds}",
+           "-filter_complex", "[0:v][1:v]concat=n=2:v=1:a=0[v]",
+           "-map", "[v]", "-map", "2:a", "-c:v", "libx264", "-pix_fmt", "yuv420p",
+           "-c:a", "aac", "-shortest", path)
+
+
+class SDLSurface(ctypes.Structure):
+    _fields_ = [("flags", ctypes.c_uint32), ("format", ctypes.c_void_p),
+                ("w", ctypes.c_int), ("h", ctypes.c_int), ("pitch", ctypes.c_uint16),
+                ("pixels", ctypes.c_void_p)]
+
+
+class Library:
+    def __init__(self):
+        self.sdl = ctypes.CDLL("libSDL-1.2.so.0")
+        self.sdl.SDL_SetVideoMode.restype = ctypes.c_void_p
+        self.sdl.SDL_FillRect.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_uint32]
+        self.sdl.SDL_GetRGB.argtypes = [ctypes.c_uint32, ctypes.c_void_p] + [
+            ctypes.POINTER(ctypes.c_uint8)] * 3
+        assert self.sdl.SDL_Init(0x20) == 0
+        self.screen = self.sdl.SDL_SetVideoMode(SCREEN_W, SCREEN_H, 32, 0)
+        assert self.screen
+        c = ctypes.CDLL(LIB)
+        c.Movie_Load.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int]
+        c.Movie_Load_UTF8.argtypes = [ctypes.c_wchar_p, ctypes.c_int, ctypes.c_int]
+        c.Movie_GetSurface.restype = ctypes.c_void_p
+        c.Movie_SetRepetitive.argtypes = [ctypes.c_int, ctypes.c_int]
+        c.Movie_SetVolume.argtypes = [ctypes.c_int, ctypes.c_int]
+        for name in ("Movie_Play", "Movie_Pause", "Movie_Stop", "Movie_Reset",
+                     "Movie_Release", "Movie_SetVolume"):
+            getattr(c, name).restype = ctypes.c_bool
+        self.c = c
+
+    def pixel(self, surface_address, x, y):
+        s = SDLSurface.from_address(surface_address)
+        assert 0 <= x < s.w and 0 <= y < s.h
+        value = ctypes.c_uint32.from_address(s.pixels + y * s.pitch + x * 4).value
+        r, g, b = ctypes.c_uint8(), ctypes.c_uint8(), ctypes.c_uint8()
+        self.sdl.SDL_GetRGB(value, s.format, ctypes.byref(r), ctypes.byref(g), ctypes.byref(b))
+        return value, (r.value, g.value, b.value)
+
+    def fill(self, surface_address, value):
+        self.sdl.SDL_FillRect(surface_address, None, value)
+
+
+def wait_for(predicate, timeout=20.0, step=0.01):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        time.sleep(step)
+    return False
+
+
+def is_red(rgb):
+    r, g, b = rgb
+    return r > 200 and g < 60 and b < 60
+
+
+def is_blue(rgb):
+    r, g, b = rgb
+    return b > 200 and r < 60 and g < 60
+
+
+class CinelinkTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.mkdtemp(prefix="cinelink-")
+        cls.movie = os.path.join(cls.dir, "colours.mp4")
+        make_two_colour_movie(cls.movie)
+        cls.unicode_movie = os.path.join(cls.dir, "fïlm-é.mp4")
+        shutil.copy(cls.movie, cls.unicode_movie)
+        cls.lib = Library()
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.dir, ignore_errors=True)
+
+    def load(self, w=400, h=100):
+        return self.lib.c.Movie_Load_UTF8(self.movie, w, h)
+
+    def play_to_end(self, handle, timeout=20.0):
+        c = self.lib.c
+
+        def ended():
+            c.Movie_CheckVideoStatus(handle)
+            return c.Movie_GetState(handle) == STOPPED
+        return wait_for(ended, timeout)
+
+    def test_handles_grow_and_are_never_reused(self):
+        c = self.lib.c
+        first = self.load()
+        second = self.load()
+        self.assertEqual(second, first + 1)
+        self.assertTrue(c.Movie_Release(first))
+        third = self.load()
+        self.assertEqual(third, second + 1)
+        self.assertEqual(c.Movie_GetState(first), INVALID)
+        for h in (second, third):
+            self.assertEqual(c.Movie_GetState(h), STOPPED)
+            self.assertTrue(c.Movie_Release(h))
+
+    def test_state_codes_and_non_repetitive_end(self):
+        c = self.lib.c
+        h = self.load()
+        self.assertEqual(c.Movie_GetState(h), STOPPED)
+        self.assertTrue(c.Movie_Play(h))
+        self.assertEqual(c.Movie_GetState(h), PLAYING)
+        c.Movie_Pause(h)  # may be false while the transition completes
+        self.assertEqual(c.Movie_GetState(h), PAUSED)
+        self.assertTrue(c.Movie_Play(h))
+        self.assertTrue(self.play_to_end(h), "the movie never ended")
+        self.assertEqual(c.Movie_GetState(h), STOPPED)
+        # Stopping a stopped movie is fine and leaves it at the start.
+        self.assertTrue(c.Movie_Stop(h))
+        self.assertTrue(c.Movie_Release(h))
+
+    def test_repetitive_movie_restarts(self):
+        c = self.lib.c
+        h = self.load()
+        c.Movie_SetRepetitive(h, 255)
+        surface = c.Movie_GetSurface(h)
+        self.assertTrue(surface)
+        self.assertTrue(c.Movie_Play(h))
+        centre = (200, 50)
+        seen = []
+
+        def saw_red_after_blue():
+            c.Movie_CheckVideoStatus(h)
+            _, rgb = self.lib.pixel(c.Movie_GetSurface(h), *centre)
+            colour = "red" if is_red(rgb) else "blue" if is_blue(rgb) else None
+            if colour and (not seen or seen[-1] != colour):
+                seen.append(colour)
+            return seen[-3:] == ["red", "blue", "red"]
+        self.assertTrue(wait_for(saw_red_after_blue, 20.0, 0.005), seen)
+        self.assertEqual(c.Movie_GetState(h), PLAYING)
+        self.assertTrue(c.Movie_Release(h))
+
+    def test_low_byte_of_repetitive_flag(self):
+        c = self.lib.c
+        h = self.load()
+        c.Movie_SetRepetitive(h, 256)  # low byte 0: not repetitive
+        self.assertTrue(c.Movie_Play(h))
+        self.assertTrue(self.play_to_end(h))
+        self.assertTrue(c.Movie_Release(h))
+
+    def test_surface_shows_the_movie_and_bars_are_never_written(self):
+        c = self.lib.c
+        h = self.load(400, 100)
+        surface = c.Movie_GetSurface(h)
+        s = SDLSurface.from_address(surface)
+        self.assertEqual((s.w, s.h), (400, 100))
+        marker = 0x00123456
+        self.lib.fill(surface, marker)
+        self.assertTrue(c.Movie_Play(h))
+        # 160x120 into 400x100: 133x100 centred, bars left and right.
+        self.assertTrue(wait_for(lambda: is_red(self.lib.pixel(surface, 200, 50)[1])),
+                        self.lib.pixel(surface, 200, 50))
+        self.assertTrue(wait_for(lambda: is_blue(self.lib.pixel(surface, 200, 50)[1])))
+        for x, y in ((0, 0), (60, 50), (399, 99), (340, 10)):
+            self.assertEqual(self.lib.pixel(surface, x, y)[0], marker, (x, y))
+        self.assertTrue(c.Movie_Release(h))
+
+    def test_surface_stays_readable_after_release(self):
+        c = self.lib.c
+        h = self.load(200, 150)
+        surface = c.Movie_GetSurface(h)
+        self.assertTrue(c.Movie_Play(h))
+        self.assertTrue(wait_for(lambda: is_red(self.lib.pixel(surface, 100, 75)[1])))
+        self.assertTrue(c.Movie_Release(h))
+        self.assertIsNone(c.Movie_GetSurface(h))
+        self.lib.pixel(surface, 100, 75)  # still mapped and readable
+        self.lib.pixel(surface, 199, 149)
+
+    def test_volume_results(self):
+        c = self.lib.c
+        h = self.load()
+        for volume in (100, 150, 0, -5, 2147483647, -2147483648, 50):
+            self.assertTrue(c.Movie_SetVolume(h, volume))
+        self.assertTrue(c.Movie_Release(h))
+
+    def test_invalid_handles(self):
+        c = self.lib.c
+        released = self.load()
+        self.assertTrue(c.Movie_Release(released))
+        count = released + 1
+        for h in (-1, count, released, 2147483647):
+            self.assertIsNone(c.Movie_GetSurface(h))
+            self.assertEqual(c.Movie_GetState(h), INVALID)
+            for name in ("Movie_Play", "Movie_Pause", "Movie_Stop", "Movie_Reset",
+                         "Movie_Release"):
+                self.assertFalse(getattr(c, name)(h), (name, h))
+            self.assertFalse(c.Movie_SetVolume(h, 50))
+            c.Movie_SetRepetitive(h, 1)
+            c.Movie_CheckVideoStatus(h)
+
+    def test_reset_plays_again_from_the_start(self):
+        c = self.lib.c
+        h = self.load()
+        self.assertTrue(c.Movie_Play(h))
+        self.assertTrue(self.play_to_end(h))
+        self.assertTrue(c.Movie_Reset(h))
+        self.assertEqual(c.Movie_GetState(h), PLAYING)
+        self.assertTrue(self.play_to_end(h))
+        self.assertTrue(c.Movie_Release(h))
+
+    def test_non_ascii_names(self):
+        c = self.lib.c
+        wide = c.Movie_Load_UTF8(self.unicode_movie, 64, 48)
+        narrow = c.Movie_Load(self.unicode_movie.encode("utf-8"), 64, 48)
+        for h in (wide, narrow):
+            self.assertEqual(c.Movie_GetState(h), STOPPED)
+            self.assertTrue(c.Movie_GetSurface(h))
+            self.assertTrue(c.Movie_Release(h))
+
+
+CHILD = r"""
+import ctypes, sys
+lib = ctypes.CDLL(sys.argv[1])
+sdl = ctypes.CDLL("libSDL-1.2.so.0")
+sdl.SDL_Init(0x20); sdl.SDL_SetVideoMode(64, 48, 32, 0)
+if sys.argv[2] == "wide":
+    lib.Movie_Load_UTF8.argtypes = [ctypes.c_wchar_p, ctypes.c_int, ctypes.c_int]
+    lib.Movie_Load_UTF8(sys.argv[3], 64, 48)
+else:
+    lib.Movie_Load.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int]
+    lib.Movie_Load(bytes.fromhex(sys.argv[3]), 64, 48)
+print("returned")
+"""
+
+
+class FatalReportTest(unittest.TestCase):
+    def run_child(self, kind, arg):
+        env = dict(os.environ, LC_ALL="C.UTF-8")
+        return subprocess.run([sys.executable, "-c", CHILD, LIB, kind, arg],
+                              capture_output=True, text=True, env=env, timeout=60)
+
+    def test_missing_file_ends_the_process_with_error_2(self):
+        result = self.run_child("wide", "/nonexistent/movie.mp4")
+        self.assertEqual(result.returncode, 2, result.stderr)
+        self.assertIn("Movie_Load failed with error 2: The system cannot find the file specified.",
+                      result.stderr)
+        self.assertNotIn("returned", result.stdout)
+
+    def test_unconvertible_narrow_path_is_reported_not_loaded(self):
+        result = self.run_child("narrow", b"/tmp/\xff\xfe.mp4".hex())
+        self.assertEqual(result.returncode, 1113, result.stderr)
+        self.assertIn("Movie_Load failed with error 1113", result.stderr)
+
+    def test_file_that_is_no_movie(self):
+        with tempfile.NamedTemporaryFile(suffix=".mp4") as f:
+            f.write(b"this is not a movie" * 100)
+            f.flush()
+            result = self.run_child("wide", f.name)
+        self.assertNotEqual(result.returncode, 0)
+        self.assertIn("Movie_Load failed with error", result.stderr)
+
+
+class ExportsTest(unittest.TestCase):
+    def test_exactly_twelve_exports(self):
+        out = subprocess.run(["nm", "-D", "--defined-only", LIB], capture_output=True,
+                             text=True, check=True).stdout
+        names = sorted(line.split()[-1] for line in out.splitlines()
+                       if line.split()[-2] in ("T", "W", "D", "B", "R", "V", "i", "u"))
+        self.assertEqual(names, sorted([
+            "Movie_Load", "Movie_Load_UTF8", "Movie_GetSurface", "Movie_SetRepetitive",
+            "Movie_CheckVideoStatus", "Movie_Play", "Movie_Pause", "Movie_Stop",
+            "Movie_Reset", "Movie_Release", "Movie_SetVolume", "Movie_GetState"]))
+
+
+if __name__ == "__main__":
+    unittest.main()
