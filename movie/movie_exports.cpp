@@ -61,7 +61,7 @@ SDL_Surface *Movie_GetSurface(int handle) {
   MovieInstance *record = Lookup(handle);
   if (record == nullptr) return nullptr;
   auto *flusher = dynamic_cast<SDLSurfaceFlusher *>(record->flusher);
-  return flusher != nullptr ? flusher->outputSurface : nullptr;
+  return flusher != nullptr ? flusher->OutputSurface() : nullptr;
 }
 
 void Movie_SetRepetitive(int handle, int repetitive) {
