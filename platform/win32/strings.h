@@ -14,6 +14,7 @@ int lstrcmpiW(LPCWSTR a, LPCWSTR b);
 constexpr UINT CP_ACP = 0;
 constexpr UINT CP_UTF8 = 65001;
 constexpr DWORD MB_ERR_INVALID_CHARS = 0x00000008;
+constexpr DWORD WC_ERR_INVALID_CHARS = 0x00000080;
 
 // CP_ACP is the C locale's multibyte encoding; CP_UTF8 is UTF-8.
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLength, LPWSTR dst,
