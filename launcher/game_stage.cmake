@@ -10,6 +10,7 @@
 #   include(${PROJECT_SOURCE_DIR}/launcher/game_stage.cmake)
 #   cinelink_stage(TARGETS cinelink)                      # built file, copied to the top
 #   cinelink_stage(FILES launch.py movies DESTINATION .)  # files or whole directories
+#   cinelink_stage(FILES ${movie} DEPENDS make_movie)     # made by another target first
 #
 # Pieces are copied, never linked: kestrel finds its home through its own resolved path,
 # and the game loads libraries beside it, so everything must really live in the directory.
@@ -19,10 +20,10 @@ set(CINELINK_STAGE_DIR ${CMAKE_BINARY_DIR}/game
     CACHE INTERNAL "Game directory staged in the build tree")
 add_custom_target(stage_game ALL COMMENT "Staging the game directory in ${CINELINK_STAGE_DIR}")
 
-# cinelink_stage([TARGETS target...] [FILES path...] [DESTINATION subdir])
+# cinelink_stage([TARGETS target...] [FILES path...] [DESTINATION subdir] [DEPENDS target...])
 # Relative FILES are taken from the calling folder's source directory.
 function(cinelink_stage)
-  cmake_parse_arguments(PARSE_ARGV 0 arg "" "DESTINATION" "TARGETS;FILES")
+  cmake_parse_arguments(PARSE_ARGV 0 arg "" "DESTINATION" "TARGETS;FILES;DEPENDS")
   if(arg_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "cinelink_stage: unexpected arguments ${arg_UNPARSED_ARGUMENTS}")
   endif()
@@ -56,8 +57,8 @@ function(cinelink_stage)
   endforeach()
 
   add_custom_target(${helper} ${commands} VERBATIM)
-  if(arg_TARGETS)
-    add_dependencies(${helper} ${arg_TARGETS})
+  if(arg_TARGETS OR arg_DEPENDS)
+    add_dependencies(${helper} ${arg_TARGETS} ${arg_DEPENDS})
   endif()
   add_dependencies(stage_game ${helper})
 endfunction()
