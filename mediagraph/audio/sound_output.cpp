@@ -1,0 +1,146 @@
+#include "mediagraph/audio/sound_output.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace mediagraph {
+
+std::unique_ptr<SoundOutput> SoundOutput::Create(std::shared_ptr<AudioDevice> device, int rate,
+                                                 int channels) {
+  if (!device || rate <= 0 || (channels != 1 && channels != 2)) return nullptr;
+  std::unique_ptr<SoundOutput> output(new SoundOutput());
+  output->device_ = std::move(device);
+  output->rate_ = rate;
+  output->channels_ = channels;
+  output->format_ = channels == 1 ? AL_FORMAT_MONO16 : AL_FORMAT_STEREO16;
+  alGetError();
+  alGenSources(1, &output->source_);
+  if (alGetError() != AL_NO_ERROR) {
+    output->source_ = 0;
+    return nullptr;
+  }
+  // Heard as it is: no position, distance or direction applies.
+  alSourcei(output->source_, AL_SOURCE_RELATIVE, AL_TRUE);
+  alSource3f(output->source_, AL_POSITION, 0.0f, 0.0f, 0.0f);
+  alSourcef(output->source_, AL_ROLLOFF_FACTOR, 0.0f);
+  return output;
+}
+
+SoundOutput::~SoundOutput() {
+  if (source_ != 0) {
+    alSourceStop(source_);
+    alSourcei(source_, AL_BUFFER, 0);
+    alDeleteSources(1, &source_);
+  }
+  if (!allBuffers_.empty()) {
+    alDeleteBuffers(static_cast<ALsizei>(allBuffers_.size()), allBuffers_.data());
+  }
+}
+
+void SoundOutput::Reclaim() {
+  ALint processed = 0;
+  alGetSourcei(source_, AL_BUFFERS_PROCESSED, &processed);
+  while (processed-- > 0 && !queued_.empty()) {
+    ALuint buffer = queued_.front().first;
+    alSourceUnqueueBuffers(source_, 1, &buffer);
+    unqueuedTotal_ += queued_.front().second;
+    queued_.pop_front();
+    freeBuffers_.push_back(buffer);
+  }
+}
+
+void SoundOutput::RewindIfStopped() {
+  ALint state = AL_INITIAL;
+  alGetSourcei(source_, AL_SOURCE_STATE, &state);
+  if (state != AL_STOPPED) return;
+  // A stopped source counts every queued buffer as processed, also buffers
+  // queued after it stopped, and would replay from its queue's head: take the
+  // played buffers off and go back to the initial state before adding more.
+  Reclaim();
+  alSourceRewind(source_);
+}
+
+bool SoundOutput::Queue(const int16_t *pcm, int frames) {
+  if (frames <= 0) return true;
+  RewindIfStopped();
+  Reclaim();
+  if (freeBuffers_.empty()) {
+    if (allBuffers_.size() >= kMaxBuffers) return false;
+    ALuint buffer = 0;
+    alGetError();
+    alGenBuffers(1, &buffer);
+    if (alGetError() != AL_NO_ERROR) return false;
+    allBuffers_.push_back(buffer);
+    freeBuffers_.push_back(buffer);
+  }
+  const ALuint buffer = freeBuffers_.back();
+  alBufferData(buffer, format_, pcm, frames * channels_ * static_cast<int>(sizeof(int16_t)),
+               rate_);
+  alSourceQueueBuffers(source_, 1, &buffer);
+  freeBuffers_.pop_back();
+  queued_.emplace_back(buffer, frames);
+  queuedTotal_ += frames;
+  return true;
+}
+
+int64_t SoundOutput::PendingFrames() { return queuedTotal_ - GetPosition().played; }
+
+SoundOutput::Position SoundOutput::GetPosition() {
+  Position position{};
+  ALint state = AL_INITIAL;
+  alGetSourcei(source_, AL_SOURCE_STATE, &state);
+  if (state == AL_STOPPED) {
+    // Starved or finished: everything handed over has been played.
+    position.played = queuedTotal_;
+    return position;
+  }
+  int64_t offset = 0;
+  device_->SourceOffsetAndLatency(source_, &offset, &position.latencyNs);
+  // The offset counts from the oldest buffer still in the queue.
+  position.played = std::min(unqueuedTotal_ + offset, queuedTotal_);
+  position.playing = state == AL_PLAYING;
+  return position;
+}
+
+void SoundOutput::Play(int64_t skipFrames) {
+  RewindIfStopped();
+  ALint state = AL_INITIAL;
+  alGetSourcei(source_, AL_SOURCE_STATE, &state);
+  if (state == AL_PLAYING) return;
+  if (skipFrames > 0 && state != AL_PAUSED) {
+    int64_t pending = 0;
+    for (const auto &entry : queued_) pending += entry.second;
+    const int64_t skip = std::min(skipFrames, pending > 0 ? pending - 1 : 0);
+    if (skip > 0) alSourcei(source_, AL_SAMPLE_OFFSET, static_cast<ALint>(skip));
+  }
+  alSourcePlay(source_);
+}
+
+void SoundOutput::Pause() { alSourcePause(source_); }
+
+void SoundOutput::Reset() {
+  alSourceStop(source_);
+  alSourcei(source_, AL_BUFFER, 0);  // unqueues everything
+  for (const auto &entry : queued_) freeBuffers_.push_back(entry.first);
+  queued_.clear();
+  alSourceRewind(source_);
+  queuedTotal_ = 0;
+  unqueuedTotal_ = 0;
+}
+
+bool SoundOutput::IsIdle() {
+  ALint state = AL_INITIAL;
+  alGetSourcei(source_, AL_SOURCE_STATE, &state);
+  return state == AL_STOPPED || state == AL_INITIAL;
+}
+
+float SoundOutput::GainForLevel(int32_t level) {
+  if (level <= -10000) return 0.0f;  // the bottom of the range is silence, not -100 dB
+  if (level >= 0) return 1.0f;
+  return static_cast<float>(std::pow(10.0, level / 2000.0));
+}
+
+void SoundOutput::SetVolume(int32_t level) { alSourcef(source_, AL_GAIN, GainForLevel(level)); }
+
+}  // namespace mediagraph

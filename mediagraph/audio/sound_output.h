@@ -1,0 +1,82 @@
+// One movie's sound: an OpenAL source on the shared device, fed with 16-bit
+// PCM through a queue of buffers, with its own volume.
+//
+// Positions are counted in frames since the last Reset: "queued" is what has
+// been handed over, "played" is what the source has moved past. The device
+// plays a frame some latency after the source moves past it.
+//
+// Used by one thread at a time (the movie's audio thread while it streams);
+// only SetVolume may be called from another thread at any time.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <vector>
+
+#include "mediagraph/audio/audio_device.h"
+
+namespace mediagraph {
+
+class SoundOutput {
+ public:
+  // Null when the device cannot take another source or the format is not
+  // playable (channels other than 1 or 2, a rate that is not positive).
+  static std::unique_ptr<SoundOutput> Create(std::shared_ptr<AudioDevice> device, int rate,
+                                             int channels);
+  ~SoundOutput();
+  SoundOutput(const SoundOutput &) = delete;
+  SoundOutput &operator=(const SoundOutput &) = delete;
+
+  int Rate() const { return rate_; }
+  int Channels() const { return channels_; }
+
+  // Hands `frames` frames of interleaved PCM to the source. False when every
+  // buffer is in use (try again once some have played).
+  bool Queue(const int16_t *pcm, int frames);
+  // Frames handed over and not yet played.
+  int64_t PendingFrames();
+  int64_t QueuedFrames() const { return queuedTotal_; }
+
+  struct Position {
+    int64_t played;     // frames the source has moved past since Reset
+    int64_t latencyNs;  // how much later the device outputs them
+    bool playing;       // the source is moving (not paused, stopped or starved)
+  };
+  Position GetPosition();
+
+  // Starts or resumes; when `skipFrames` is positive, the first that many
+  // pending frames are skipped (they are already late).
+  void Play(int64_t skipFrames = 0);
+  void Pause();
+  // Stops and forgets every queued frame; positions start again at 0.
+  void Reset();
+  // The source ran out of frames while playing (or was never started).
+  bool IsIdle();
+
+  // Hundredths of a decibel, -10000 (silence) to 0; clamped.
+  void SetVolume(int32_t level);
+  static float GainForLevel(int32_t level);
+
+ private:
+  SoundOutput() = default;
+  // Unqueues the buffers the source has finished with.
+  void Reclaim();
+  void RewindIfStopped();
+
+  std::shared_ptr<AudioDevice> device_;
+  ALuint source_ = 0;
+  ALenum format_ = 0;
+  int rate_ = 0;
+  int channels_ = 0;
+  // Buffers not in the queue; in the queue with their frame counts, oldest first.
+  std::vector<ALuint> freeBuffers_;
+  std::deque<std::pair<ALuint, int>> queued_;
+  std::vector<ALuint> allBuffers_;
+  int64_t queuedTotal_ = 0;    // frames handed over since Reset
+  int64_t unqueuedTotal_ = 0;  // frames of buffers unqueued since Reset (played)
+
+  static constexpr size_t kMaxBuffers = 64;
+};
+
+}  // namespace mediagraph

@@ -1,0 +1,64 @@
+#include "mediagraph/decode/frame_converter.h"
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
+namespace mediagraph {
+
+namespace {
+
+// swscale warns about the deprecated full-range YUVJ formats; they are the
+// ordinary formats with the JPEG range, which is set on the scaler instead.
+AVPixelFormat PlainFormat(AVPixelFormat format, bool *fullRange) {
+  switch (format) {
+    case AV_PIX_FMT_YUVJ420P: *fullRange = true; return AV_PIX_FMT_YUV420P;
+    case AV_PIX_FMT_YUVJ422P: *fullRange = true; return AV_PIX_FMT_YUV422P;
+    case AV_PIX_FMT_YUVJ444P: *fullRange = true; return AV_PIX_FMT_YUV444P;
+    case AV_PIX_FMT_YUVJ440P: *fullRange = true; return AV_PIX_FMT_YUV440P;
+    case AV_PIX_FMT_YUVJ411P: *fullRange = true; return AV_PIX_FMT_YUV411P;
+    default: return format;
+  }
+}
+
+}  // namespace
+
+FrameConverter::FrameConverter(int width, int height) : width_(width), height_(height) {}
+
+bool FrameConverter::Convert(const AVFrame *frame, uint8_t *out, size_t outSize) {
+  if (frame->width <= 0 || frame->height <= 0 || outSize < ImageSize()) return false;
+  bool fullRange = frame->color_range == AVCOL_RANGE_JPEG;
+  const AVPixelFormat format = PlainFormat(static_cast<AVPixelFormat>(frame->format), &fullRange);
+  const bool sameInput = scaler_ && frame->width == sourceWidth_ &&
+                         frame->height == sourceHeight_ && format == sourceFormat_ &&
+                         frame->colorspace == sourceColorSpace_ &&
+                         static_cast<int>(fullRange) == sourceRange_;
+  if (!sameInput) {
+    // Exact size: the flag only chooses the chroma filter; bilinear is cheap
+    // and matches what players show.
+    scaler_.reset(sws_getContext(frame->width, frame->height, format, width_, height_,
+                                 AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr, nullptr));
+    if (!scaler_) return false;
+    // Unspecified colour spaces decode as BT.601, as for standard-definition video.
+    const int space = frame->colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT
+                                                                 : frame->colorspace;
+    const int *coefficients = sws_getCoefficients(space);
+    sws_setColorspaceDetails(scaler_.get(), coefficients, fullRange ? 1 : 0,
+                             sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+    sourceWidth_ = frame->width;
+    sourceHeight_ = frame->height;
+    sourceFormat_ = format;
+    sourceColorSpace_ = frame->colorspace;
+    sourceRange_ = fullRange ? 1 : 0;
+  }
+  // Bottom-up rows: start at the last row and step backwards.
+  const int stride = RowStride(width_);
+  uint8_t *planes[4] = {out + static_cast<size_t>(stride) * (height_ - 1), nullptr, nullptr,
+                        nullptr};
+  int strides[4] = {-stride, 0, 0, 0};
+  const int rows = sws_scale(scaler_.get(), frame->data, frame->linesize, 0, frame->height,
+                             planes, strides);
+  return rows == height_;
+}
+
+}  // namespace mediagraph

@@ -1,0 +1,121 @@
+#include "mediagraph/decode/movie_file.h"
+
+#include <cerrno>
+
+extern "C" {
+#include <libavutil/avutil.h>
+#include <libavutil/mathematics.h>
+}
+
+namespace mediagraph {
+
+namespace {
+
+OpenStatus StatusFromOpenError(int error) {
+  if (error == AVERROR(ENOENT) || error == AVERROR(ENOTDIR)) return OpenStatus::kNotFound;
+  if (error == AVERROR(EACCES) || error == AVERROR(EPERM)) return OpenStatus::kAccessDenied;
+  if (error == AVERROR(ENOMEM)) return OpenStatus::kNoMemory;
+  if (error == AVERROR(EIO) || error == AVERROR(EISDIR)) return OpenStatus::kUnreadable;
+  return OpenStatus::kUnknownFormat;
+}
+
+bool HasDecoder(const AVStream *stream) {
+  return avcodec_find_decoder(stream->codecpar->codec_id) != nullptr;
+}
+
+}  // namespace
+
+OpenStatus MovieFile::Open(const std::string &path, std::unique_ptr<MovieFile> *out) {
+  out->reset();
+  AVFormatContext *raw = nullptr;
+  int error = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+  if (error < 0) return StatusFromOpenError(error);
+  std::unique_ptr<MovieFile> file(new MovieFile());
+  file->format_.reset(raw);
+  AVFormatContext *format = raw;
+
+  error = avformat_find_stream_info(format, nullptr);
+  if (error == AVERROR(ENOMEM)) return OpenStatus::kNoMemory;
+  // A failure here still leaves the streams found so far usable.
+  if (format->nb_streams == 0) return OpenStatus::kUnknownFormat;
+
+  int video = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  // Cover art is a still picture in the video stream list, not a movie.
+  if (video >= 0 && (format->streams[video]->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
+    video = -1;
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+      const AVStream *stream = format->streams[i];
+      if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+          !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC) && HasDecoder(stream)) {
+        video = static_cast<int>(i);
+        break;
+      }
+    }
+  }
+  if (video < 0 || !HasDecoder(format->streams[video])) return OpenStatus::kNoVideo;
+  const AVCodecParameters *videoPar = format->streams[video]->codecpar;
+  if (videoPar->width <= 0 || videoPar->height <= 0) return OpenStatus::kNoVideo;
+  file->videoIndex_ = video;
+
+  int audio = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, video, nullptr, 0);
+  if (audio >= 0 && HasDecoder(format->streams[audio]) &&
+      format->streams[audio]->codecpar->sample_rate > 0) {
+    file->audioIndex_ = audio;
+  }
+
+  for (unsigned i = 0; i < format->nb_streams; ++i) {
+    const bool wanted = static_cast<int>(i) == file->videoIndex_ || static_cast<int>(i) == file->audioIndex_;
+    format->streams[i]->discard = wanted ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+  }
+
+  if (format->start_time != AV_NOPTS_VALUE) {
+    file->origin_ = av_rescale_q(format->start_time, AV_TIME_BASE_Q, kReferenceTimeBase);
+  }
+  const AVStream *videoStream = format->streams[video];
+  if (format->duration != AV_NOPTS_VALUE && format->duration > 0) {
+    file->duration_ = av_rescale_q(format->duration, AV_TIME_BASE_Q, kReferenceTimeBase);
+  } else if (videoStream->duration != AV_NOPTS_VALUE && videoStream->duration > 0) {
+    file->duration_ = ToReferenceTime(videoStream, videoStream->duration);
+  }
+
+  AVRational rate = videoStream->avg_frame_rate;
+  if (rate.num <= 0 || rate.den <= 0) rate = videoStream->r_frame_rate;
+  if (rate.num > 0 && rate.den > 0 && av_q2d(rate) < 1000.0) {
+    file->frameDuration_ = av_rescale_q(1, av_inv_q(rate), kReferenceTimeBase);
+  } else {
+    file->frameDuration_ = 400000;  // 25 pictures a second when the file does not say
+  }
+  *out = std::move(file);
+  return OpenStatus::kOk;
+}
+
+int64_t MovieFile::ToMovieTime(const AVStream *stream, int64_t timestamp) const {
+  if (timestamp == AV_NOPTS_VALUE) return AV_NOPTS_VALUE;
+  return av_rescale_q(timestamp, stream->time_base, kReferenceTimeBase) - origin_;
+}
+
+int64_t MovieFile::ToReferenceTime(const AVStream *stream, int64_t length) {
+  return av_rescale_q(length, stream->time_base, kReferenceTimeBase);
+}
+
+int MovieFile::ReadPacket(AVPacket *packet) {
+  for (;;) {
+    const int error = av_read_frame(format_.get(), packet);
+    if (error < 0) return error;
+    if (packet->stream_index == videoIndex_ || packet->stream_index == audioIndex_) return 0;
+    av_packet_unref(packet);
+  }
+}
+
+bool MovieFile::SeekTo(int64_t position) {
+  AVFormatContext *format = format_.get();
+  const int64_t target =
+      av_rescale_q(position + origin_, kReferenceTimeBase, AV_TIME_BASE_Q);
+  if (avformat_seek_file(format, -1, INT64_MIN, target, target, 0) >= 0) return true;
+  if (av_seek_frame(format, -1, target, AVSEEK_FLAG_BACKWARD) >= 0) return true;
+  // Containers without an index can still go back to their first byte.
+  if (position <= 0 && av_seek_frame(format, -1, 0, AVSEEK_FLAG_BYTE) >= 0) return true;
+  return false;
+}
+
+}  // namespace mediagraph

@@ -1,0 +1,73 @@
+// One opened movie file: the demuxer, its chosen video and audio streams, the
+// movie's time origin and length, reading packets and repositioning.
+//
+// Not thread-safe: one thread at a time (the demux thread while streaming, the
+// application thread while the streaming threads are stopped).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "mediagraph/decode/av_handles.h"
+
+namespace mediagraph {
+
+enum class OpenStatus {
+  kOk,
+  kNotFound,       // no such file or directory
+  kAccessDenied,   // exists but may not be read
+  kUnreadable,     // an I/O error other than the two above
+  kUnknownFormat,  // not a container FFmpeg knows, or no stream in it
+  kNoVideo,        // a container without a video stream FFmpeg can decode
+  kNoMemory,
+};
+
+class MovieFile {
+ public:
+  // Opens and probes `path` (UTF-8). On success *out holds the file.
+  static OpenStatus Open(const std::string &path, std::unique_ptr<MovieFile> *out);
+
+  MovieFile(const MovieFile &) = delete;
+  MovieFile &operator=(const MovieFile &) = delete;
+
+  const AVStream *VideoStream() const { return format_->streams[videoIndex_]; }
+  // Null when the file has no audio stream FFmpeg can decode.
+  const AVStream *AudioStream() const {
+    return audioIndex_ < 0 ? nullptr : format_->streams[audioIndex_];
+  }
+  int VideoIndex() const { return videoIndex_; }
+  int AudioIndex() const { return audioIndex_; }
+
+  // Length of the movie in 100 ns units (0 when the container does not tell).
+  int64_t Duration() const { return duration_; }
+  // Nominal time of one picture in 100 ns units, from the stream's frame rate.
+  int64_t FrameDuration() const { return frameDuration_; }
+
+  // Converts a stream time stamp to movie time in 100 ns units, measured from
+  // the start of the movie. AV_NOPTS_VALUE stays AV_NOPTS_VALUE.
+  int64_t ToMovieTime(const AVStream *stream, int64_t timestamp) const;
+  // Converts a length in stream units to 100 ns units.
+  static int64_t ToReferenceTime(const AVStream *stream, int64_t length);
+
+  // Reads the next packet of the video or audio stream (packets of other
+  // streams are skipped). 0, AVERROR_EOF at the end, or another error.
+  int ReadPacket(AVPacket *packet);
+
+  // Repositions so that the next packets start at or before `position` (100 ns
+  // from the start of the movie) on a key frame. False when the container
+  // cannot be repositioned there.
+  bool SeekTo(int64_t position);
+
+ private:
+  MovieFile() = default;
+
+  FormatContextPtr format_;
+  int videoIndex_ = -1;
+  int audioIndex_ = -1;
+  int64_t origin_ = 0;  // container start time, 100 ns
+  int64_t duration_ = 0;
+  int64_t frameDuration_ = 0;
+};
+
+}  // namespace mediagraph

@@ -1,0 +1,179 @@
+// One movie's sound output on OpenAL Soft's wave driver: what is queued comes
+// out at its pitch and length, the volume scale, positions and pausing.
+#include <chrono>
+#include <cmath>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "mediagraph/audio/audio_device.h"
+#include "mediagraph/audio/sound_output.h"
+#include "tests/mediagraph/fakes/wave_capture.h"
+
+namespace mediagraph {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Before main: OpenAL reads its configuration once per process.
+testmovies::TempDir &Dir() {
+  static testmovies::TempDir dir;
+  return dir;
+}
+const std::string &WavePath() {
+  static const std::string path = Dir().File("out.wav");
+  return path;
+}
+const bool kWaveDriver = (testmovies::UseWaveDriver(WavePath()), true);
+
+std::vector<int16_t> Tone(int hz, int rate, double seconds, double amplitude) {
+  std::vector<int16_t> pcm(static_cast<size_t>(rate * seconds));
+  for (size_t i = 0; i < pcm.size(); ++i) {
+    pcm[i] = static_cast<int16_t>(std::lround(
+        amplitude * 32767.0 * std::sin(2.0 * M_PI * hz * static_cast<double>(i) / rate)));
+  }
+  return pcm;
+}
+
+// Queues in chunks as a streaming thread does, then waits for the end.
+void PlayThrough(SoundOutput *output, const std::vector<int16_t> &pcm) {
+  const int chunk = 1024;
+  const size_t total = pcm.size() / output->Channels();
+  size_t at = 0;
+  bool started = false;
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (at < total && std::chrono::steady_clock::now() < deadline) {
+    const int frames = static_cast<int>(std::min<size_t>(chunk, total - at));
+    if (output->Queue(pcm.data() + at * output->Channels(), frames)) {
+      at += frames;
+      if (!started && at >= 8u * chunk) {
+        output->Play();
+        started = true;
+      }
+    } else {
+      std::this_thread::sleep_for(5ms);
+    }
+  }
+  output->Play();
+  while (!output->IsIdle() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(5ms);
+  }
+}
+
+testmovies::WaveData Captured() {
+  testmovies::WaveData wave;
+  EXPECT_TRUE(testmovies::ReadWave(WavePath(), &wave));
+  return wave;
+}
+
+TEST(SoundOutputTest, VolumeLevelsMapToGain) {
+  EXPECT_FLOAT_EQ(1.0f, SoundOutput::GainForLevel(0));
+  EXPECT_NEAR(0.5012, SoundOutput::GainForLevel(-600), 1e-4);
+  EXPECT_NEAR(0.1, SoundOutput::GainForLevel(-2000), 1e-6);
+  EXPECT_FLOAT_EQ(0.0f, SoundOutput::GainForLevel(-10000));
+  EXPECT_FLOAT_EQ(0.0f, SoundOutput::GainForLevel(-20000));
+  EXPECT_FLOAT_EQ(1.0f, SoundOutput::GainForLevel(300));
+}
+
+TEST(SoundOutputTest, RefusesFormatsItCannotPlay) {
+  auto device = AudioDevice::Acquire();
+  ASSERT_TRUE(device);
+  EXPECT_FALSE(SoundOutput::Create(device, 44100, 3));
+  EXPECT_FALSE(SoundOutput::Create(device, 0, 2));
+  EXPECT_FALSE(SoundOutput::Create(nullptr, 44100, 2));
+}
+
+TEST(SoundOutputTest, DeviceIsSharedWhileHeldAndReopenedAfter) {
+  auto first = AudioDevice::Acquire();
+  auto second = AudioDevice::Acquire();
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first.get(), second.get());
+  first.reset();
+  second.reset();
+  auto third = AudioDevice::Acquire();
+  ASSERT_TRUE(third);
+  EXPECT_EQ(48000, third->MixRate());
+}
+
+TEST(SoundOutputTest, ToneComesOutAtItsPitchAndLength) {
+  {
+    auto output = SoundOutput::Create(AudioDevice::Acquire(), 44100, 1);
+    ASSERT_TRUE(output);
+    PlayThrough(output.get(), Tone(440, 44100, 1.0, 0.5));
+    EXPECT_EQ(44100, output->QueuedFrames());
+    EXPECT_EQ(0, output->PendingFrames());
+  }
+  const testmovies::WaveData wave = Captured();
+  ASSERT_EQ(48000, wave.rate);
+  const auto left = testmovies::LeftChannel(wave);
+  const auto runs = testmovies::SoundingRuns(left, 0.01, 480);
+  ASSERT_EQ(1u, runs.size());
+  EXPECT_NEAR(440.0, testmovies::Frequency(left, runs[0], wave.rate), 1.0);
+  EXPECT_NEAR(1.0, (runs[0].end - runs[0].begin) / 48000.0, 0.01);
+}
+
+TEST(SoundOutputTest, MinusSixDecibelsHalvesAndMinimumIsSilent) {
+  {
+    // As movies do: each its own source, the volume set before it plays.
+    auto device = AudioDevice::Acquire();
+    std::vector<int16_t> mono = Tone(1000, 48000, 0.3, 0.8);
+    std::vector<int16_t> stereo(mono.size() * 2);
+    for (size_t i = 0; i < mono.size(); ++i) stereo[2 * i] = stereo[2 * i + 1] = mono[i];
+    const std::vector<int16_t> gap(48000 / 5 * 2, 0);
+    for (int32_t level : {0, -600, -10000}) {
+      auto output = SoundOutput::Create(device, 48000, 2);
+      ASSERT_TRUE(output);
+      output->SetVolume(level);
+      PlayThrough(output.get(), stereo);
+      PlayThrough(output.get(), gap);
+    }
+  }
+  const testmovies::WaveData wave = Captured();
+  const auto left = testmovies::LeftChannel(wave);
+  const auto runs = testmovies::SoundingRuns(left, 0.005, 480);
+  ASSERT_EQ(2u, runs.size()) << "full, -6 dB, and nothing at the bottom";
+  const double full = testmovies::Rms(left, runs[0]);
+  const double half = testmovies::Rms(left, runs[1]);
+  EXPECT_NEAR(0.8 / std::sqrt(2.0), full, 0.02);
+  EXPECT_NEAR(0.5012, half / full, 0.5012 * 0.05);
+  // From 0.1 s after the second tone (past its last filtered edge) to the end.
+  ASSERT_GT(left.size(), runs[1].end + 4800 + 14400);
+  const std::vector<double> tail(left.begin() + static_cast<long>(runs[1].end + 4800),
+                                 left.end());
+  EXPECT_EQ(0.0, testmovies::Peak(tail));
+}
+
+TEST(SoundOutputTest, PositionAdvancesOnlyWhilePlaying) {
+  auto output = SoundOutput::Create(AudioDevice::Acquire(), 48000, 1);
+  ASSERT_TRUE(output);
+  const std::vector<int16_t> pcm = Tone(300, 48000, 0.5, 0.3);
+  for (size_t at = 0; at < pcm.size(); at += 4800) {
+    ASSERT_TRUE(output->Queue(pcm.data() + at, 4800));
+  }
+  EXPECT_EQ(0, output->GetPosition().played);
+  EXPECT_TRUE(output->IsIdle());
+  output->Play();
+  std::this_thread::sleep_for(150ms);
+  SoundOutput::Position moving = output->GetPosition();
+  EXPECT_TRUE(moving.playing);
+  EXPECT_GT(moving.played, 0);
+  output->Pause();
+  const int64_t paused = output->GetPosition().played;
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(paused, output->GetPosition().played);
+  EXPECT_FALSE(output->GetPosition().playing);
+  EXPECT_EQ(24000 - paused, output->PendingFrames());
+  output->Reset();
+  EXPECT_EQ(0, output->GetPosition().played);
+  EXPECT_EQ(0, output->QueuedFrames());
+  // Skipping late frames on start counts them as played.
+  for (size_t at = 0; at < pcm.size(); at += 4800) {
+    ASSERT_TRUE(output->Queue(pcm.data() + at, 4800));
+  }
+  output->Play(12000);
+  EXPECT_GE(output->GetPosition().played, 12000);
+}
+
+}  // namespace
+}  // namespace mediagraph
