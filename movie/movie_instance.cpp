@@ -14,7 +14,7 @@ void ReleaseField(T *&field) {
 
 }  // namespace
 
-MovieInstance::MovieInstance(TextureFlushInterface *sink) : flusher(sink) {}
+MovieInstance::MovieInstance(TextureFlushInterface *sink) : FrameSinkOwner(sink) {}
 
 HRESULT MovieInstance::CreateGraph() {
   HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr,

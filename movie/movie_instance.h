@@ -11,10 +11,11 @@
 // thread reads only `flusher`, which never changes after construction.
 #pragma once
 
+#include "frames/frame_sink_owner.h"
 #include "frames/texture_flush_interface.h"
 #include "platform/media/media.h"
 
-class MovieInstance {
+class MovieInstance : public FrameSinkOwner {
  public:
   // Takes ownership of the frame sink.
   explicit MovieInstance(TextureFlushInterface *sink);
@@ -39,6 +40,6 @@ class MovieInstance {
   IMediaEvent *events = nullptr;
   IBaseFilter *rendererFilter = nullptr;
   IBasicAudio *audio = nullptr;
-  TextureFlushInterface *const flusher;
+  // `flusher` (the frame sink, owned) comes from FrameSinkOwner.
   bool repetitive = false;
 };

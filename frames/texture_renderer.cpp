@@ -1,0 +1,39 @@
+#include "frames/texture_renderer.h"
+
+CTextureRenderer::CTextureRenderer(FrameSinkOwner *owner_, HRESULT *result)
+    : CBaseVideoRenderer(CLSID_TextureRenderer, nullptr, nullptr, result), owner(owner_) {
+  if (result != nullptr) *result = S_OK;
+}
+
+CTextureRenderer::~CTextureRenderer() = default;
+
+LONG CTextureRenderer::RowStrideFor(LONG width) {
+  return static_cast<LONG>(((static_cast<int64_t>(width) + 1) * 3) & ~static_cast<int64_t>(3));
+}
+
+HRESULT CTextureRenderer::ValidateMediaType(const AM_MEDIA_TYPE *type) {
+  if (type == nullptr) return E_POINTER;
+  if (type->pbFormat == nullptr) return E_INVALIDARG;
+  if (!IsEqualGUID(type->formattype, FORMAT_VideoInfo)) return E_INVALIDARG;
+  if (!IsEqualGUID(type->majortype, MEDIATYPE_Video)) return E_FAIL;
+  if (!IsEqualGUID(type->subtype, MEDIASUBTYPE_RGB24)) return E_FAIL;
+  return S_OK;
+}
+
+HRESULT CTextureRenderer::ApplyMediaType(const AM_MEDIA_TYPE *type) {
+  auto *info = reinterpret_cast<VIDEOINFOHEADER *>(type->pbFormat);
+  frameWidth = info->bmiHeader.biWidth;
+  frameHeight = info->bmiHeader.biHeight;
+  rowStride = RowStrideFor(frameWidth);
+  return owner->flusher->PrepareFormat(&info->bmiHeader) ? S_OK : E_FAIL;
+}
+
+HRESULT CTextureRenderer::DrawSample(IMediaSample *sample) {
+  if (sample == nullptr) return E_POINTER;
+  if (owner == nullptr) return E_UNEXPECTED;
+  BYTE *buffer = nullptr;
+  // A sample without a buffer is refused rather than handed on as null.
+  if (FAILED(sample->GetPointer(&buffer)) || buffer == nullptr) return E_FAIL;
+  const LONG length = sample->GetSize();
+  return owner->flusher->FlushFrame(buffer, length, rowStride) ? S_OK : E_FAIL;
+}

@@ -1,0 +1,44 @@
+// CTextureRenderer: the movie's own video renderer. It accepts uncompressed
+// 24-bit RGB in a VIDEOINFOHEADER only, tells the movie's frame sink the
+// agreed format, and hands every sample that is due to that sink.
+//
+// Frame layout handed to the sink: the sample's whole buffer (GetPointer,
+// GetSize); pixels blue, green, red from the lowest address; rows bottom-up,
+// each `rowStride` = 3 x frameWidth rounded up to a multiple of 4 bytes.
+//
+// Threads: ValidateMediaType and ApplyMediaType run on the thread that
+// connects the input pin (the game's, inside the movie load); DrawSample on
+// the streaming thread with the interface and renderer locks held. The
+// connection protocol orders them, so the renderer takes no lock of its own.
+#pragma once
+
+#include "frames/frame_sink_owner.h"
+#include "platform/media/media.h"
+#include "renderer/base_video_renderer.h"
+
+// {1F9FEA8A-DCE6-40FA-A733-B742D4DF6751}
+DEFINE_GUID_CONST(CLSID_TextureRenderer, 0x1F9FEA8A, 0xDCE6, 0x40FA, 0xA7, 0x33, 0xB7, 0x42, 0xD4,
+                  0xDF, 0x67, 0x51);
+
+class CTextureRenderer : public CBaseVideoRenderer {
+ public:
+  // Reference count 0: the movie instance takes the first reference.
+  CTextureRenderer(FrameSinkOwner *owner, HRESULT *result);
+  ~CTextureRenderer() override;
+
+  // Records the frame size and stride and prepares the movie's frame sink.
+  HRESULT ApplyMediaType(const AM_MEDIA_TYPE *type) override;
+  // Hands the sample's buffer to the movie's frame sink.
+  HRESULT DrawSample(IMediaSample *sample) override;
+  // Video / RGB24 / VIDEOINFOHEADER with a format block, nothing else.
+  HRESULT ValidateMediaType(const AM_MEDIA_TYPE *type) override;
+
+  // Bytes from one frame row to the next for a width: 3 x width rounded up to 4.
+  static LONG RowStrideFor(LONG width);
+
+ private:
+  FrameSinkOwner *const owner;  // the movie; not counted; its sink is read at each use
+  LONG frameWidth = 0;
+  LONG frameHeight = 0;
+  LONG rowStride = 0;
+};
