@@ -1,0 +1,53 @@
+#include "mediagraph/graph/event_queue.h"
+
+#include <chrono>
+
+#include "platform/win32/sync.h"
+
+namespace mediagraph {
+
+EventQueue::EventQueue() : handle_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+
+EventQueue::~EventQueue() {
+  if (handle_) CloseHandle(handle_);
+}
+
+void EventQueue::UpdateHandle() {
+  if (!handle_) return;
+  if (events_.empty()) {
+    ResetEvent(handle_);
+  } else {
+    SetEvent(handle_);
+  }
+}
+
+void EventQueue::Post(const Event &event) {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    events_.push_back(event);
+    UpdateHandle();
+  }
+  posted_.notify_one();
+}
+
+bool EventQueue::Get(Event *event, DWORD milliseconds) {
+  std::unique_lock<std::mutex> hold(lock_);
+  const auto ready = [this] { return !events_.empty(); };
+  if (milliseconds == INFINITE) {
+    posted_.wait(hold, ready);
+  } else if (!posted_.wait_for(hold, std::chrono::milliseconds(milliseconds), ready)) {
+    return false;
+  }
+  *event = events_.front();
+  events_.pop_front();
+  UpdateHandle();
+  return true;
+}
+
+void EventQueue::Clear() {
+  std::lock_guard<std::mutex> hold(lock_);
+  events_.clear();
+  UpdateHandle();
+}
+
+}  // namespace mediagraph

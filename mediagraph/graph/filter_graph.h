@@ -1,0 +1,237 @@
+// The filter graph manager (CLSID_FilterGraph): holds the filters, builds the
+// decoding chain for a movie file, changes the state of every filter together,
+// seeks, and turns the filters' events into the application's event queue.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "mediagraph/clock/system_clock.h"
+#include "mediagraph/graph/com_ptr.h"
+#include "mediagraph/graph/completion_tracker.h"
+#include "mediagraph/graph/event_queue.h"
+#include "mediagraph/source/movie_source.h"
+#include "platform/media/media.h"
+
+namespace mediagraph {
+
+// AddFilter gave the filter a name other than the one asked for.
+constexpr HRESULT kDuplicateNameRenamed = MAKE_HRESULT_CONST(0x0004022D);
+// How far ahead of now a run starts, so that every filter is running before stream
+// time 0 falls due.
+constexpr REFERENCE_TIME kRunLead = 10 * 10000;  // 10 ms
+// How long Run waits for the filters to finish pausing (the first picture to reach
+// the renderer) before it picks the start time.
+constexpr DWORD kCueWaitMs = 2000;
+
+// Graph state, as every filter's:
+//
+//   Stopped --Pause--> Paused --Run--> Running
+//      |                 ^  <--Pause--    |
+//      +------Run--------|--------------->|      (Run from Stopped pauses first)
+//      ^                 |                |
+//      +------Stop-------+------Stop------+
+//
+// A change goes to the renderers first (filters with input pins and no output pin),
+// then to the other filters (the source), so that nothing is delivered to a filter
+// that is not ready for it and the source's threads are joined last on Stop.
+//
+// Run picks a start time kRunLead ahead of the clock, less the stream time already
+// played when resuming from a pause. Seeking while running pauses, repositions the
+// source (which flushes and starts a new segment at stream time 0) and runs again
+// with a new start time.
+//
+// Completion: EC_COMPLETE from a filter is counted, not passed on. The renderers of
+// a run (see above, plus the source when it plays sound itself) are counted from the
+// first Run after a Stop or a seek; when the last of them has completed, one
+// EC_COMPLETE goes to the application. Every other event is passed on as it came.
+//
+// Threads and locks: the application's calls are serialised by stateLock_ (held while
+// filters change state, connect and seek). Filters call Notify from any thread
+// (streaming, clock, timer); it takes only the event queue's and the completion
+// tracker's own locks, never stateLock_, so a streaming thread never waits for the
+// application. GetState waits on the filters without stateLock_.
+class FilterGraph final : public IGraphBuilder,
+                          public IMediaControl,
+                          public IMediaEvent,
+                          public IMediaEventSink,
+                          public IMediaPosition,
+                          public IMediaSeeking,
+                          public IBasicAudio {
+ public:
+  // New graph with one reference.
+  static HRESULT Create(FilterGraph **out);
+  // Class factory for the component registry (no aggregation).
+  static HRESULT CreateInstance(IUnknown *outer, REFIID iid, void **out);
+
+  // --- IUnknown
+  STDMETHODIMP QueryInterface(REFIID iid, void **out) override;
+  STDMETHODIMP_(ULONG) AddRef() override;
+  STDMETHODIMP_(ULONG) Release() override;
+
+  // --- IDispatch of the automation interfaces: no type information here.
+  STDMETHODIMP GetTypeInfoCount(UINT *count) override;
+  STDMETHODIMP GetTypeInfo(UINT index, LCID locale, ITypeInfo **info) override;
+  STDMETHODIMP GetIDsOfNames(REFIID iid, LPOLESTR *names, UINT count, LCID locale,
+                             DISPID *ids) override;
+  STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID locale, WORD flags, DISPPARAMS *params,
+                      VARIANT *result, EXCEPINFO *exception, UINT *argError) override;
+
+  // --- IFilterGraph (stopped graph only, except FindFilterByName)
+  // Joins the filter to the graph under `name` (made unique with a number when
+  // taken; kDuplicateNameRenamed then) and gives it the graph's clock.
+  STDMETHODIMP AddFilter(IBaseFilter *filter, LPCWSTR name) override;
+  // Disconnects the filter's pins, takes its clock and membership away and drops it.
+  STDMETHODIMP RemoveFilter(IBaseFilter *filter) override;
+  STDMETHODIMP EnumFilters(IEnumFilters **enumerator) override;  // E_NOTIMPL
+  STDMETHODIMP FindFilterByName(LPCWSTR name, IBaseFilter **filter) override;
+  // out->Connect(in, type); both pins' filters must be in the graph.
+  STDMETHODIMP ConnectDirect(IPin *out, IPin *in, const AM_MEDIA_TYPE *mediaType) override;
+  STDMETHODIMP Reconnect(IPin *pin) override;  // E_NOTIMPL
+  // Disconnects one end of a connection (call it for both ends).
+  STDMETHODIMP Disconnect(IPin *pin) override;
+  // Gives the graph's clock to every filter again.
+  STDMETHODIMP SetDefaultSyncSource() override;
+
+  // --- IGraphBuilder
+  // ConnectDirect with any type.
+  STDMETHODIMP Connect(IPin *out, IPin *in) override;
+  // Connects an output pin to the first free input pin in the graph that takes it.
+  STDMETHODIMP Render(IPin *out) override;
+  // Opens the movie with a new source filter, adds it and connects its picture to
+  // the renderer already in the graph. Failures leave the graph as it was: the
+  // source's failure code (the last error names a missing file), or
+  // VFW_E_CANNOT_RENDER when no renderer takes the picture. A movie whose sound
+  // cannot be played renders its picture and gives VFW_S_AUDIO_NOT_RENDERED.
+  STDMETHODIMP RenderFile(LPCWSTR file, LPCWSTR playList) override;
+  STDMETHODIMP AddSourceFilter(LPCWSTR fileName, LPCWSTR filterName,
+                               IBaseFilter **filter) override;  // E_NOTIMPL
+  STDMETHODIMP SetLogFile(DWORD_PTR file) override;             // E_NOTIMPL
+  STDMETHODIMP Abort() override;                                // E_NOTIMPL
+  STDMETHODIMP ShouldOperationContinue() override;              // E_NOTIMPL
+
+  // --- IMediaControl
+  // S_FALSE when a filter has not finished pausing yet (GetState waits for it).
+  STDMETHODIMP Run() override;
+  STDMETHODIMP Pause() override;
+  STDMETHODIMP Stop() override;
+  // Waits up to `milliseconds` (negative: no limit) for every filter to finish its
+  // last transition; VFW_S_STATE_INTERMEDIATE when one has not.
+  STDMETHODIMP GetState(LONG milliseconds, OAFilterState *state) override;
+  STDMETHODIMP RenderFile(BSTR fileName) override;
+  STDMETHODIMP AddSourceFilter(BSTR fileName, IDispatch **unknown) override;  // E_NOTIMPL
+  STDMETHODIMP get_FilterCollection(IDispatch **unknown) override;            // E_NOTIMPL
+  STDMETHODIMP get_RegFilterCollection(IDispatch **unknown) override;         // E_NOTIMPL
+  STDMETHODIMP StopWhenReady() override;                                      // E_NOTIMPL
+
+  // --- IMediaEvent
+  // A manual-reset event handle, signalled while events are queued.
+  STDMETHODIMP GetEventHandle(OAEVENT *event) override;
+  // E_ABORT when no event is queued within `milliseconds` (negative: no limit).
+  STDMETHODIMP GetEvent(LONG *eventCode, LONG_PTR *param1, LONG_PTR *param2,
+                        LONG milliseconds) override;
+  STDMETHODIMP WaitForCompletion(LONG milliseconds, LONG *eventCode) override;  // E_NOTIMPL
+  STDMETHODIMP CancelDefaultHandling(LONG eventCode) override;                 // E_NOTIMPL
+  STDMETHODIMP RestoreDefaultHandling(LONG eventCode) override;                // E_NOTIMPL
+  // No event of this graph carries anything to free.
+  STDMETHODIMP FreeEventParams(LONG eventCode, LONG_PTR param1, LONG_PTR param2) override;
+
+  // --- IMediaEventSink (any thread)
+  STDMETHODIMP Notify(LONG eventCode, LONG_PTR param1, LONG_PTR param2) override;
+
+  // --- IMediaPosition: seconds over the IMediaSeeking below.
+  STDMETHODIMP get_Duration(REFTIME *length) override;
+  STDMETHODIMP put_CurrentPosition(REFTIME time) override;
+  STDMETHODIMP get_CurrentPosition(REFTIME *time) override;
+  STDMETHODIMP get_StopTime(REFTIME *time) override;
+  STDMETHODIMP put_StopTime(REFTIME time) override;
+  STDMETHODIMP get_PrerollTime(REFTIME *time) override;
+  STDMETHODIMP put_PrerollTime(REFTIME time) override;  // E_NOTIMPL
+  STDMETHODIMP put_Rate(double rate) override;
+  STDMETHODIMP get_Rate(double *rate) override;
+  STDMETHODIMP CanSeekForward(LONG *canSeek) override;
+  STDMETHODIMP CanSeekBackward(LONG *canSeek) override;
+
+  // --- IMediaSeeking: forwarded to the video renderer's position pass-through
+  // (and so to the source's output pin); E_NOTIMPL without such a renderer.
+  // SetPositions with a new current position also flushes and restarts the run.
+  STDMETHODIMP GetCapabilities(DWORD *capabilities) override;
+  STDMETHODIMP CheckCapabilities(DWORD *capabilities) override;
+  STDMETHODIMP IsFormatSupported(const GUID *format) override;
+  STDMETHODIMP QueryPreferredFormat(GUID *format) override;
+  STDMETHODIMP GetTimeFormat(GUID *format) override;
+  STDMETHODIMP IsUsingTimeFormat(const GUID *format) override;
+  STDMETHODIMP SetTimeFormat(const GUID *format) override;
+  STDMETHODIMP GetDuration(LONGLONG *duration) override;
+  STDMETHODIMP GetStopPosition(LONGLONG *stop) override;
+  STDMETHODIMP GetCurrentPosition(LONGLONG *current) override;
+  STDMETHODIMP ConvertTimeFormat(LONGLONG *target, const GUID *targetFormat, LONGLONG source,
+                                 const GUID *sourceFormat) override;
+  STDMETHODIMP SetPositions(LONGLONG *current, DWORD currentFlags, LONGLONG *stop,
+                            DWORD stopFlags) override;
+  STDMETHODIMP GetPositions(LONGLONG *current, LONGLONG *stop) override;
+  STDMETHODIMP GetAvailable(LONGLONG *earliest, LONGLONG *latest) override;
+  STDMETHODIMP SetRate(double rate) override;
+  STDMETHODIMP GetRate(double *rate) override;
+  STDMETHODIMP GetPreroll(LONGLONG *preroll) override;
+
+  // --- IBasicAudio: the volume of the movie source's sound, in hundredths of a
+  // decibel (-10000 to 0). E_NOTIMPL while no movie is rendered.
+  STDMETHODIMP put_Volume(LONG volume) override;
+  STDMETHODIMP get_Volume(LONG *volume) override;
+  STDMETHODIMP put_Balance(LONG balance) override;  // E_NOTIMPL
+  STDMETHODIMP get_Balance(LONG *balance) override;  // E_NOTIMPL
+
+ private:
+  struct Member {
+    ComPtr<IBaseFilter> filter;
+    std::wstring name;
+  };
+
+  FilterGraph() = default;
+  ~FilterGraph();
+  bool Init();
+
+  // --- called with stateLock_ held
+  Member *Find(const IBaseFilter *filter);
+  HRESULT AddFilterLocked(IBaseFilter *filter, LPCWSTR name);
+  HRESULT RemoveFilterLocked(IBaseFilter *filter);
+  std::wstring UniqueName(LPCWSTR wanted, bool *renamed) const;
+  // The filters in state-change order: renderers first, then the rest.
+  std::vector<ComPtr<IBaseFilter>> StateOrder() const;
+  // The filters whose completion ends a run.
+  std::vector<IBaseFilter *> Renderers() const;
+  // The first free input pin of a filter other than `except` that accepts `out`.
+  HRESULT ConnectToFreeInput(IPin *out, const IBaseFilter *except, IBaseFilter **connectedTo);
+  HRESULT PauseFilters();
+  HRESULT RunFilters(REFERENCE_TIME start);
+  HRESULT StopFilters();
+  // Waits (bounded) until every filter has finished pausing.
+  void AwaitCue(DWORD milliseconds);
+  HRESULT RunLocked();
+  // Starts counting the renderers' completions for a new run.
+  void ArmCompletion();
+
+  // The video renderer's seeking interface (position pass-through).
+  ComPtr<IMediaSeeking> SeekingTarget();
+
+  std::atomic<LONG> refs_{0};
+
+  ComPtr<SystemClock> clock_;  // set by Init, never changes
+  EventQueue events_;
+  CompletionTracker completion_;
+
+  std::recursive_mutex stateLock_;
+  // --- guarded by stateLock_ (application threads)
+  std::vector<Member> members_;          // in the order they were added
+  FILTER_STATE state_ = State_Stopped;
+  REFERENCE_TIME startTime_ = 0;         // clock time of stream time 0 of this run
+  REFERENCE_TIME pausedAt_ = 0;          // stream time reached when the run paused
+  bool armOnRun_ = true;                 // a Stop or a seek since completions were armed
+  ComPtr<MovieSource> source_;           // the rendered movie, if any
+  IBaseFilter *videoRenderer_ = nullptr;  // where the picture goes; a member, not counted
+};
+
+}  // namespace mediagraph

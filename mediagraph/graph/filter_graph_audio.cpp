@@ -1,0 +1,22 @@
+// FilterGraph: the movie's sound volume (IBasicAudio).
+#include "mediagraph/graph/filter_graph.h"
+
+namespace mediagraph {
+
+STDMETHODIMP FilterGraph::put_Volume(LONG volume) {
+  std::lock_guard<std::recursive_mutex> hold(stateLock_);
+  if (!source_) return E_NOTIMPL;
+  return source_->SetVolume(volume);
+}
+
+STDMETHODIMP FilterGraph::get_Volume(LONG *volume) {
+  if (!volume) return E_POINTER;
+  std::lock_guard<std::recursive_mutex> hold(stateLock_);
+  if (!source_) return E_NOTIMPL;
+  return source_->GetVolume(volume);
+}
+
+STDMETHODIMP FilterGraph::put_Balance(LONG) { return E_NOTIMPL; }
+STDMETHODIMP FilterGraph::get_Balance(LONG *) { return E_NOTIMPL; }
+
+}  // namespace mediagraph

@@ -1,0 +1,152 @@
+// FilterGraph: state changes of the whole graph (IMediaControl).
+#include <chrono>
+
+#include "mediagraph/graph/filter_graph.h"
+
+namespace mediagraph {
+
+namespace {
+// A filter's success codes other than S_OK mean its transition is still under way.
+HRESULT Merge(HRESULT so_far, HRESULT hr) {
+  if (FAILED(so_far)) return so_far;
+  if (FAILED(hr)) return hr;
+  return (so_far != S_OK || hr != S_OK) ? S_FALSE : S_OK;
+}
+}  // namespace
+
+HRESULT FilterGraph::PauseFilters() {
+  HRESULT result = S_OK;
+  for (const auto &filter : StateOrder()) {
+    result = Merge(result, filter->Pause());
+    if (FAILED(result)) return result;
+  }
+  return result;
+}
+
+HRESULT FilterGraph::RunFilters(REFERENCE_TIME start) {
+  HRESULT result = S_OK;
+  for (const auto &filter : StateOrder()) {
+    result = Merge(result, filter->Run(start));
+    if (FAILED(result)) return result;
+  }
+  return result;
+}
+
+HRESULT FilterGraph::StopFilters() {
+  HRESULT result = S_OK;
+  for (const auto &filter : StateOrder()) {
+    const HRESULT hr = filter->Stop();
+    if (FAILED(hr) && SUCCEEDED(result)) result = hr;
+  }
+  return result;
+}
+
+void FilterGraph::AwaitCue(DWORD milliseconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  for (const auto &filter : StateOrder()) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    FILTER_STATE state = State_Stopped;
+    if (filter->GetState(DWORD(std::max<int64_t>(0, left.count())), &state) ==
+        VFW_S_STATE_INTERMEDIATE) {
+      return;
+    }
+  }
+}
+
+void FilterGraph::ArmCompletion() {
+  armOnRun_ = false;
+  // A graph without renderers has nothing to wait for.
+  if (completion_.Arm(Renderers())) events_.Post({EC_COMPLETE, S_OK, 0});
+}
+
+HRESULT FilterGraph::RunLocked() {
+  if (state_ == State_Running) return S_OK;
+  if (state_ == State_Stopped) {
+    const HRESULT hr = PauseFilters();
+    if (FAILED(hr)) {
+      StopFilters();
+      return hr;
+    }
+    state_ = State_Paused;
+    pausedAt_ = 0;
+  }
+  // Let the first picture reach the renderer, so that it is on time at stream time 0
+  // rather than late (and dropped) because decoding took longer than the lead.
+  AwaitCue(kCueWaitMs);
+  if (armOnRun_) ArmCompletion();
+  const REFERENCE_TIME start = SystemClock::Now() + kRunLead - pausedAt_;
+  const HRESULT hr = RunFilters(start);
+  if (FAILED(hr)) {
+    PauseFilters();
+    return hr;
+  }
+  startTime_ = start;
+  state_ = State_Running;
+  return S_OK;
+}
+
+STDMETHODIMP FilterGraph::Run() {
+  std::lock_guard<std::recursive_mutex> hold(stateLock_);
+  return RunLocked();
+}
+
+STDMETHODIMP FilterGraph::Pause() {
+  std::lock_guard<std::recursive_mutex> hold(stateLock_);
+  const FILTER_STATE old = state_;
+  if (old == State_Running) {
+    pausedAt_ = std::max<REFERENCE_TIME>(0, SystemClock::Now() - startTime_);
+  }
+  const HRESULT hr = PauseFilters();
+  if (FAILED(hr)) {
+    if (old == State_Stopped) StopFilters();
+    return hr;
+  }
+  state_ = State_Paused;
+  return hr;
+}
+
+STDMETHODIMP FilterGraph::Stop() {
+  std::lock_guard<std::recursive_mutex> hold(stateLock_);
+  completion_.Disarm();
+  armOnRun_ = true;
+  const HRESULT hr = StopFilters();
+  state_ = State_Stopped;
+  pausedAt_ = 0;
+  return hr;
+}
+
+STDMETHODIMP FilterGraph::GetState(LONG milliseconds, OAFilterState *state) {
+  if (!state) return E_POINTER;
+  std::vector<ComPtr<IBaseFilter>> filters;
+  {
+    std::lock_guard<std::recursive_mutex> hold(stateLock_);
+    filters = StateOrder();
+    *state = state_;
+  }
+  // The wait happens without the graph lock: the filters finish on their own threads.
+  const bool forever = milliseconds < 0;
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(forever ? 0 : milliseconds);
+  for (const auto &filter : filters) {
+    DWORD wait = INFINITE;
+    if (!forever) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      wait = DWORD(std::max<int64_t>(0, left.count()));
+    }
+    FILTER_STATE filterState = State_Stopped;
+    const HRESULT hr = filter->GetState(wait, &filterState);
+    if (FAILED(hr)) return hr;
+    if (hr == VFW_S_STATE_INTERMEDIATE) return VFW_S_STATE_INTERMEDIATE;
+  }
+  return S_OK;
+}
+
+STDMETHODIMP FilterGraph::RenderFile(BSTR fileName) { return RenderFile(fileName, nullptr); }
+STDMETHODIMP FilterGraph::AddSourceFilter(BSTR, IDispatch **) { return E_NOTIMPL; }
+STDMETHODIMP FilterGraph::get_FilterCollection(IDispatch **) { return E_NOTIMPL; }
+STDMETHODIMP FilterGraph::get_RegFilterCollection(IDispatch **) { return E_NOTIMPL; }
+STDMETHODIMP FilterGraph::StopWhenReady() { return E_NOTIMPL; }
+
+}  // namespace mediagraph

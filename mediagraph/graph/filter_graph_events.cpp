@@ -1,0 +1,47 @@
+// FilterGraph: events from the filters and the application's event queue
+// (IMediaEventSink, IMediaEvent).
+#include "mediagraph/graph/filter_graph.h"
+
+namespace mediagraph {
+
+STDMETHODIMP FilterGraph::Notify(LONG eventCode, LONG_PTR param1, LONG_PTR param2) {
+  if (eventCode == EC_COMPLETE) {
+    // Parameter 2 names the renderer that completed; the application hears of the
+    // end once, when the last renderer of the run is done.
+    if (completion_.Complete(reinterpret_cast<IBaseFilter *>(param2))) {
+      events_.Post({EC_COMPLETE, S_OK, 0});
+    }
+    return S_OK;
+  }
+  events_.Post({eventCode, param1, param2});
+  return S_OK;
+}
+
+STDMETHODIMP FilterGraph::GetEventHandle(OAEVENT *event) {
+  if (!event) return E_POINTER;
+  *event = reinterpret_cast<OAEVENT>(events_.Handle());
+  return S_OK;
+}
+
+STDMETHODIMP FilterGraph::GetEvent(LONG *eventCode, LONG_PTR *param1, LONG_PTR *param2,
+                                   LONG milliseconds) {
+  if (!eventCode || !param1 || !param2) return E_POINTER;
+  EventQueue::Event event{};
+  if (!events_.Get(&event, milliseconds < 0 ? INFINITE : DWORD(milliseconds))) {
+    *eventCode = 0;
+    *param1 = *param2 = 0;
+    return E_ABORT;
+  }
+  *eventCode = event.code;
+  *param1 = event.param1;
+  *param2 = event.param2;
+  return S_OK;
+}
+
+STDMETHODIMP FilterGraph::WaitForCompletion(LONG, LONG *) { return E_NOTIMPL; }
+STDMETHODIMP FilterGraph::CancelDefaultHandling(LONG) { return E_NOTIMPL; }
+STDMETHODIMP FilterGraph::RestoreDefaultHandling(LONG) { return E_NOTIMPL; }
+
+STDMETHODIMP FilterGraph::FreeEventParams(LONG, LONG_PTR, LONG_PTR) { return S_OK; }
+
+}  // namespace mediagraph

@@ -1,0 +1,190 @@
+// FilterGraph: positions and seeking (IMediaSeeking, IMediaPosition), through the
+// video renderer's position pass-through to the source.
+#include <cmath>
+#include <limits>
+
+#include "mediagraph/graph/filter_graph.h"
+
+namespace mediagraph {
+
+namespace {
+constexpr double kUnitsPerSecond = 1e7;
+constexpr LONG OATRUE = -1;
+constexpr LONG OAFALSE = 0;
+
+// Seconds to 100 ns units; false for values that have none.
+bool ToReferenceTime(REFTIME seconds, LONGLONG *out) {
+  const double units = std::round(seconds * kUnitsPerSecond);
+  if (!std::isfinite(units) || units >= 9.2e18 || units <= -9.2e18) return false;
+  *out = static_cast<LONGLONG>(units);
+  return true;
+}
+
+REFTIME ToSeconds(LONGLONG units) { return static_cast<double>(units) / kUnitsPerSecond; }
+}  // namespace
+
+ComPtr<IMediaSeeking> FilterGraph::SeekingTarget() {
+  std::lock_guard<std::recursive_mutex> hold(stateLock_);
+  ComPtr<IMediaSeeking> seeking;
+  if (videoRenderer_ && Find(videoRenderer_)) {
+    videoRenderer_->QueryInterface(IID_IMediaSeeking, seeking.put_void());
+    if (seeking) return seeking;
+  }
+  for (IBaseFilter *renderer : Renderers()) {
+    renderer->QueryInterface(IID_IMediaSeeking, seeking.put_void());
+    if (seeking) return seeking;
+  }
+  return {};
+}
+
+// Forwards one call to the video renderer's seeking interface.
+#define FORWARD_SEEKING(call)                      \
+  do {                                             \
+    ComPtr<IMediaSeeking> forwardTo = SeekingTarget(); \
+    if (!forwardTo) return E_NOTIMPL;               \
+    return forwardTo->call;                         \
+  } while (0)
+
+STDMETHODIMP FilterGraph::GetCapabilities(DWORD *capabilities) {
+  FORWARD_SEEKING(GetCapabilities(capabilities));
+}
+STDMETHODIMP FilterGraph::CheckCapabilities(DWORD *capabilities) {
+  FORWARD_SEEKING(CheckCapabilities(capabilities));
+}
+STDMETHODIMP FilterGraph::IsFormatSupported(const GUID *format) {
+  FORWARD_SEEKING(IsFormatSupported(format));
+}
+STDMETHODIMP FilterGraph::QueryPreferredFormat(GUID *format) {
+  FORWARD_SEEKING(QueryPreferredFormat(format));
+}
+STDMETHODIMP FilterGraph::GetTimeFormat(GUID *format) { FORWARD_SEEKING(GetTimeFormat(format)); }
+STDMETHODIMP FilterGraph::IsUsingTimeFormat(const GUID *format) {
+  FORWARD_SEEKING(IsUsingTimeFormat(format));
+}
+STDMETHODIMP FilterGraph::SetTimeFormat(const GUID *format) {
+  FORWARD_SEEKING(SetTimeFormat(format));
+}
+STDMETHODIMP FilterGraph::GetDuration(LONGLONG *duration) {
+  FORWARD_SEEKING(GetDuration(duration));
+}
+STDMETHODIMP FilterGraph::GetStopPosition(LONGLONG *stop) {
+  FORWARD_SEEKING(GetStopPosition(stop));
+}
+STDMETHODIMP FilterGraph::GetCurrentPosition(LONGLONG *current) {
+  FORWARD_SEEKING(GetCurrentPosition(current));
+}
+STDMETHODIMP FilterGraph::ConvertTimeFormat(LONGLONG *target, const GUID *targetFormat,
+                                            LONGLONG source, const GUID *sourceFormat) {
+  FORWARD_SEEKING(ConvertTimeFormat(target, targetFormat, source, sourceFormat));
+}
+STDMETHODIMP FilterGraph::GetPositions(LONGLONG *current, LONGLONG *stop) {
+  FORWARD_SEEKING(GetPositions(current, stop));
+}
+STDMETHODIMP FilterGraph::GetAvailable(LONGLONG *earliest, LONGLONG *latest) {
+  FORWARD_SEEKING(GetAvailable(earliest, latest));
+}
+STDMETHODIMP FilterGraph::SetRate(double rate) { FORWARD_SEEKING(SetRate(rate)); }
+STDMETHODIMP FilterGraph::GetRate(double *rate) { FORWARD_SEEKING(GetRate(rate)); }
+STDMETHODIMP FilterGraph::GetPreroll(LONGLONG *preroll) { FORWARD_SEEKING(GetPreroll(preroll)); }
+
+#undef FORWARD_SEEKING
+
+STDMETHODIMP FilterGraph::SetPositions(LONGLONG *current, DWORD currentFlags, LONGLONG *stop,
+                                       DWORD stopFlags) {
+  std::lock_guard<std::recursive_mutex> hold(stateLock_);
+  ComPtr<IMediaSeeking> target = SeekingTarget();
+  if (!target) return E_NOTIMPL;
+  const bool moves = (currentFlags & AM_SEEKING_PositioningBitsMask) != AM_SEEKING_NoPositioning;
+  if (!moves) return target->SetPositions(current, currentFlags, stop, stopFlags);
+
+  // A new current position starts a new segment at stream time 0: a running graph
+  // pauses while the source flushes and repositions, then runs again from now.
+  const bool wasRunning = state_ == State_Running;
+  if (wasRunning) {
+    const HRESULT hr = PauseFilters();
+    if (FAILED(hr)) return hr;
+    state_ = State_Paused;
+  }
+  completion_.Disarm();
+  armOnRun_ = true;
+  const HRESULT hr = target->SetPositions(current, currentFlags, stop, stopFlags);
+  pausedAt_ = 0;
+  if (wasRunning) {
+    const HRESULT runHr = RunLocked();
+    if (FAILED(runHr) && SUCCEEDED(hr)) return runHr;
+  }
+  return hr;
+}
+
+// --- IMediaPosition
+
+STDMETHODIMP FilterGraph::get_Duration(REFTIME *length) {
+  if (!length) return E_POINTER;
+  LONGLONG units = 0;
+  const HRESULT hr = GetDuration(&units);
+  if (SUCCEEDED(hr)) *length = ToSeconds(units);
+  return hr;
+}
+
+STDMETHODIMP FilterGraph::put_CurrentPosition(REFTIME time) {
+  LONGLONG units = 0;
+  if (!ToReferenceTime(time, &units)) return E_INVALIDARG;
+  return SetPositions(&units, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning);
+}
+
+STDMETHODIMP FilterGraph::get_CurrentPosition(REFTIME *time) {
+  if (!time) return E_POINTER;
+  LONGLONG units = 0;
+  const HRESULT hr = GetCurrentPosition(&units);
+  if (SUCCEEDED(hr)) *time = ToSeconds(units);
+  return hr;
+}
+
+STDMETHODIMP FilterGraph::get_StopTime(REFTIME *time) {
+  if (!time) return E_POINTER;
+  LONGLONG units = 0;
+  const HRESULT hr = GetStopPosition(&units);
+  if (SUCCEEDED(hr)) *time = ToSeconds(units);
+  return hr;
+}
+
+STDMETHODIMP FilterGraph::put_StopTime(REFTIME time) {
+  LONGLONG units = 0;
+  if (!ToReferenceTime(time, &units)) return E_INVALIDARG;
+  return SetPositions(nullptr, AM_SEEKING_NoPositioning, &units, AM_SEEKING_AbsolutePositioning);
+}
+
+STDMETHODIMP FilterGraph::get_PrerollTime(REFTIME *time) {
+  if (!time) return E_POINTER;
+  LONGLONG units = 0;
+  const HRESULT hr = GetPreroll(&units);
+  if (SUCCEEDED(hr)) *time = ToSeconds(units);
+  return hr;
+}
+
+STDMETHODIMP FilterGraph::put_PrerollTime(REFTIME) { return E_NOTIMPL; }
+
+STDMETHODIMP FilterGraph::put_Rate(double rate) { return SetRate(rate); }
+
+STDMETHODIMP FilterGraph::get_Rate(double *rate) {
+  if (!rate) return E_POINTER;
+  return GetRate(rate);
+}
+
+STDMETHODIMP FilterGraph::CanSeekForward(LONG *canSeek) {
+  if (!canSeek) return E_POINTER;
+  DWORD caps = 0;
+  const HRESULT hr = GetCapabilities(&caps);
+  *canSeek = SUCCEEDED(hr) && (caps & AM_SEEKING_CanSeekForwards) ? OATRUE : OAFALSE;
+  return hr;
+}
+
+STDMETHODIMP FilterGraph::CanSeekBackward(LONG *canSeek) {
+  if (!canSeek) return E_POINTER;
+  DWORD caps = 0;
+  const HRESULT hr = GetCapabilities(&caps);
+  *canSeek = SUCCEEDED(hr) && (caps & AM_SEEKING_CanSeekBackwards) ? OATRUE : OAFALSE;
+  return hr;
+}
+
+}  // namespace mediagraph

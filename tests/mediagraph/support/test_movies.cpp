@@ -1,0 +1,90 @@
+#include "tests/mediagraph/support/test_movies.h"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace mediagraph_test {
+
+namespace {
+
+int CountEntries(const char *dirPath) {
+  int n = 0;
+  if (DIR *dir = opendir(dirPath)) {
+    while (dirent *entry = readdir(dir)) n += entry->d_name[0] != '.';
+    closedir(dir);
+  }
+  return n;
+}
+
+// geq expression: the marker block, else one value per quadrant.
+std::string Channel(int topLeft, int topRight, int bottomLeft, int bottomRight) {
+  auto v = [](int x) { return std::to_string(x); };
+  return "if(lt(X,16)*lt(Y,16),mod(N*8,256),if(lt(Y,H/2),if(lt(X,W/2)," + v(topLeft) + "," +
+         v(topRight) + "),if(lt(X,W/2)," + v(bottomLeft) + "," + v(bottomRight) + ")))";
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "mediagraph-test-XXXXXX").string();
+  if (mkdtemp(pattern.data())) path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+}
+
+std::string MakeMovie(const TempDir &dir, const MovieSpec &spec) {
+  const std::string path = dir.Path() + "/" + spec.file;
+  const double seconds = double(spec.frames) / spec.fps;
+  std::string command = std::string(FFMPEG_COMMAND) + " -hide_banner -loglevel error -nostdin -y";
+  command += " -f lavfi -i \"color=c=black:s=" + std::to_string(spec.width) + "x" +
+             std::to_string(spec.height) + ":r=" + std::to_string(spec.fps) +
+             ",format=rgb24,geq=r='" + Channel(255, 0, 0, 255) + "':g='" +
+             Channel(0, 255, 0, 255) + "':b='" + Channel(0, 0, 255, 255) + "'\"";
+  if (!spec.audioArgs.empty()) {
+    command += " -f lavfi -i \"sine=frequency=440:sample_rate=44100\"";
+  }
+  command += " -frames:v " + std::to_string(spec.frames) + " " + spec.videoArgs;
+  if (!spec.audioArgs.empty()) {
+    command += " " + spec.audioArgs + " -t " + std::to_string(seconds);
+  }
+  command += " " + spec.extraArgs + " \"" + path + "\" > /dev/null 2>&1";
+  if (std::system(command.c_str()) != 0) return "";
+  return path;
+}
+
+std::string WriteFile(const TempDir &dir, const std::string &name, const std::string &bytes) {
+  const std::string path = dir.Path() + "/" + name;
+  std::ofstream(path, std::ios::binary) << bytes;
+  return path;
+}
+
+std::wstring Wide(const std::string &path) { return std::wstring(path.begin(), path.end()); }
+
+Point MarkerPoint() { return {8, 8}; }
+Point TopLeft(const MovieSpec &spec) { return {spec.width / 4 + 8, spec.height / 4 + 4}; }
+Point TopRight(const MovieSpec &spec) { return {spec.width * 3 / 4, spec.height / 4}; }
+Point BottomLeft(const MovieSpec &spec) { return {spec.width / 4, spec.height * 3 / 4}; }
+Point BottomRight(const MovieSpec &spec) { return {spec.width * 3 / 4, spec.height * 3 / 4}; }
+
+int MarkerFrame(const Bgr &c) {
+  if (std::abs(c.r - c.g) > 16 || std::abs(c.g - c.b) > 16) return -1;
+  return ((c.r + c.g + c.b) / 3 + 4) / 8;
+}
+
+bool Near(const Bgr &c, int r, int g, int b, int tolerance) {
+  return std::abs(c.r - r) <= tolerance && std::abs(c.g - g) <= tolerance &&
+         std::abs(c.b - b) <= tolerance;
+}
+
+int ThreadCount() { return CountEntries("/proc/self/task"); }
+int OpenFileCount() { return CountEntries("/proc/self/fd"); }
+
+}  // namespace mediagraph_test

@@ -1,0 +1,63 @@
+// Short movies made with the ffmpeg command at test time, and process counters.
+//
+// The picture of every test movie: four quadrants, top-left red, top-right green,
+// bottom-left blue, bottom-right white, and in the top-left corner a 16 x 16 marker
+// block whose grey level is 8 times the frame number (modulo 256), so a test can
+// tell which frame it sees.
+#pragma once
+
+#include <string>
+
+#include "tests/mediagraph/support/test_video_renderer.h"
+
+namespace mediagraph_test {
+
+struct MovieSpec {
+  std::string file;  // name inside the temporary directory; its extension picks the container
+  int width = 64;
+  int height = 48;
+  int fps = 25;
+  int frames = 25;
+  std::string videoArgs = "-c:v libx264 -pix_fmt yuv420p";
+  // Empty for a movie without sound; else the audio encoder arguments. The sound is
+  // a 440 Hz sine as long as the picture.
+  std::string audioArgs;
+  std::string extraArgs;
+};
+
+// A temporary directory removed with everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir &) = delete;
+  TempDir &operator=(const TempDir &) = delete;
+  const std::string &Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Makes the movie in `dir`; the path, or "" when ffmpeg failed.
+std::string MakeMovie(const TempDir &dir, const MovieSpec &spec);
+// Writes `bytes` to a file in `dir`; its path.
+std::string WriteFile(const TempDir &dir, const std::string &name, const std::string &bytes);
+
+std::wstring Wide(const std::string &path);
+
+// Where each quadrant's colour and the marker are read.
+Point MarkerPoint();
+Point TopLeft(const MovieSpec &spec);
+Point TopRight(const MovieSpec &spec);
+Point BottomLeft(const MovieSpec &spec);
+Point BottomRight(const MovieSpec &spec);
+// The frame number a marker colour stands for (-1 when it is no grey).
+int MarkerFrame(const Bgr &colour);
+// Whether a colour is within `tolerance` of (r, g, b) in every channel.
+bool Near(const Bgr &colour, int r, int g, int b, int tolerance = 24);
+
+// Threads of this process, and its open file descriptors.
+int ThreadCount();
+int OpenFileCount();
+
+}  // namespace mediagraph_test

@@ -1,0 +1,146 @@
+// The system reference clock: time, one-shot and periodic advises served by its
+// thread, cancelling, and the thread's end with the clock.
+#include "mediagraph/clock/system_clock.h"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include "mediagraph/graph/com_ptr.h"
+#include "platform/media/media.h"
+#include "platform/win32/windows.h"
+
+using mediagraph::ComPtr;
+using mediagraph::SystemClock;
+
+namespace {
+
+constexpr REFERENCE_TIME kMs = 10000;
+// Generous: only bounds how long a broken clock can hang the test.
+constexpr DWORD kPatienceMs = 10000;
+
+ComPtr<IReferenceClock> NewClock() {
+  SystemClock *clock = nullptr;
+  EXPECT_EQ(SystemClock::Create(&clock), S_OK);
+  return ComPtr<IReferenceClock>::Adopt(clock);
+}
+
+REFERENCE_TIME Now(IReferenceClock *clock) {
+  REFERENCE_TIME t = 0;
+  EXPECT_EQ(clock->GetTime(&t), S_OK);
+  return t;
+}
+
+struct Event {
+  HANDLE handle = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  ~Event() { CloseHandle(handle); }
+  HEVENT h() const { return reinterpret_cast<HEVENT>(handle); }
+};
+
+int ThreadCount() {
+  int n = 0;
+  if (DIR *dir = opendir("/proc/self/task")) {
+    while (dirent *entry = readdir(dir)) n += entry->d_name[0] != '.';
+    closedir(dir);
+  }
+  return n;
+}
+
+}  // namespace
+
+TEST(SystemClock, TimeNeverGoesBack) {
+  ComPtr<IReferenceClock> clock = NewClock();
+  REFERENCE_TIME last = Now(clock.get());
+  for (int i = 0; i < 1000; ++i) {
+    const REFERENCE_TIME t = Now(clock.get());
+    ASSERT_GE(t, last);
+    last = t;
+  }
+  EXPECT_EQ(clock->GetTime(nullptr), E_POINTER);
+}
+
+TEST(SystemClock, RefusesAdvisesItCannotServe) {
+  ComPtr<IReferenceClock> clock = NewClock();
+  Event event;
+  DWORD_PTR cookie = 123;
+  EXPECT_EQ(clock->AdviseTime(0, 0, event.h(), nullptr), E_POINTER);
+  EXPECT_EQ(clock->AdviseTime(0, 0, 0, &cookie), E_INVALIDARG);
+  EXPECT_EQ(cookie, 0u);
+  EXPECT_EQ(clock->AdviseTime(0x7FFFFFFFFFFFFFFF, 1, event.h(), &cookie), E_INVALIDARG);
+  EXPECT_EQ(clock->AdvisePeriodic(0, 0, event.h(), &cookie), E_INVALIDARG);
+  EXPECT_EQ(clock->AdvisePeriodic(0, -kMs, event.h(), &cookie), E_INVALIDARG);
+  EXPECT_EQ(clock->Unadvise(42), S_FALSE);
+}
+
+TEST(SystemClock, AdviseFiresOnceAtBasePlusStreamTime) {
+  ComPtr<IReferenceClock> clock = NewClock();
+  Event event;
+  const REFERENCE_TIME base = Now(clock.get());
+  DWORD_PTR cookie = 0;
+  ASSERT_EQ(clock->AdviseTime(base, 30 * kMs, event.h(), &cookie), S_OK);
+  EXPECT_NE(cookie, 0u);
+  ASSERT_EQ(WaitForSingleObject(event.handle, kPatienceMs), WAIT_OBJECT_0);
+  EXPECT_GE(Now(clock.get()), base + 30 * kMs);  // never early
+  // One-shot: gone once fired.
+  EXPECT_EQ(clock->Unadvise(cookie), S_FALSE);
+  EXPECT_EQ(WaitForSingleObject(event.handle, 50), WAIT_TIMEOUT);
+}
+
+TEST(SystemClock, AdviseInThePastFiresAtOnce) {
+  ComPtr<IReferenceClock> clock = NewClock();
+  Event event;
+  DWORD_PTR cookie = 0;
+  ASSERT_EQ(clock->AdviseTime(Now(clock.get()), -1000 * kMs, event.h(), &cookie), S_OK);
+  EXPECT_EQ(WaitForSingleObject(event.handle, kPatienceMs), WAIT_OBJECT_0);
+}
+
+TEST(SystemClock, UnadvisedEventIsNeverSet) {
+  ComPtr<IReferenceClock> clock = NewClock();
+  Event event;
+  DWORD_PTR cookie = 0;
+  ASSERT_EQ(clock->AdviseTime(Now(clock.get()), 100 * kMs, event.h(), &cookie), S_OK);
+  EXPECT_EQ(clock->Unadvise(cookie), S_OK);
+  EXPECT_EQ(WaitForSingleObject(event.handle, 300), WAIT_TIMEOUT);
+}
+
+TEST(SystemClock, AdvisesFireInTheOrderTheyAreDue) {
+  ComPtr<IReferenceClock> clock = NewClock();
+  Event late, early;
+  const REFERENCE_TIME base = Now(clock.get());
+  DWORD_PTR lateCookie = 0, earlyCookie = 0;
+  // The later one is asked for first: the clock thread must wake early for the other.
+  ASSERT_EQ(clock->AdviseTime(base, 400 * kMs, late.h(), &lateCookie), S_OK);
+  ASSERT_EQ(clock->AdviseTime(base, 20 * kMs, early.h(), &earlyCookie), S_OK);
+  ASSERT_EQ(WaitForSingleObject(early.handle, kPatienceMs), WAIT_OBJECT_0);
+  if (Now(clock.get()) < base + 400 * kMs) {
+    EXPECT_EQ(WaitForSingleObject(late.handle, 0), WAIT_TIMEOUT);
+  }
+  EXPECT_EQ(WaitForSingleObject(late.handle, kPatienceMs), WAIT_OBJECT_0);
+  EXPECT_GE(Now(clock.get()), base + 400 * kMs);
+}
+
+TEST(SystemClock, PeriodicAdviseRepeatsUntilUnadvised) {
+  ComPtr<IReferenceClock> clock = NewClock();
+  Event tick;
+  const REFERENCE_TIME start = Now(clock.get());
+  DWORD_PTR cookie = 0;
+  ASSERT_EQ(clock->AdvisePeriodic(start, 10 * kMs, tick.h(), &cookie), S_OK);
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(WaitForSingleObject(tick.handle, kPatienceMs), WAIT_OBJECT_0);
+  EXPECT_GE(Now(clock.get()), start + 20 * kMs);
+  EXPECT_EQ(clock->Unadvise(cookie), S_OK);
+  WaitForSingleObject(tick.handle, 0);  // a tick set just before the Unadvise
+  EXPECT_EQ(WaitForSingleObject(tick.handle, 100), WAIT_TIMEOUT);
+}
+
+TEST(SystemClock, ReleasingTheClockEndsItsThread) {
+  const int before = ThreadCount();
+  {
+    ComPtr<IReferenceClock> clock = NewClock();
+    Event event;
+    DWORD_PTR cookie = 0;
+    // Pending far in the future when the clock goes.
+    ASSERT_EQ(clock->AdviseTime(Now(clock.get()), 3600 * 1000 * kMs, event.h(), &cookie), S_OK);
+    EXPECT_GT(ThreadCount(), before);
+  }
+  EXPECT_EQ(ThreadCount(), before);
+}
