@@ -1,0 +1,244 @@
+// The filter graph manager without a movie: interfaces, membership, the event
+// queue, the single EC_COMPLETE and state changes over unconnected renderers.
+#include "mediagraph/graph/filter_graph.h"
+
+#include <gtest/gtest.h>
+
+#include "mediagraph/graph/com_ptr.h"
+#include "mediagraph/graph/completion_tracker.h"
+#include "platform/media/media.h"
+#include "platform/win32/windows.h"
+#include "tests/mediagraph/support/test_video_renderer.h"
+
+using mediagraph::ComPtr;
+using mediagraph::CompletionTracker;
+using mediagraph_test::TestVideoRenderer;
+
+namespace {
+
+class FilterGraphTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC, IID_IGraphBuilder,
+                               graph.put_void()),
+              S_OK);
+    control = graph.As<IMediaControl>(IID_IMediaControl);
+    events = graph.As<IMediaEvent>(IID_IMediaEvent);
+    sink = graph.As<IMediaEventSink>(IID_IMediaEventSink);
+    ASSERT_TRUE(control && events && sink);
+  }
+  void TearDown() override {
+    control.reset();
+    events.reset();
+    sink.reset();
+    graph.reset();
+    CoUninitialize();
+  }
+
+  ComPtr<IBaseFilter> AddRenderer(LPCWSTR name, HRESULT expected = S_OK) {
+    auto renderer = ComPtr<IBaseFilter>::Adopt(TestVideoRenderer::Create()->Filter());
+    EXPECT_EQ(graph->AddFilter(renderer.get(), name), expected);
+    return renderer;
+  }
+
+  // Every event queued now, in order.
+  std::vector<LONG> Drain() {
+    std::vector<LONG> codes;
+    LONG code = 0;
+    LONG_PTR p1 = 0, p2 = 0;
+    while (events->GetEvent(&code, &p1, &p2, 0) == S_OK) {
+      codes.push_back(code);
+      events->FreeEventParams(code, p1, p2);
+    }
+    return codes;
+  }
+
+  ComPtr<IGraphBuilder> graph;
+  ComPtr<IMediaControl> control;
+  ComPtr<IMediaEvent> events;
+  ComPtr<IMediaEventSink> sink;
+};
+
+int Count(const std::vector<LONG> &codes, LONG code) {
+  return int(std::count(codes.begin(), codes.end(), code));
+}
+
+}  // namespace
+
+TEST_F(FilterGraphTest, AnswersEveryGraphInterfaceOnOneObject) {
+  ComPtr<IUnknown> identity = graph.As<IUnknown>(IID_IUnknown);
+  for (const IID *iid : {&IID_IFilterGraph, &IID_IGraphBuilder, &IID_IMediaControl,
+                         &IID_IMediaEvent, &IID_IMediaEventSink, &IID_IMediaPosition,
+                         &IID_IMediaSeeking, &IID_IBasicAudio}) {
+    ComPtr<IUnknown> face = graph.As<IUnknown>(*iid);
+    ASSERT_TRUE(face);
+    EXPECT_EQ(face.As<IUnknown>(IID_IUnknown).get(), identity.get());
+  }
+  void *none = reinterpret_cast<void *>(1);
+  EXPECT_EQ(graph->QueryInterface(IID_IPin, &none), E_NOINTERFACE);
+  EXPECT_EQ(none, nullptr);
+  UINT count = 0;
+  EXPECT_EQ(control->GetTypeInfoCount(&count), E_NOTIMPL);
+}
+
+TEST_F(FilterGraphTest, AddedFilterJoinsWithItsNameAndTheGraphClock) {
+  ComPtr<IBaseFilter> renderer = AddRenderer(L"TEXTURERENDERER");
+  FILTER_INFO info{};
+  ASSERT_EQ(renderer->QueryFilterInfo(&info), S_OK);
+  EXPECT_STREQ(info.achName, L"TEXTURERENDERER");
+  EXPECT_EQ(static_cast<IUnknown *>(info.pGraph),
+            static_cast<IUnknown *>(graph.As<IFilterGraph>(IID_IFilterGraph).get()));
+  info.pGraph->Release();
+  ComPtr<IReferenceClock> clock;
+  ASSERT_EQ(renderer->GetSyncSource(clock.put()), S_OK);
+  EXPECT_TRUE(clock);
+
+  EXPECT_EQ(graph->AddFilter(renderer.get(), L"again"), E_INVALIDARG);
+  EXPECT_EQ(graph->AddFilter(nullptr, L"none"), E_POINTER);
+  ComPtr<IBaseFilter> second = AddRenderer(L"TEXTURERENDERER", mediagraph::kDuplicateNameRenamed);
+  ComPtr<IBaseFilter> found;
+  ASSERT_EQ(graph->FindFilterByName(L"TEXTURERENDERER 0001", found.put()), S_OK);
+  EXPECT_EQ(found.get(), second.get());
+  EXPECT_EQ(graph->FindFilterByName(L"texturerenderer", found.put()), VFW_E_NOT_FOUND);
+  EXPECT_FALSE(found);
+}
+
+TEST_F(FilterGraphTest, RemovedFilterLeavesWithoutGraphOrClock) {
+  ComPtr<IBaseFilter> renderer = AddRenderer(L"r");
+  ASSERT_EQ(graph->RemoveFilter(renderer.get()), S_OK);
+  FILTER_INFO info{};
+  ASSERT_EQ(renderer->QueryFilterInfo(&info), S_OK);
+  EXPECT_EQ(info.pGraph, nullptr);
+  ComPtr<IReferenceClock> clock;
+  renderer->GetSyncSource(clock.put());
+  EXPECT_FALSE(clock);
+  EXPECT_EQ(graph->RemoveFilter(renderer.get()), VFW_E_NOT_FOUND);
+}
+
+TEST_F(FilterGraphTest, ReleasingTheGraphLetsItsFiltersGo) {
+  ComPtr<IBaseFilter> renderer = AddRenderer(L"r");
+  ASSERT_EQ(control->Run(), S_OK);
+  TearDown();
+  FILTER_INFO info{};
+  ASSERT_EQ(renderer->QueryFilterInfo(&info), S_OK);
+  EXPECT_EQ(info.pGraph, nullptr);
+  FILTER_STATE state = State_Running;
+  EXPECT_EQ(renderer->GetState(0, &state), S_OK);
+  EXPECT_EQ(state, State_Stopped);
+  SetUp();
+}
+
+TEST_F(FilterGraphTest, EventQueueSignalsItsHandleWhileNotEmpty) {
+  LONG code = -1;
+  LONG_PTR p1 = -1, p2 = -1;
+  EXPECT_EQ(events->GetEvent(&code, &p1, &p2, 0), E_ABORT);
+  EXPECT_EQ(events->GetEvent(&code, &p1, &p2, 20), E_ABORT);
+  EXPECT_EQ(events->GetEvent(nullptr, &p1, &p2, 0), E_POINTER);
+  OAEVENT handle = 0;
+  ASSERT_EQ(events->GetEventHandle(&handle), S_OK);
+  HANDLE event = reinterpret_cast<HANDLE>(handle);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+
+  EXPECT_EQ(sink->Notify(EC_ERRORABORT, E_FAIL, 0), S_OK);
+  EXPECT_EQ(sink->Notify(EC_USERABORT, 0, 0), S_OK);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  ASSERT_EQ(events->GetEvent(&code, &p1, &p2, 0), S_OK);
+  EXPECT_EQ(code, EC_ERRORABORT);
+  EXPECT_EQ(p1, LONG_PTR(E_FAIL));
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);  // one still queued
+  ASSERT_EQ(events->GetEvent(&code, &p1, &p2, 0), S_OK);
+  EXPECT_EQ(code, EC_USERABORT);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+}
+
+TEST_F(FilterGraphTest, OneCompletionForAllRenderersOfARun) {
+  ComPtr<IBaseFilter> first = AddRenderer(L"first");
+  ComPtr<IBaseFilter> second = AddRenderer(L"second");
+  // Unconnected renderers report completion as soon as they run.
+  ASSERT_EQ(control->Run(), S_OK);
+  EXPECT_EQ(Count(Drain(), EC_COMPLETE), 1);
+  // Completions that come again, or from filters that are no renderer of this
+  // graph, are not passed on.
+  sink->Notify(EC_COMPLETE, S_OK, reinterpret_cast<LONG_PTR>(first.get()));
+  sink->Notify(EC_COMPLETE, S_OK, 0x1234);
+  EXPECT_EQ(Count(Drain(), EC_COMPLETE), 0);
+
+  // Resuming from a pause is the same run: nothing new.
+  ASSERT_EQ(control->Pause(), S_OK);
+  ASSERT_EQ(control->Run(), S_OK);
+  EXPECT_EQ(Count(Drain(), EC_COMPLETE), 0);
+
+  // A new run after a stop is counted afresh.
+  ASSERT_EQ(control->Stop(), S_OK);
+  ASSERT_EQ(control->Run(), S_OK);
+  EXPECT_EQ(Count(Drain(), EC_COMPLETE), 1);
+  // Nothing is counted while stopped.
+  ASSERT_EQ(control->Stop(), S_OK);
+  sink->Notify(EC_COMPLETE, S_OK, reinterpret_cast<LONG_PTR>(second.get()));
+  EXPECT_EQ(Count(Drain(), EC_COMPLETE), 0);
+}
+
+TEST(CompletionTracker, WaitsForEveryRendererOnce) {
+  CompletionTracker tracker;
+  auto *a = reinterpret_cast<IBaseFilter *>(0x10);
+  auto *b = reinterpret_cast<IBaseFilter *>(0x20);
+  EXPECT_FALSE(tracker.Complete(a));  // not armed
+  EXPECT_FALSE(tracker.Arm({a, b}));
+  EXPECT_FALSE(tracker.Complete(a));
+  EXPECT_FALSE(tracker.Complete(a));
+  EXPECT_FALSE(tracker.Complete(reinterpret_cast<IBaseFilter *>(0x30)));
+  EXPECT_TRUE(tracker.Complete(b));
+  EXPECT_FALSE(tracker.Complete(b));  // told once only
+
+  EXPECT_FALSE(tracker.Arm({a, b}));
+  EXPECT_FALSE(tracker.Complete(a));
+  tracker.Disarm();
+  EXPECT_FALSE(tracker.Complete(b));
+  EXPECT_TRUE(tracker.Arm({}));  // nothing to wait for
+}
+
+TEST_F(FilterGraphTest, StateChangesReachEveryFilter) {
+  ComPtr<IBaseFilter> renderer = AddRenderer(L"r");
+  OAFilterState state = -1;
+  EXPECT_EQ(control->GetState(0, nullptr), E_POINTER);
+  ASSERT_EQ(control->GetState(0, &state), S_OK);
+  EXPECT_EQ(state, State_Stopped);
+
+  ASSERT_EQ(control->Pause(), S_OK);
+  ASSERT_EQ(control->GetState(0, &state), S_OK);
+  EXPECT_EQ(state, State_Paused);
+  FILTER_STATE filterState = State_Stopped;
+  renderer->GetState(0, &filterState);
+  EXPECT_EQ(filterState, State_Paused);
+
+  ASSERT_EQ(control->Run(), S_OK);
+  ASSERT_EQ(control->GetState(-1, &state), S_OK);
+  EXPECT_EQ(state, State_Running);
+  renderer->GetState(0, &filterState);
+  EXPECT_EQ(filterState, State_Running);
+  EXPECT_EQ(control->Run(), S_OK);
+
+  // Membership only changes while stopped.
+  ComPtr<IBaseFilter> late = ComPtr<IBaseFilter>::Adopt(TestVideoRenderer::Create()->Filter());
+  EXPECT_EQ(graph->AddFilter(late.get(), L"late"), VFW_E_NOT_STOPPED);
+  EXPECT_EQ(graph->RemoveFilter(renderer.get()), VFW_E_NOT_STOPPED);
+
+  ASSERT_EQ(control->Stop(), S_OK);
+  ASSERT_EQ(control->GetState(0, &state), S_OK);
+  EXPECT_EQ(state, State_Stopped);
+  renderer->GetState(0, &filterState);
+  EXPECT_EQ(filterState, State_Stopped);
+}
+
+TEST_F(FilterGraphTest, WithoutAMovieThereIsNothingToSeekOrToHear) {
+  AddRenderer(L"r");
+  ComPtr<IMediaPosition> position = graph.As<IMediaPosition>(IID_IMediaPosition);
+  ComPtr<IBasicAudio> audio = graph.As<IBasicAudio>(IID_IBasicAudio);
+  // The renderer is not connected, so its pass-through has no one to ask.
+  EXPECT_EQ(position->put_CurrentPosition(0.0), E_NOTIMPL);
+  REFTIME length = 0;
+  EXPECT_EQ(position->get_Duration(&length), E_NOTIMPL);
+  EXPECT_EQ(audio->put_Volume(0), E_NOTIMPL);
+  EXPECT_EQ(graph->RenderFile(nullptr, nullptr), E_POINTER);
+}
