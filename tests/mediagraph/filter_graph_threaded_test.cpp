@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "mediagraph/graph/com_ptr.h"
 #include "mediagraph/graph/completion_tracker.h"
 #include "platform/media/media.h"
@@ -58,6 +60,42 @@ class FilterGraphTest : public ::testing::Test {
   ComPtr<IMediaControl> control;
   ComPtr<IMediaEvent> events;
   ComPtr<IMediaEventSink> sink;
+};
+
+// An upstream output pin that connects and then never delivers anything.
+class SilentUpstreamPin final : public IPin {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void **out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (iid != IID_IUnknown && iid != IID_IPin) return E_NOINTERFACE;
+    *out = static_cast<IPin *>(this);
+    return S_OK;
+  }
+  // Lives on the test's stack, longer than any reference to it.
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP Connect(IPin *, const AM_MEDIA_TYPE *) override { return E_NOTIMPL; }
+  STDMETHODIMP ReceiveConnection(IPin *, const AM_MEDIA_TYPE *) override { return E_NOTIMPL; }
+  STDMETHODIMP Disconnect() override { return S_OK; }
+  STDMETHODIMP ConnectedTo(IPin **pin) override {
+    *pin = nullptr;
+    return VFW_E_NOT_CONNECTED;
+  }
+  STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE *) override { return E_NOTIMPL; }
+  STDMETHODIMP QueryPinInfo(PIN_INFO *) override { return E_NOTIMPL; }
+  STDMETHODIMP QueryDirection(PIN_DIRECTION *direction) override {
+    *direction = PINDIR_OUTPUT;
+    return S_OK;
+  }
+  STDMETHODIMP QueryId(LPWSTR *) override { return E_NOTIMPL; }
+  STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE *) override { return E_NOTIMPL; }
+  STDMETHODIMP EnumMediaTypes(IEnumMediaTypes **) override { return E_NOTIMPL; }
+  STDMETHODIMP QueryInternalConnections(IPin **, ULONG *) override { return E_NOTIMPL; }
+  STDMETHODIMP EndOfStream() override { return E_UNEXPECTED; }
+  STDMETHODIMP BeginFlush() override { return E_UNEXPECTED; }
+  STDMETHODIMP EndFlush() override { return E_UNEXPECTED; }
+  STDMETHODIMP NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
 };
 
 int Count(const std::vector<LONG> &codes, LONG code) {
@@ -241,4 +279,36 @@ TEST_F(FilterGraphTest, WithoutAMovieThereIsNothingToSeekOrToHear) {
   EXPECT_EQ(position->get_Duration(&length), E_NOTIMPL);
   EXPECT_EQ(audio->put_Volume(0), E_NOTIMPL);
   EXPECT_EQ(graph->RenderFile(nullptr, nullptr), E_POINTER);
+}
+
+TEST_F(FilterGraphTest, GetStateWaitsForARendererStillWaitingForData) {
+  SilentUpstreamPin upstream;
+  ComPtr<IBaseFilter> renderer = AddRenderer(L"r");
+  ComPtr<IPin> input;
+  ASSERT_EQ(renderer->FindPin(L"In", input.put()), S_OK);
+  VIDEOINFOHEADER format{};
+  format.bmiHeader = {sizeof(BITMAPINFOHEADER), 64, 48, 1, 24, BI_RGB, 64 * 48 * 3, 0, 0, 0, 0};
+  AM_MEDIA_TYPE type{MEDIATYPE_Video, MEDIASUBTYPE_RGB24, TRUE, FALSE, 64 * 48 * 3,
+                     FORMAT_VideoInfo, nullptr, sizeof format,
+                     reinterpret_cast<BYTE *>(&format)};
+  ASSERT_EQ(input->ReceiveConnection(&upstream, &type), S_OK);
+
+  // Connected but without data, the renderer cannot finish pausing.
+  EXPECT_EQ(control->Pause(), S_FALSE);
+  OAFilterState state = -1;
+  EXPECT_EQ(control->GetState(0, &state), VFW_S_STATE_INTERMEDIATE);
+  EXPECT_EQ(state, State_Paused);
+  EXPECT_EQ(control->GetState(30, &state), VFW_S_STATE_INTERMEDIATE);
+
+  // Without a time-out GetState waits for the end of the stream to complete it.
+  std::thread streaming([&input] {
+    Sleep(50);
+    input->EndOfStream();
+  });
+  EXPECT_EQ(control->GetState(-1, &state), S_OK);
+  EXPECT_EQ(state, State_Paused);
+  streaming.join();
+
+  ASSERT_EQ(control->Stop(), S_OK);
+  ASSERT_EQ(graph->RemoveFilter(renderer.get()), S_OK);  // lets go of `upstream`
 }
