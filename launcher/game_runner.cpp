@@ -30,38 +30,38 @@ constexpr const WCHAR *kErrorText =
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 
 int RunGame(LPWSTR programPath, LPWSTR homeDirectory) {
-    Py_SetProgramName(programPath);
+  Py_SetProgramName(programPath);
 
-    WCHAR *separator = std::wcsrchr(homeDirectory, kDirectorySeparator);
-    if (separator == nullptr) {
-        std::fputs("Get module file name error!\n", stdout);
-        return -1;
-    }
-    *separator = L'\0';
+  WCHAR *separator = std::wcsrchr(homeDirectory, kDirectorySeparator);
+  if (separator == nullptr) {
+    std::fputs("Get module file name error!\n", stdout);
+    return -1;
+  }
+  *separator = L'\0';
 
-    Py_OptimizeFlag = 2;
-    Py_NoSiteFlag = 1;
-    Py_SetPythonHome(homeDirectory);
-    // Nothing reads these; asking settles the search path before start-up, as the
-    // game's original launcher did.
-    static_cast<void>(Py_GetPath());
-    static_cast<void>(Py_GetPythonHome());
+  Py_OptimizeFlag = 2;
+  Py_NoSiteFlag = 1;
+  Py_SetPythonHome(homeDirectory);
+  // Queried once and not used: interpreters before 3.8 worked out their search path
+  // here, from the home just given.
+  static_cast<void>(Py_GetPath());
+  static_cast<void>(Py_GetPythonHome());
 
-    Py_Initialize();
+  Py_Initialize();
 
-    WCHAR *argv[] = {programPath, nullptr};
-    PySys_SetArgv(1, argv);
+  WCHAR *argv[] = {programPath, nullptr};
+  PySys_SetArgv(1, argv);
 
-    // The runner prints the traceback itself when it fails; PyErr_Print covers an
-    // error left pending behind a zero result.
-    const int result = PyRun_SimpleStringFlags("import launch", nullptr);
-    if (result != 0 || PyErr_Occurred() != nullptr) {
-        PyErr_Print();
-        MessageBoxW(nullptr, kErrorText, kErrorCaption, MB_OK);
-    }
+  // The runner prints the traceback itself when it fails; PyErr_Print covers an
+  // error left pending behind a zero result.
+  const int result = PyRun_SimpleStringFlags("import launch", nullptr);
+  if (result != 0 || PyErr_Occurred() != nullptr) {
+    PyErr_Print();
+    MessageBoxW(nullptr, kErrorText, kErrorCaption, MB_OK);
+  }
 
-    Py_Finalize();
-    return 0;
+  Py_Finalize();
+  return 0;
 }
 
 #pragma GCC diagnostic pop

@@ -13,7 +13,7 @@ constexpr DWORD kLauncherPathCapacity = 2048;
 // `programPath` is the executable's full path; it becomes the interpreter's program
 // name and the script's only argument. `homeDirectory` holds a second copy of the same
 // path and is cut in place at its last directory separator. Both must stay valid until
-// this returns: the interpreter keeps the pointers it is given.
+// this returns: older interpreters keep the pointers they are given rather than copies.
 //
 // Returns 0 once the interpreter has run, whether or not the script failed (a failure
 // prints the traceback and shows the error box first), and -1, with a message on

@@ -5,12 +5,12 @@
 namespace {
 
 int StartKestrel() {
-    // Both buffers outlive the interpreter, which keeps pointers into them.
-    WCHAR programPath[kLauncherPathCapacity];
-    WCHAR homeDirectory[kLauncherPathCapacity];
-    GetModuleFileNameW(nullptr, programPath, kLauncherPathCapacity);
-    GetModuleFileNameW(nullptr, homeDirectory, kLauncherPathCapacity);
-    return RunGame(programPath, homeDirectory);
+  // Both buffers outlive the interpreter, which may keep pointers into them.
+  WCHAR programPath[kLauncherPathCapacity];
+  WCHAR homeDirectory[kLauncherPathCapacity];
+  GetModuleFileNameW(nullptr, programPath, kLauncherPathCapacity);
+  GetModuleFileNameW(nullptr, homeDirectory, kLauncherPathCapacity);
+  return RunGame(programPath, homeDirectory);
 }
 
 }  // namespace
