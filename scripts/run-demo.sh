@@ -13,5 +13,7 @@ fi
 if [ ! -e /dev/snd ]; then
   export ALSOFT_DRIVERS=${ALSOFT_DRIVERS:-null}
 fi
+# Keep the interpreter from writing bytecode caches into the system's library.
+export PYTHONDONTWRITEBYTECODE=1
 cd "$build/game"
 exec ./kestrel
