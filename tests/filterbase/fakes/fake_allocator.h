@@ -59,6 +59,7 @@ class AllocatorRegistration {
 
   int Created() const { return static_cast<int>(made.size()); }
   FakeAllocator *Last() const { return made.empty() ? nullptr : made.back().get(); }
+  FakeAllocator *At(int i) const { return made[static_cast<size_t>(i)].get(); }
 
  private:
   static HRESULT Create(LPUNKNOWN outer, REFIID iid, void **out) {
