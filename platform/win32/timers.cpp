@@ -64,7 +64,9 @@ void TimerLoop() {
         [](const auto &a, const auto &b) { return a.second.due < b.second.due; });
     const Clock::time_point now = Clock::now();
     if (next->second.due > now) {
-      service.changed.wait_until(lock, next->second.due);
+      // A copy: the timer may be killed (its node erased) during the wait.
+      const Clock::time_point due = next->second.due;
+      service.changed.wait_until(lock, due);
       continue;
     }
     const UINT id = next->first;
