@@ -79,16 +79,17 @@ class FakeOutputPin final : public IPin, public IMediaSeeking, public IQualityCo
   // Connects to `input` with `type` as the upstream side of a graph does, then
   // gives it the counting allocator. Returns the input pin's answer.
   HRESULT ConnectTo(IPin *input, const AM_MEDIA_TYPE &type) {
+    // Never calls into the renderer with mutex_ held: it takes its own locks.
     const HRESULT hr = input->ReceiveConnection(this, &type);
     if (FAILED(hr)) return hr;
-    std::lock_guard<std::mutex> hold(mutex_);
-    peer_ = input;
-    peer_->AddRef();
     void *mem = nullptr;
     if (SUCCEEDED(input->QueryInterface(IID_IMemInputPin, &mem))) {
-      memInput_ = static_cast<IMemInputPin *>(mem);
-      memInput_->NotifyAllocator(&allocator_, FALSE);
+      static_cast<IMemInputPin *>(mem)->NotifyAllocator(&allocator_, FALSE);
     }
+    input->AddRef();
+    std::lock_guard<std::mutex> hold(mutex_);
+    peer_ = input;
+    memInput_ = static_cast<IMemInputPin *>(mem);
     return hr;
   }
 
@@ -102,25 +103,29 @@ class FakeOutputPin final : public IPin, public IMediaSeeking, public IQualityCo
     if (peer == nullptr) return S_FALSE;
     const HRESULT hr = peer->Disconnect();
     if (FAILED(hr)) return hr;
-    std::lock_guard<std::mutex> hold(mutex_);
-    if (memInput_ != nullptr) memInput_->Release();
-    memInput_ = nullptr;
-    peer_->Release();
-    peer_ = nullptr;
+    IMemInputPin *mem = nullptr;
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      mem = memInput_;
+      memInput_ = nullptr;
+      peer_ = nullptr;
+    }
+    if (mem != nullptr) mem->Release();
+    peer->Release();
     return hr;
   }
 
   // IMemInputPin::Receive on the streaming thread.
   std::future<HRESULT> Deliver(IMediaSample *sample) {
-    return thread_.Post([this, sample] { return memInput_->Receive(sample); });
+    return thread_.Post([this, sample] { return ConnectedMemInput()->Receive(sample); });
   }
   // IPin::EndOfStream on the streaming thread, behind any sample posted before.
   std::future<HRESULT> DeliverEndOfStream() {
-    return thread_.Post([this] { return peer_->EndOfStream(); });
+    return thread_.Post([this] { return ConnectedPeer()->EndOfStream(); });
   }
   // Flushes come from an upstream thread while the streaming thread may block.
-  HRESULT BeginFlushDownstream() { return peer_->BeginFlush(); }
-  HRESULT EndFlushDownstream() { return peer_->EndFlush(); }
+  HRESULT BeginFlushDownstream() { return ConnectedPeer()->BeginFlush(); }
+  HRESULT EndFlushDownstream() { return ConnectedPeer()->EndFlush(); }
 
   CountingAllocator &Allocator() { return allocator_; }
 
@@ -264,6 +269,15 @@ class FakeOutputPin final : public IPin, public IMediaSeeking, public IQualityCo
   STDMETHODIMP SetSink(IQualityControl *) override { return S_OK; }
 
  private:
+  IPin *ConnectedPeer() const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return peer_;
+  }
+  IMemInputPin *ConnectedMemInput() const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return memInput_;
+  }
+
   std::atomic<ULONG> refs_{0};
   mutable std::mutex mutex_;
   IPin *peer_ = nullptr;              // one reference
