@@ -99,14 +99,15 @@ STDMETHODIMP FilterGraph::SetPositions(LONGLONG *current, DWORD currentFlags, LO
 
   // A new current position starts a new segment at stream time 0: a running graph
   // pauses while the source flushes and repositions, then runs again from now.
+  // Completions of the old segment no longer count, even one raised while pausing.
+  completion_.Disarm();
+  armOnRun_ = true;
   const bool wasRunning = state_ == State_Running;
   if (wasRunning) {
     const HRESULT hr = PauseFilters();
     if (FAILED(hr)) return hr;
     state_ = State_Paused;
   }
-  completion_.Disarm();
-  armOnRun_ = true;
   const HRESULT hr = target->SetPositions(current, currentFlags, stop, stopFlags);
   pausedAt_ = 0;
   if (wasRunning) {
