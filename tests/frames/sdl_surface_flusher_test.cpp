@@ -1,0 +1,376 @@
+#include "frames/sdl_surface_flusher.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "frames/texture_flush_interface.h"
+#include "platform/media/structs.h"
+#include "tests/frames/reference_scale.h"
+#include "tests/frames/sdl_spy.h"
+#include "tests/frames/test_surfaces.h"
+
+namespace {
+
+struct Rgb {
+  Uint8 r, g, b;
+};
+
+// A frame in the renderer's layout: BGR pixels, bottom-up rows, each row
+// padded to a multiple of 4 bytes.
+struct Frame {
+  int width;
+  int height;
+  int stride;
+  std::vector<BYTE> bytes;
+
+  Frame(int w, int h) : width(w), height(h), stride((w * 3 + 3) / 4 * 4), bytes(stride * h) {}
+
+  void Set(int x, int y, Rgb colour) {
+    BYTE *pixel = &bytes[static_cast<size_t>(height - 1 - y) * stride + x * 3];
+    pixel[0] = colour.b;
+    pixel[1] = colour.g;
+    pixel[2] = colour.r;
+  }
+  Rgb At(int x, int y) const {
+    const BYTE *pixel = &bytes[static_cast<size_t>(height - 1 - y) * stride + x * 3];
+    return {pixel[2], pixel[1], pixel[0]};
+  }
+  void Fill(Rgb colour) {
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        Set(x, y, colour);
+      }
+    }
+  }
+  BITMAPINFOHEADER Header() const {
+    BITMAPINFOHEADER header{};
+    header.biSize = sizeof(header);
+    header.biWidth = width;
+    header.biHeight = height;
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    header.biCompression = BI_RGB;
+    header.biSizeImage = static_cast<DWORD>(bytes.size());
+    return header;
+  }
+  bool FlushInto(TextureFlushInterface &sink, LONG length) {
+    return sink.FlushFrame(bytes.data(), length, stride);
+  }
+  bool FlushInto(TextureFlushInterface &sink) {
+    return FlushInto(sink, static_cast<LONG>(bytes.size()));
+  }
+};
+
+Rgb ColourAt(const SDL_Surface *surface, int x, int y) {
+  Uint32 value = 0;
+  std::memcpy(&value, PixelAt(surface, x, y), 4);
+  Rgb colour{};
+  SDL_GetRGB(value, surface->format, &colour.r, &colour.g, &colour.b);
+  return colour;
+}
+
+bool operator==(Rgb a, Rgb b) { return a.r == b.r && a.g == b.g && a.b == b.b; }
+
+void FillColour(SDL_Surface *surface, Rgb colour) {
+  SDL_FillRect(surface, nullptr, SDL_MapRGB(surface->format, colour.r, colour.g, colour.b));
+}
+
+// SDL with the dummy video driver; a video mode only when asked.
+class SdlVideo : public testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("SDL_VIDEODRIVER", "dummy", 0);
+    ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
+    ForgetFreedSurfaces();
+  }
+  void TearDown() override { SDL_Quit(); }
+
+  static void SetMode(int bitsPerPixel) {
+    SDL_Surface *screen = SDL_SetVideoMode(64, 48, bitsPerPixel, SDL_SWSURFACE);
+    ASSERT_NE(screen, nullptr) << SDL_GetError();
+    ASSERT_EQ(screen->format->BitsPerPixel, bitsPerPixel);
+  }
+};
+
+class Flusher : public SdlVideo {
+ protected:
+  void SetUp() override {
+    SdlVideo::SetUp();
+    SetMode(32);
+  }
+};
+
+TEST_F(Flusher, FrameBecomesTheFittedOutputSurface) {
+  std::mt19937 random(5);
+  Frame frame(8, 6);
+  for (int y = 0; y < frame.height; ++y) {
+    for (int x = 0; x < frame.width; ++x) {
+      frame.Set(x, y, {static_cast<Uint8>(random()), static_cast<Uint8>(random()),
+                       static_cast<Uint8>(random())});
+    }
+  }
+  SDLSurfaceFlusher flusher(20, 10);
+  const BITMAPINFOHEADER header = frame.Header();
+  ASSERT_TRUE(flusher.PrepareFormat(&header));
+  SDL_Surface *output = flusher.OutputSurface();
+  ASSERT_NE(output, nullptr);
+  EXPECT_EQ(output->w, 20);
+  EXPECT_EQ(output->h, 10);
+  EXPECT_EQ(output->format->BytesPerPixel, 4);
+  // Whatever the host drew there before: bars keep it.
+  const Rgb hostColour{1, 2, 3};
+  FillColour(output, hostColour);
+
+  // Expected: the frame in the display format, top row first, fitted by the
+  // reference scaler.
+  SDL_Surface *screen = SDL_GetVideoSurface();
+  SurfacePtr converted(SDL_CreateRGBSurface(SDL_SWSURFACE, frame.width, frame.height, 32,
+                                            screen->format->Rmask, screen->format->Gmask,
+                                            screen->format->Bmask, screen->format->Amask));
+  for (int y = 0; y < frame.height; ++y) {
+    for (int x = 0; x < frame.width; ++x) {
+      const Rgb c = frame.At(x, y);
+      const Uint32 value = SDL_MapRGB(converted->format, c.r, c.g, c.b);
+      std::memcpy(const_cast<Uint8 *>(PixelAt(converted.get(), x, y)), &value, 4);
+    }
+  }
+  SurfacePtr expected = MakeSurface32(20, 10);
+  std::memcpy(expected->pixels, output->pixels, static_cast<size_t>(output->h) * output->pitch);
+  ReferenceScaleToFit(converted.get(), expected.get());
+
+  ASSERT_TRUE(frame.FlushInto(flusher));
+  EXPECT_EQ(flusher.OutputSurface(), output);
+  EXPECT_EQ(SurfaceBytes(output), SurfaceBytes(expected.get()));
+  // Height decides: 13 of 20 columns, from column 3. The top-left fitted
+  // pixel is the picture's top-left pixel, the bars are the host's.
+  EXPECT_TRUE(ColourAt(output, 3, 0) == frame.At(0, 0));
+  EXPECT_TRUE(ColourAt(output, 2, 9) == hostColour);
+  EXPECT_TRUE(ColourAt(output, 16, 0) == hostColour);
+  EXPECT_FALSE(ColourAt(output, 15, 9) == hostColour);
+
+  // Stopping leaves the last frame where it is.
+  const std::vector<Uint8> shown = SurfaceBytes(output);
+  flusher.NotifyStopped();
+  EXPECT_EQ(flusher.OutputSurface(), output);
+  EXPECT_EQ(SurfaceBytes(output), shown);
+}
+
+struct MovieCase {
+  int frameWidth, frameHeight, targetWidth, targetHeight;
+  int left, top, right, bottom;  // the picture, inclusive
+};
+
+TEST_F(Flusher, MovieSizesFillTheirFittedRectangleOnly) {
+  const MovieCase cases[] = {
+      {320, 240, 640, 480, 0, 0, 639, 479},
+      {640, 480, 1280, 720, 160, 0, 1119, 719},
+      {1280, 720, 640, 480, 0, 60, 639, 419},
+  };
+  const Rgb picture{200, 100, 50};
+  const Rgb host{0, 0, 0};
+  for (const MovieCase &c : cases) {
+    SCOPED_TRACE(testing::Message() << c.frameWidth << "x" << c.frameHeight << " -> "
+                                    << c.targetWidth << "x" << c.targetHeight);
+    Frame frame(c.frameWidth, c.frameHeight);
+    frame.Fill(picture);
+    SDLSurfaceFlusher flusher(c.targetWidth, c.targetHeight);
+    const BITMAPINFOHEADER header = frame.Header();
+    ASSERT_TRUE(flusher.PrepareFormat(&header));
+    SDL_Surface *output = flusher.OutputSurface();
+    ASSERT_NE(output, nullptr);
+    ASSERT_TRUE(frame.FlushInto(flusher));
+    for (int y = 0; y < output->h; ++y) {
+      for (int x = 0; x < output->w; ++x) {
+        const bool inside = x >= c.left && x <= c.right && y >= c.top && y <= c.bottom;
+        const Rgb seen = ColourAt(output, x, y);
+        if (!(seen == (inside ? picture : host))) {
+          FAIL() << "pixel " << x << "," << y << " is " << int{seen.r} << "," << int{seen.g} << ","
+                 << int{seen.b};
+        }
+      }
+    }
+  }
+}
+
+TEST_F(Flusher, ShortFrameFailsAndRetiresTheOutputSurface) {
+  const std::string readError = ReadErrorText();
+  Frame frame(5, 2);
+  frame.Fill({10, 20, 30});
+  SDLSurfaceFlusher flusher(10, 4);
+  const BITMAPINFOHEADER header = frame.Header();
+  ASSERT_TRUE(flusher.PrepareFormat(&header));
+  SDL_Surface *held = flusher.OutputSurface();  // the host keeps this pointer
+  ASSERT_TRUE(frame.FlushInto(flusher));
+  const std::vector<Uint8> lastShown = SurfaceBytes(held);
+
+  frame.Fill({90, 90, 90});
+  SDL_ClearError();
+  EXPECT_FALSE(frame.FlushInto(flusher, static_cast<LONG>(frame.bytes.size()) - 1));
+  EXPECT_EQ(SDL_GetError(), readError);
+  EXPECT_EQ(flusher.OutputSurface(), nullptr);
+  // The host may still blit what it holds: never freed, last frame kept.
+  EXPECT_FALSE(WasFreed(held));
+  EXPECT_EQ(SurfaceBytes(held), lastShown);
+  EXPECT_EQ(SDL_BlitSurface(held, nullptr, SDL_GetVideoSurface(), nullptr), 0);
+
+  // Every later frame is refused, whole or not, until a new format.
+  const int opened = StreamOpenCount();
+  EXPECT_FALSE(frame.FlushInto(flusher));
+  EXPECT_EQ(StreamOpenCount(), opened);
+  EXPECT_EQ(flusher.OutputSurface(), nullptr);
+
+  ASSERT_TRUE(flusher.PrepareFormat(&header));
+  ASSERT_NE(flusher.OutputSurface(), nullptr);
+  EXPECT_TRUE(frame.FlushInto(flusher));
+  EXPECT_TRUE(ColourAt(flusher.OutputSurface(), 0, 0) == (Rgb{90, 90, 90}));
+}
+
+TEST_F(Flusher, NewFormatReplacesTheOutputSurfaceButKeepsTheOldOneValid) {
+  Frame small(4, 4);
+  small.Fill({1, 200, 3});
+  SDLSurfaceFlusher flusher(16, 16);
+  const BITMAPINFOHEADER smallHeader = small.Header();
+  ASSERT_TRUE(flusher.PrepareFormat(&smallHeader));
+  SDL_Surface *first = flusher.OutputSurface();
+  ASSERT_TRUE(small.FlushInto(flusher));
+  const std::vector<Uint8> firstShown = SurfaceBytes(first);
+
+  Frame wide(8, 2);
+  wide.Fill({7, 8, 9});
+  const BITMAPINFOHEADER wideHeader = wide.Header();
+  ASSERT_TRUE(flusher.PrepareFormat(&wideHeader));
+  SDL_Surface *second = flusher.OutputSurface();
+  ASSERT_NE(second, nullptr);
+  EXPECT_NE(second, first);
+  EXPECT_EQ(second->w, 16);
+  ASSERT_TRUE(wide.FlushInto(flusher));
+  EXPECT_TRUE(ColourAt(second, 0, 6) == (Rgb{7, 8, 9}));  // letterboxed rows 4 to 11
+  EXPECT_FALSE(WasFreed(first));
+  EXPECT_EQ(SurfaceBytes(first), firstShown);
+}
+
+TEST_F(Flusher, ReleasedSurfacesRefuseFramesAndStayValid) {
+  Frame frame(4, 4);
+  SDLSurfaceFlusher flusher(8, 8);
+  const BITMAPINFOHEADER header = frame.Header();
+  ASSERT_TRUE(flusher.PrepareFormat(&header));
+  SDL_Surface *held = flusher.OutputSurface();
+  flusher.ReleaseSurfaces();
+  EXPECT_EQ(flusher.OutputSurface(), nullptr);
+  EXPECT_FALSE(WasFreed(held));
+  EXPECT_FALSE(frame.FlushInto(flusher));
+}
+
+TEST_F(Flusher, FrameIsRefusedWithoutReadingWhenNoStreamOpensOverIt) {
+  Frame frame(4, 4);
+  frame.Fill({50, 60, 70});
+  SDLSurfaceFlusher flusher(8, 8);
+  const BITMAPINFOHEADER header = frame.Header();
+  ASSERT_TRUE(flusher.PrepareFormat(&header));
+  SDL_Surface *output = flusher.OutputSurface();
+  ASSERT_TRUE(frame.FlushInto(flusher));
+  const std::vector<Uint8> shown = SurfaceBytes(output);
+
+  frame.Fill({1, 1, 1});
+  FailNextStreamOpen();
+  EXPECT_FALSE(frame.FlushInto(flusher));
+  // Not a broken frame: the sink keeps its surfaces and the picture.
+  EXPECT_EQ(flusher.OutputSurface(), output);
+  EXPECT_EQ(SurfaceBytes(output), shown);
+  EXPECT_TRUE(frame.FlushInto(flusher));
+  EXPECT_TRUE(ColourAt(output, 0, 0) == (Rgb{1, 1, 1}));
+}
+
+TEST_F(Flusher, BadBufferArgumentsAreRefusedWithoutReading) {
+  Frame frame(4, 4);
+  SDLSurfaceFlusher flusher(8, 8);
+  const BITMAPINFOHEADER header = frame.Header();
+  ASSERT_TRUE(flusher.PrepareFormat(&header));
+  const int opened = StreamOpenCount();
+  EXPECT_FALSE(flusher.FlushFrame(nullptr, 64, frame.stride));
+  EXPECT_FALSE(flusher.FlushFrame(frame.bytes.data(), -1, frame.stride));
+  EXPECT_EQ(StreamOpenCount(), opened);
+  EXPECT_NE(flusher.OutputSurface(), nullptr);
+  EXPECT_TRUE(frame.FlushInto(flusher));
+  EXPECT_FALSE(flusher.PrepareFormat(nullptr));
+}
+
+TEST_F(Flusher, UnusableFrameFormatsAreRefused) {
+  for (const LONG height : {-4, 0}) {
+    SCOPED_TRACE(height);
+    Frame frame(4, 4);
+    BITMAPINFOHEADER header = frame.Header();
+    header.biHeight = height;  // top-down or empty
+    SDLSurfaceFlusher flusher(8, 8);
+    EXPECT_TRUE(flusher.PrepareFormat(&header));
+    EXPECT_FALSE(frame.FlushInto(flusher));
+  }
+  Frame frame(4, 4);
+  BITMAPINFOHEADER header = frame.Header();
+  header.biBitCount = 2;
+  SDLSurfaceFlusher flusher(8, 8);
+  EXPECT_TRUE(flusher.PrepareFormat(&header));
+  EXPECT_FALSE(frame.FlushInto(flusher));
+}
+
+TEST_F(SdlVideo, WithoutVideoModeThereIsNoSurfaceAndFramesAreRefused) {
+  Frame frame(4, 4);
+  SDLSurfaceFlusher flusher(8, 8);
+  EXPECT_EQ(flusher.OutputSurface(), nullptr);  // before the format
+  const BITMAPINFOHEADER header = frame.Header();
+  EXPECT_TRUE(flusher.PrepareFormat(&header));
+  EXPECT_EQ(flusher.OutputSurface(), nullptr);
+  EXPECT_FALSE(frame.FlushInto(flusher));
+  // A mode set later changes nothing until the format is prepared again.
+  SetMode(32);
+  EXPECT_FALSE(frame.FlushInto(flusher));
+  EXPECT_TRUE(flusher.PrepareFormat(&header));
+  EXPECT_NE(flusher.OutputSurface(), nullptr);
+  EXPECT_TRUE(frame.FlushInto(flusher));
+}
+
+TEST_F(SdlVideo, DisplayFormatWithoutFourBytePixelsRefusesFrames) {
+  SetMode(16);
+  Frame frame(4, 4);
+  SDLSurfaceFlusher flusher(8, 8);
+  const BITMAPINFOHEADER header = frame.Header();
+  EXPECT_TRUE(flusher.PrepareFormat(&header));
+  EXPECT_EQ(flusher.OutputSurface(), nullptr);
+  EXPECT_FALSE(frame.FlushInto(flusher));
+}
+
+TEST_F(Flusher, EveryHeaderKindIsTakenOrRefusedSafely) {
+  // Frames of every depth and compression, readable or not, through the
+  // whole path: read, blit, scale.
+  std::mt19937 random(6);
+  for (const WORD bits : {1, 4, 8, 15, 16, 24, 32}) {
+    for (const DWORD compression : {BI_RGB, BI_RLE8, BI_RLE4, BI_BITFIELDS}) {
+      SCOPED_TRACE(testing::Message() << bits << " bits, compression " << compression);
+      BITMAPINFOHEADER header = Frame(7, 5).Header();
+      header.biBitCount = bits;
+      header.biCompression = compression;
+      SDLSurfaceFlusher flusher(9, 9);
+      ASSERT_TRUE(flusher.PrepareFormat(&header));
+      std::vector<BYTE> bytes(7 * 5 * 4);
+      for (BYTE &b : bytes) {
+        b = static_cast<BYTE>(random());
+      }
+      if (compression == BI_RLE8 || compression == BI_RLE4) {
+        // A valid run ending in the end-of-bitmap code.
+        bytes[0] = 3;
+        bytes[2] = 0;
+        bytes[3] = 1;
+      }
+      const bool taken = flusher.FlushFrame(bytes.data(), static_cast<LONG>(bytes.size()), 8);
+      EXPECT_TRUE(taken);
+      EXPECT_EQ(flusher.OutputSurface() != nullptr, taken);
+    }
+  }
+}
+
+}  // namespace
