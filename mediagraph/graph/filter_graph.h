@@ -157,6 +157,9 @@ class FilterGraph final : public IGraphBuilder,
   // --- IMediaSeeking: forwarded to the video renderer's position pass-through
   // (and so to the source's output pin); E_NOTIMPL without such a renderer.
   // SetPositions with a new current position also flushes and restarts the run.
+  // GetCurrentPosition while running or paused is the graph's own: where the
+  // segment started in the movie plus the stream time played (the renderer only
+  // knows times within the segment).
   STDMETHODIMP GetCapabilities(DWORD *capabilities) override;
   STDMETHODIMP CheckCapabilities(DWORD *capabilities) override;
   STDMETHODIMP IsFormatSupported(const GUID *format) override;
@@ -216,6 +219,8 @@ class FilterGraph final : public IGraphBuilder,
 
   // The video renderer's seeking interface (position pass-through).
   ComPtr<IMediaSeeking> SeekingTarget();
+  // Records where the source's next segment starts in the movie.
+  void NoteSegmentStart(IMediaSeeking *target);
 
   std::atomic<LONG> refs_{0};
 
@@ -229,6 +234,7 @@ class FilterGraph final : public IGraphBuilder,
   FILTER_STATE state_ = State_Stopped;
   REFERENCE_TIME startTime_ = 0;         // clock time of stream time 0 of this run
   REFERENCE_TIME pausedAt_ = 0;          // stream time reached when the run paused
+  REFERENCE_TIME segmentStart_ = 0;      // movie position at stream time 0
   bool armOnRun_ = true;                 // a Stop or a seek since completions were armed
   ComPtr<MovieSource> source_;           // the rendered movie, if any
   IBaseFilter *videoRenderer_ = nullptr;  // where the picture goes; a member, not counted

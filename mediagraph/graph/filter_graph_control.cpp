@@ -1,7 +1,9 @@
 // FilterGraph: state changes of the whole graph (IMediaControl).
-#include <chrono>
 
 #include "mediagraph/graph/filter_graph.h"
+
+#include <algorithm>
+#include <chrono>
 
 namespace mediagraph {
 
@@ -63,6 +65,8 @@ void FilterGraph::ArmCompletion() {
 HRESULT FilterGraph::RunLocked() {
   if (state_ == State_Running) return S_OK;
   if (state_ == State_Stopped) {
+    // Before the pause: then the source still tells where it will start.
+    if (ComPtr<IMediaSeeking> target = SeekingTarget()) NoteSegmentStart(target.get());
     const HRESULT hr = PauseFilters();
     if (FAILED(hr)) {
       StopFilters();

@@ -1,9 +1,11 @@
 // FilterGraph: positions and seeking (IMediaSeeking, IMediaPosition), through the
 // video renderer's position pass-through to the source.
-#include <cmath>
-#include <limits>
 
 #include "mediagraph/graph/filter_graph.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
 
 namespace mediagraph {
 
@@ -35,6 +37,13 @@ ComPtr<IMediaSeeking> FilterGraph::SeekingTarget() {
     if (seeking) return seeking;
   }
   return {};
+}
+
+void FilterGraph::NoteSegmentStart(IMediaSeeking *target) {
+  // The pass-through asks the source, which knows where it stands in the movie.
+  LONGLONG current = 0;
+  LONGLONG stop = 0;
+  if (SUCCEEDED(target->GetPositions(&current, &stop))) segmentStart_ = current;
 }
 
 // Forwards one call to the video renderer's seeking interface.
@@ -71,7 +80,21 @@ STDMETHODIMP FilterGraph::GetStopPosition(LONGLONG *stop) {
   FORWARD_SEEKING(GetStopPosition(stop));
 }
 STDMETHODIMP FilterGraph::GetCurrentPosition(LONGLONG *current) {
-  FORWARD_SEEKING(GetCurrentPosition(current));
+  if (!current) return E_POINTER;
+  ComPtr<IMediaSeeking> target = SeekingTarget();
+  if (!target) return E_NOTIMPL;
+  REFERENCE_TIME position = 0;
+  {
+    std::lock_guard<std::recursive_mutex> hold(stateLock_);
+    if (state_ == State_Stopped) return target->GetCurrentPosition(current);
+    const REFERENCE_TIME played =
+        state_ == State_Running ? SystemClock::Now() - startTime_ : pausedAt_;
+    position = segmentStart_ + std::max<REFERENCE_TIME>(0, played);
+  }
+  LONGLONG stop = 0;
+  if (SUCCEEDED(target->GetStopPosition(&stop))) position = std::min(position, stop);
+  *current = position;
+  return S_OK;
 }
 STDMETHODIMP FilterGraph::ConvertTimeFormat(LONGLONG *target, const GUID *targetFormat,
                                             LONGLONG source, const GUID *sourceFormat) {
@@ -110,6 +133,7 @@ STDMETHODIMP FilterGraph::SetPositions(LONGLONG *current, DWORD currentFlags, LO
   }
   const HRESULT hr = target->SetPositions(current, currentFlags, stop, stopFlags);
   pausedAt_ = 0;
+  NoteSegmentStart(target.get());
   if (wasRunning) {
     const HRESULT runHr = RunLocked();
     if (FAILED(runHr) && SUCCEEDED(hr)) return runHr;

@@ -196,6 +196,25 @@ TEST_F(GraphPlayback, SeekToStartWhilePausedShowsTheFirstFrameOnRun) {
   ExpectFramesInOrder(frames, before, 20);
 }
 
+TEST_F(GraphPlayback, SeekIntoTheMovieStartsANewSegmentThere) {
+  auto player = Load(*plain, Plain());
+  ASSERT_EQ(player->control->Pause(), S_FALSE);
+  ASSERT_EQ(player->position->put_CurrentPosition(0.4), S_OK);
+  EXPECT_EQ(player->State(-1), State_Paused);
+  REFTIME at = 0;
+  ASSERT_EQ(player->position->get_CurrentPosition(&at), S_OK);
+  EXPECT_NEAR(at, 0.4, 0.001);
+
+  ASSERT_EQ(player->control->Run(), S_OK);
+  ASSERT_TRUE(player->WaitFor(EC_COMPLETE, kPatienceMs));
+  // Frames 10 to 19, timed from the new segment's start.
+  const auto frames = player->renderer->Frames();
+  ASSERT_EQ(frames.size(), 10u);
+  ExpectFramesInOrder(frames, 0, 10, 10);
+  ASSERT_EQ(player->position->get_CurrentPosition(&at), S_OK);
+  EXPECT_NEAR(at, 0.8, 0.001);  // at the end, never past it
+}
+
 TEST_F(GraphPlayback, LoopsBySeekingAtEachCompletion) {
   auto player = Load(*plain, Plain());
   ASSERT_EQ(player->control->Run(), S_OK);
