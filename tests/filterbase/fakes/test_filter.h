@@ -45,6 +45,7 @@ struct PinScript {
   std::vector<GUID> tested;
   std::vector<int> proposedAsked;
   int endOfStreams = 0;
+  int receives = 0;
   REFERENCE_TIME lastStart = -1;
 };
 
@@ -111,6 +112,10 @@ class TestInputPin : public CBaseInputPin, public PinHooks {
     ++script.endOfStreams;
     return CBaseInputPin::EndOfStream();
   }
+  STDMETHODIMP Receive(IMediaSample *sample) override {
+    ++script.receives;
+    return CBaseInputPin::Receive(sample);
+  }
 
   // Makes the pin propose these types.
   void Propose(std::vector<MediaTypeRecord> types) {
@@ -153,7 +158,7 @@ class TestOutputPin : public CBasePin, public PinHooks {
   HRESULT ConcludeConnection(IPin *peer) override {
     Note(L"ConcludeConnection");
     if (FAILED(script.concludeResult)) return script.concludeResult;
-    HRESULT hr = DecideAllocator(peer);
+    HRESULT hr = negotiateAllocator ? DecideAllocator(peer) : S_OK;
     return FAILED(hr) ? hr : script.concludeResult;
   }
   HRESULT UndoConnection() override {
@@ -170,6 +175,8 @@ class TestOutputPin : public CBasePin, public PinHooks {
     IncrementTypeListVersion();
   }
   IMemAllocator *Allocator() const { return allocator; }
+  // False: ConcludeConnection agrees no allocator (for receivers that have none).
+  bool negotiateAllocator = true;
 
  private:
   HRESULT DecideAllocator(IPin *peer) {
