@@ -108,11 +108,15 @@ void SoundOutput::Play(int64_t skipFrames) {
   ALint state = AL_INITIAL;
   alGetSourcei(source_, AL_SOURCE_STATE, &state);
   if (state == AL_PLAYING) return;
-  if (skipFrames > 0 && state != AL_PAUSED) {
-    int64_t pending = 0;
-    for (const auto &entry : queued_) pending += entry.second;
-    const int64_t skip = std::min(skipFrames, pending > 0 ? pending - 1 : 0);
-    if (skip > 0) alSourcei(source_, AL_SAMPLE_OFFSET, static_cast<ALint>(skip));
+  if (skipFrames > 0) {
+    Reclaim();
+    int64_t inQueue = 0;
+    for (const auto &entry : queued_) inQueue += entry.second;
+    // The offset counts from the queue's head; a paused source is already
+    // somewhere inside it.
+    const int64_t current = state == AL_PAUSED ? GetPosition().played - unqueuedTotal_ : 0;
+    const int64_t target = std::min(current + skipFrames, inQueue > 0 ? inQueue - 1 : 0);
+    if (target > current) alSourcei(source_, AL_SAMPLE_OFFSET, static_cast<ALint>(target));
   }
   alSourcePlay(source_);
 }

@@ -45,8 +45,8 @@ class SoundOutput {
   };
   Position GetPosition();
 
-  // Starts or resumes; when `skipFrames` is positive, the first that many
-  // pending frames are skipped (they are already late).
+  // Starts or resumes; when `skipFrames` is positive, that many pending
+  // frames are skipped first (they are already late).
   void Play(int64_t skipFrames = 0);
   void Pause();
   // Stops and forgets every queued frame; positions start again at 0.

@@ -43,6 +43,21 @@ void PacketBuffer::PushEnd() {
 PacketBuffer::PopResult PacketBuffer::Pop(Stream stream, PacketPtr *out) {
   std::unique_lock<std::mutex> lock(mutex_);
   dataChanged_.wait(lock, [&] { return aborted_ || ended_ || !queues_[stream].empty(); });
+  return TakeLocked(stream, out);
+}
+
+PacketBuffer::PopResult PacketBuffer::PopFor(Stream stream, PacketPtr *out,
+                                             std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!dataChanged_.wait_for(lock, timeout, [&] {
+        return aborted_ || ended_ || !queues_[stream].empty();
+      })) {
+    return PopResult::kTimeout;
+  }
+  return TakeLocked(stream, out);
+}
+
+PacketBuffer::PopResult PacketBuffer::TakeLocked(Stream stream, PacketPtr *out) {
   if (aborted_) return PopResult::kAborted;
   if (queues_[stream].empty()) return PopResult::kEnd;
   *out = std::move(queues_[stream].front());

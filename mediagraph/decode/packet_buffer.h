@@ -8,6 +8,7 @@
 // Thread-safe: one mutex guards everything; any thread may call Abort.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -20,7 +21,7 @@ namespace mediagraph {
 class PacketBuffer {
  public:
   enum Stream { kVideo = 0, kAudio = 1 };
-  enum class PopResult { kPacket, kEnd, kAborted };
+  enum class PopResult { kPacket, kEnd, kAborted, kTimeout };
 
   PacketBuffer();
 
@@ -36,6 +37,8 @@ class PacketBuffer {
 
   // Consumer thread: takes the next packet of its stream, waiting for one.
   PopResult Pop(Stream stream, PacketPtr *out);
+  // The same, waiting at most `timeout` (kTimeout when none came).
+  PopResult PopFor(Stream stream, PacketPtr *out, std::chrono::milliseconds timeout);
 
   // Wakes every waiter; Push drops, WaitForRoom and Pop fail until Reset.
   void Abort();
@@ -51,6 +54,7 @@ class PacketBuffer {
 
  private:
   bool WantsMoreLocked() const;
+  PopResult TakeLocked(Stream stream, PacketPtr *out);
 
   mutable std::mutex mutex_;
   // --- guarded by mutex_

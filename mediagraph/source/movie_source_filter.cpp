@@ -1,0 +1,188 @@
+#include "mediagraph/source/movie_source_filter.h"
+
+#include <utility>
+
+namespace mediagraph {
+
+CMovieSourceFilter::CMovieSourceFilter(std::unique_ptr<MovieFile> movie,
+                                       std::unique_ptr<StreamDecoder> videoDecoder,
+                                       std::unique_ptr<StreamDecoder> audioDecoder,
+                                       std::unique_ptr<SoundResampler> resampler,
+                                       std::unique_ptr<SoundOutput> output)
+    : CBaseFilter(L"movie source", nullptr, &lock, CLSID_MovieSource),
+      file(std::move(movie)),
+      pin(this, &lock, file->VideoStream()->codecpar->width,
+          file->VideoStream()->codecpar->height, file->FrameDuration()),
+      handle(this),
+      video(file.get(), std::move(videoDecoder), file->VideoStream()->codecpar->width,
+            file->VideoStream()->codecpar->height),
+      hasAudioStream(audioDecoder != nullptr && resampler != nullptr),
+      sessionAllocator(nullptr),
+      sessionInput(nullptr),
+      fileAtStart(true),
+      sessionActive(false),
+      currentPosition(0),
+      stopPosition(file->Duration() > 0 ? file->Duration() : INT64_MAX),
+      volume(0) {
+  if (hasAudioStream && output != nullptr) {
+    sound = std::make_unique<SoundStreamer>(
+        file.get(), std::move(audioDecoder), std::move(resampler), std::move(output),
+        [this] { RaiseGraphEvent(EC_COMPLETE, S_OK, 0); });
+  }
+}
+
+CMovieSourceFilter::~CMovieSourceFilter() {
+  ScopedLock hold(&lock);
+  if (sound) sound->Pause();
+  EndSession(false);
+  // The graph disconnects before it lets go; if it did not, drop our side.
+  if (pin.IsConnected()) {
+    SetState(State_Stopped);
+    pin.Disconnect();
+  }
+}
+
+CBasePin *CMovieSourceFilter::PinAt(int index) { return index == 0 ? &pin : nullptr; }
+
+STDMETHODIMP CMovieSourceFilter::Stop() {
+  ScopedLock hold(&lock);
+  if (sound) sound->Pause();
+  EndSession(false);
+  return CBaseFilter::Stop();
+}
+
+STDMETHODIMP CMovieSourceFilter::Pause() {
+  ScopedLock hold(&lock);
+  const FILTER_STATE old = state;
+  const HRESULT hr = CBaseFilter::Pause();
+  if (FAILED(hr)) return hr;
+  if (old == State_Stopped) StartSession();
+  if (sound) sound->Pause();
+  return S_OK;
+}
+
+STDMETHODIMP CMovieSourceFilter::Run(REFERENCE_TIME start) {
+  ScopedLock hold(&lock);
+  const HRESULT hr = CBaseFilter::Run(start);
+  if (FAILED(hr)) return hr;
+  if (sound) sound->Run(ClockNoLock(), start);
+  return S_OK;
+}
+
+HRESULT CMovieSourceFilter::SetPositions(REFERENCE_TIME current, REFERENCE_TIME stop) {
+  ScopedLock hold(&lock);
+  currentPosition = current;
+  stopPosition = stop;
+  if (!sessionActive) return S_OK;
+  EndSession(true);
+  StartSession();
+  return S_OK;
+}
+
+void CMovieSourceFilter::Positions(REFERENCE_TIME *current, REFERENCE_TIME *stop) {
+  ScopedLock hold(&lock);
+  *current = currentPosition;
+  *stop = stopPosition;
+}
+
+REFERENCE_TIME CMovieSourceFilter::CurrentPosition() {
+  ScopedLock hold(&lock);
+  return sessionActive ? video.LastDelivered() : currentPosition;
+}
+
+bool CMovieSourceFilter::LastHeard(REFERENCE_TIME *clockTime, REFERENCE_TIME *movieTime) const {
+  return sound && sound->LastHeard(clockTime, movieTime);
+}
+
+void CMovieSourceFilter::StartSession() {
+  const Segment segment{currentPosition, stopPosition};
+  // A file that cannot go back plays on from where it is; the segment's
+  // start still drops what lies before it.
+  if (!fileAtStart || currentPosition > 0) file->SeekTo(currentPosition);
+  fileAtStart = false;
+  buffer.Reset();
+  IPin *peer = pin.ConnectedPeer();
+  const bool videoFlows = peer != nullptr && pin.Transport(&sessionAllocator, &sessionInput);
+  buffer.EnableStream(PacketBuffer::kVideo, videoFlows);
+  buffer.EnableStream(PacketBuffer::kAudio, sound != nullptr);
+  if (videoFlows) {
+    peer->NewSegment(segment.start, segment.stop, 1.0);
+    video.Start(&buffer, {sessionAllocator, sessionInput, peer}, segment);
+  }
+  if (sound) sound->Start(&buffer, segment);
+  reader.Start(file.get(), &buffer);
+  sessionActive = true;
+}
+
+void CMovieSourceFilter::EndSession(bool flush) {
+  if (!sessionActive) return;
+  buffer.Abort();
+  IPin *peer = pin.ConnectedPeer();
+  // Downstream may hold the video thread in Receive: a flush lets it go; a
+  // stop has stopped downstream already, and the decommit frees a thread
+  // waiting for a sample.
+  if (flush && peer != nullptr) {
+    peer->BeginFlush();
+  } else if (sessionAllocator != nullptr) {
+    sessionAllocator->Decommit();
+  }
+  video.Stop();
+  if (sound) sound->Stop();
+  reader.Join();
+  if (flush && peer != nullptr) peer->EndFlush();
+  buffer.Reset();
+  if (sessionAllocator != nullptr) {
+    sessionAllocator->Release();
+    sessionAllocator = nullptr;
+  }
+  if (sessionInput != nullptr) {
+    sessionInput->Release();
+    sessionInput = nullptr;
+  }
+  sessionActive = false;
+}
+
+// --- the MovieSource face
+
+ULONG CMovieSourceFilter::SourceHandle::AddRef() {
+  return filter->NonDelegatingUnknown()->AddRef();
+}
+
+ULONG CMovieSourceFilter::SourceHandle::Release() {
+  return filter->NonDelegatingUnknown()->Release();
+}
+
+IBaseFilter *CMovieSourceFilter::SourceHandle::Filter() {
+  return static_cast<IBaseFilter *>(filter);
+}
+
+IPin *CMovieSourceFilter::SourceHandle::VideoPin() { return static_cast<IPin *>(&filter->pin); }
+
+IMediaSeeking *CMovieSourceFilter::SourceHandle::Seeking() {
+  return static_cast<IMediaSeeking *>(&filter->pin);
+}
+
+bool CMovieSourceFilter::SourceHandle::HasAudioStream() const { return filter->hasAudioStream; }
+
+bool CMovieSourceFilter::SourceHandle::HasSound() const { return filter->sound != nullptr; }
+
+HRESULT CMovieSourceFilter::SourceHandle::SetVolume(LONG level) {
+  if (level < -10000 || level > 0) return E_INVALIDARG;
+  ScopedLock hold(&filter->lock);
+  filter->volume = level;
+  if (filter->sound) filter->sound->SetVolume(level);
+  return S_OK;
+}
+
+HRESULT CMovieSourceFilter::SourceHandle::GetVolume(LONG *level) {
+  if (level == nullptr) return E_POINTER;
+  ScopedLock hold(&filter->lock);
+  *level = filter->volume;
+  return S_OK;
+}
+
+REFERENCE_TIME CMovieSourceFilter::SourceHandle::Duration() const {
+  return filter->file->Duration();
+}
+
+}  // namespace mediagraph

@@ -1,0 +1,122 @@
+// CMovieSourceFilter: the filter behind MovieSource. It owns the opened file,
+// the video output pin, the decoders and the sound output, and runs one
+// streaming session at a time: a demux thread (PacketReader) feeding a video
+// thread (VideoStreamer) and an audio thread (SoundStreamer).
+//
+// Filter state and sessions:
+//
+//   Stopped --Pause--> Paused --Run--> Running
+//      ^                 |               |
+//      +------Stop-------+------Stop-----+
+//
+//   Pause from Stopped starts a session at the current position; Stop ends it
+//   (every thread joined). A seek while not stopped ends the session with a
+//   flush downstream, repositions, sends NewSegment and starts a new one.
+//   While stopped a seek only records the position.
+//
+// Locks and threads: the filter lock (also the pin lock) serialises state
+// changes, seeking and connection on the application thread. The streaming
+// threads never take it: they see the session through what Start handed
+// them, and raise events without a lock. So joining them under the filter
+// lock cannot deadlock, provided downstream lets the video thread go (the
+// graph stops renderers before sources; a seek flushes first).
+#pragma once
+
+#include <memory>
+
+#include "filterbase/base_filter.h"
+#include "filterbase/critical_lock.h"
+#include "mediagraph/decode/movie_file.h"
+#include "mediagraph/decode/packet_buffer.h"
+#include "mediagraph/source/movie_source.h"
+#include "mediagraph/source/packet_reader.h"
+#include "mediagraph/source/sound_streamer.h"
+#include "mediagraph/source/video_output_pin.h"
+#include "mediagraph/source/video_streamer.h"
+
+namespace mediagraph {
+
+// {6B0E7C52-3F1D-4A8E-9C27-5D4F1A0B8E63}
+inline constexpr CLSID CLSID_MovieSource = {
+    0x6B0E7C52, 0x3F1D, 0x4A8E, {0x9C, 0x27, 0x5D, 0x4F, 0x1A, 0x0B, 0x8E, 0x63}};
+
+class CMovieSourceFilter final : public CBaseFilter {
+ public:
+  // Takes the opened file and the decoding parts; `sound` may be null. The
+  // object starts with a count of 0.
+  CMovieSourceFilter(std::unique_ptr<MovieFile> file, std::unique_ptr<StreamDecoder> video,
+                     std::unique_ptr<StreamDecoder> audioDecoder,
+                     std::unique_ptr<SoundResampler> resampler,
+                     std::unique_ptr<SoundOutput> sound);
+  ~CMovieSourceFilter() override;
+
+  MovieSource *Handle() { return &handle; }
+  CVideoOutputPin *VideoPin() { return &pin; }
+
+  // --- CBaseFilter
+  int PinCount() override { return 1; }
+  CBasePin *PinAt(int index) override;
+  STDMETHODIMP Stop() override;
+  STDMETHODIMP Pause() override;
+  STDMETHODIMP Run(REFERENCE_TIME start) override;
+
+  // --- for the pin's IMediaSeeking (application thread)
+  REFERENCE_TIME Duration() const { return file->Duration(); }
+  // Moves the current and stop positions (movie time, already checked and
+  // clamped by the pin); restarts streaming when not stopped.
+  HRESULT SetPositions(REFERENCE_TIME current, REFERENCE_TIME stop);
+  void Positions(REFERENCE_TIME *current, REFERENCE_TIME *stop);
+  // The position of the picture last handed downstream, else the segment start.
+  REFERENCE_TIME CurrentPosition();
+
+  // The sound's last heard movie time with the clock time it was heard at
+  // (for measurements); false without sound or before it plays.
+  bool LastHeard(REFERENCE_TIME *clockTime, REFERENCE_TIME *movieTime) const;
+
+ private:
+  // The MovieSource face of the filter, for the graph manager.
+  class SourceHandle final : public MovieSource {
+   public:
+    explicit SourceHandle(CMovieSourceFilter *owner) : filter(owner) {}
+    ULONG AddRef() override;
+    ULONG Release() override;
+    IBaseFilter *Filter() override;
+    IPin *VideoPin() override;
+    IMediaSeeking *Seeking() override;
+    bool HasAudioStream() const override;
+    bool HasSound() const override;
+    HRESULT SetVolume(LONG level) override;
+    HRESULT GetVolume(LONG *level) override;
+    REFERENCE_TIME Duration() const override;
+
+   private:
+    CMovieSourceFilter *const filter;
+  };
+
+  // Both with the filter lock held.
+  void StartSession();
+  // flush: the filter is active and downstream may hold the video thread, so
+  // BeginFlush/EndFlush around the join.
+  void EndSession(bool flush);
+
+  CriticalLock lock;  // the filter lock and the pin lock
+  const std::unique_ptr<MovieFile> file;
+  // --- with the filter lock
+  CVideoOutputPin pin;
+  SourceHandle handle;
+  PacketBuffer buffer;
+  PacketReader reader;
+  VideoStreamer video;
+  std::unique_ptr<SoundStreamer> sound;  // null without sound
+  const bool hasAudioStream;
+  // The running session's transport, one reference each (null without video).
+  IMemAllocator *sessionAllocator;
+  IMemInputPin *sessionInput;
+  bool fileAtStart;  // nothing read since the file was opened
+  bool sessionActive;
+  REFERENCE_TIME currentPosition;  // segment start of the next or running session
+  REFERENCE_TIME stopPosition;
+  LONG volume;  // hundredths of a decibel, kept also without sound
+};
+
+}  // namespace mediagraph

@@ -1,0 +1,295 @@
+#include "mediagraph/source/sound_streamer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <utility>
+
+namespace mediagraph {
+
+namespace {
+
+constexpr REFERENCE_TIME kUnitsPerSecond = 10000000;
+// Sound stamped this far from where the previous frame ended is a real gap
+// (filled with silence) or overlap (dropped); less is stamp jitter.
+constexpr REFERENCE_TIME kGapTolerance = 400000;   // 40 ms
+constexpr REFERENCE_TIME kLongestGap = 10000000;   // 1 s of silence at most
+// Heard this far off the clock, the source restarts in step; closer, the
+// sound is stretched or shrunk by at most 1 % until it is back.
+constexpr REFERENCE_TIME kFarOff = 600000;         // 60 ms
+constexpr REFERENCE_TIME kNearEnough = 100000;     // 10 ms
+constexpr REFERENCE_TIME kCheckEvery = 1000000;    // 100 ms
+// Late by less than this at the start is not worth skipping.
+constexpr REFERENCE_TIME kSkipAbove = 20000;       // 2 ms
+
+std::chrono::milliseconds Millis(REFERENCE_TIME units) {
+  return std::chrono::milliseconds(std::max<REFERENCE_TIME>(0, units / 10000));
+}
+
+}  // namespace
+
+SoundStreamer::SoundStreamer(const MovieFile *file, std::unique_ptr<StreamDecoder> decoder,
+                             std::unique_ptr<SoundResampler> resampler,
+                             std::unique_ptr<SoundOutput> output, PlayedOut playedOut)
+    : file_(file),
+      decoder_(std::move(decoder)),
+      resampler_(std::move(resampler)),
+      output_(std::move(output)),
+      playedOut_(std::move(playedOut)),
+      frame_(MakeFrame()) {}
+
+SoundStreamer::~SoundStreamer() {
+  Stop();
+  if (clock_ != nullptr) clock_->Release();
+}
+
+void SoundStreamer::Start(PacketBuffer *buffer, const Segment &segment) {
+  Stop();
+  staging_.clear();
+  haveOrigin_ = false;
+  origin_ = 0;
+  staged_ = 0;
+  draining_ = false;
+  decoded_ = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    heard_ = false;
+  }
+  thread_ = std::thread(&SoundStreamer::Stream, this, buffer, segment);
+}
+
+void SoundStreamer::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+    changed_.notify_all();
+  }
+  if (thread_.joinable()) thread_.join();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = false;
+    heard_ = false;
+  }
+  output_->Reset();
+  decoder_->Flush();
+  resampler_->Reset();
+}
+
+void SoundStreamer::Pause() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  running_ = false;
+  changed_.notify_all();
+}
+
+void SoundStreamer::Run(IReferenceClock *clock, REFERENCE_TIME start) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (clock != nullptr) clock->AddRef();
+  if (clock_ != nullptr) clock_->Release();
+  clock_ = clock;
+  runStart_ = start;
+  running_ = true;
+  ++runSerial_;
+  changed_.notify_all();
+}
+
+void SoundStreamer::SetVolume(LONG level) { output_->SetVolume(level); }
+
+bool SoundStreamer::LastHeard(REFERENCE_TIME *clockTime, REFERENCE_TIME *movieTime) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  *clockTime = heardClock_;
+  *movieTime = heardMovie_;
+  return heard_;
+}
+
+REFERENCE_TIME SoundStreamer::StagedEnd() const {
+  return origin_ + staged_ * kUnitsPerSecond / resampler_->Rate();
+}
+
+void SoundStreamer::Stage(const AVFrame *frame, const Segment &segment) {
+  converted_.clear();
+  if (!resampler_->Convert(frame, &converted_)) return;
+  const int channels = resampler_->Channels();
+  const int64_t rate = resampler_->Rate();
+  const int64_t frames = static_cast<int64_t>(converted_.size()) / channels;
+  if (frames == 0) return;
+
+  const REFERENCE_TIME stamp = file_->ToMovieTime(file_->AudioStream(), frame->best_effort_timestamp);
+  REFERENCE_TIME time = stamp == AV_NOPTS_VALUE ? (haveOrigin_ ? StagedEnd() : 0)
+                                                : stamp - segment.start;
+  int64_t skip = 0;
+  // Sound before the segment start (the demuxer lands on an earlier key frame).
+  if (time < 0) skip = (-time * rate + kUnitsPerSecond - 1) / kUnitsPerSecond;
+  if (haveOrigin_) {
+    const REFERENCE_TIME expected = StagedEnd();
+    if (time > expected + kGapTolerance) {
+      const int64_t silence = std::min(time - expected, kLongestGap) * rate / kUnitsPerSecond;
+      staging_.resize(staging_.size() + static_cast<size_t>(silence * channels), 0);
+      staged_ += silence;
+    } else if (time < expected - kGapTolerance) {
+      skip = std::max<int64_t>(skip, (expected - time) * rate / kUnitsPerSecond);
+    }
+  }
+  if (skip >= frames) return;
+  if (!haveOrigin_) {
+    origin_ = std::max<REFERENCE_TIME>(0, time + skip * kUnitsPerSecond / rate);
+    haveOrigin_ = true;
+  }
+  const REFERENCE_TIME streamStop = segment.stop - segment.start;
+  const int64_t room = (streamStop - StagedEnd()) * rate / kUnitsPerSecond;
+  int64_t kept = frames - skip;
+  if (room < kept) {
+    kept = std::max<int64_t>(0, room);
+    decoded_ = true;  // the rest lies beyond the stop position
+  }
+  staging_.insert(staging_.end(), converted_.begin() + skip * channels,
+                  converted_.begin() + (skip + kept) * channels);
+  staged_ += kept;
+}
+
+void SoundStreamer::Flush(bool all) {
+  const int channels = resampler_->Channels();
+  const int frames = static_cast<int>(staging_.size() / channels);
+  // 20 ms pieces: few buffers in the source's queue, still a fine grain.
+  if (frames == 0 || (!all && frames < resampler_->Rate() / 50)) return;
+  if (output_->Queue(staging_.data(), frames)) staging_.clear();
+}
+
+bool SoundStreamer::Feed(PacketBuffer *buffer, const Segment &segment) {
+  const int64_t rate = resampler_->Rate();
+  const int channels = resampler_->Channels();
+  for (;;) {
+    Flush(decoded_);
+    if (decoded_) return true;
+    const int64_t ahead =
+        output_->PendingFrames() + static_cast<int64_t>(staging_.size()) / channels;
+    if (ahead * kUnitsPerSecond / rate >= kLead) return true;
+    const int got = decoder_->Receive(frame_.get());
+    if (got == 0) {
+      Stage(frame_.get(), segment);
+      av_frame_unref(frame_.get());
+      continue;
+    }
+    if (got == AVERROR_EOF || draining_) {
+      decoded_ = true;
+      continue;
+    }
+    PacketPtr packet;
+    switch (buffer->PopFor(PacketBuffer::kAudio, &packet, std::chrono::milliseconds(5))) {
+      case PacketBuffer::PopResult::kAborted:
+        return false;
+      case PacketBuffer::PopResult::kTimeout:
+        return true;
+      case PacketBuffer::PopResult::kPacket:
+        if (decoder_->Send(packet.get())) break;
+        [[fallthrough]];  // a decoder that failed for good ends the sound here
+      case PacketBuffer::PopResult::kEnd:
+        draining_ = true;
+        decoder_->Send(nullptr);
+        break;
+    }
+  }
+}
+
+void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
+  const int64_t rate = resampler_->Rate();
+  auto toTime = [rate](int64_t frames) { return frames * kUnitsPerSecond / rate; };
+  bool playing = false;     // the source was started in this run
+  bool completed = false;   // played out was reported in this run
+  uint64_t serial = 0;      // the run the flags above belong to
+  REFERENCE_TIME nextCheck = 0;
+  REFERENCE_TIME compensatedUntil = 0;
+
+  for (;;) {
+    bool running = false;
+    IReferenceClock *clock = nullptr;
+    REFERENCE_TIME runStart = 0;
+    uint64_t runSerial = 0;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (stopping_) break;
+      running = running_;
+      clock = clock_;
+      if (clock != nullptr) clock->AddRef();
+      runStart = runStart_;
+      runSerial = runSerial_;
+    }
+    const bool fed = Feed(buffer, segment);
+    REFERENCE_TIME now = 0;
+    const bool haveNow = clock != nullptr && SUCCEEDED(clock->GetTime(&now));
+    if (clock != nullptr) clock->Release();
+    if (!fed) break;
+
+    std::chrono::milliseconds wait(10);
+    if (!running) {
+      if (playing) output_->Pause();
+      playing = false;
+      completed = false;
+      wait = std::chrono::milliseconds(20);
+    } else {
+      if (runSerial != serial) {
+        // A new run: start again in step with its start time.
+        serial = runSerial;
+        completed = false;
+        if (playing) output_->Pause();
+        playing = false;
+      }
+      const SoundOutput::Position position = output_->GetPosition();
+      if (position.latencyNs > 0) latency_ = position.latencyNs / 100;
+      const int64_t pending = output_->QueuedFrames() - position.played;
+      // Stream time of the next frame the source will mix.
+      const REFERENCE_TIME next = origin_ + toTime(position.played);
+      if (playing && pending > 0 && output_->IsIdle()) playing = false;  // starved
+      if (!playing && pending > 0) {
+        const REFERENCE_TIME startAt = runStart + next - latency_;
+        if (!haveNow) {
+          output_->Play();
+          playing = true;
+        } else if (now >= startAt) {
+          const REFERENCE_TIME late = now - startAt;
+          output_->Play(late > kSkipAbove ? late * rate / kUnitsPerSecond : 0);
+          playing = true;
+          nextCheck = now + kCheckEvery;
+        } else {
+          wait = std::min(wait, Millis(startAt - now));
+        }
+      } else if (playing && position.playing && haveNow && now >= nextCheck) {
+        nextCheck = now + kCheckEvery;
+        const REFERENCE_TIME heard = next - latency_;
+        const REFERENCE_TIME error = heard - (now - runStart);  // > 0: sound early
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          heard_ = true;
+          heardClock_ = now;
+          heardMovie_ = heard + segment.start;
+        }
+        if (error > kFarOff || error < -kFarOff) {
+          output_->Pause();
+          playing = false;
+          resampler_->Compensate(0, 0);
+        } else if ((error > kNearEnough || error < -kNearEnough) && now >= compensatedUntil) {
+          // More frames delay the sound, fewer bring it forward; spread over a second.
+          const int64_t limit = rate / 100;
+          const int64_t delta = std::clamp<int64_t>(error * rate / kUnitsPerSecond, -limit, limit);
+          resampler_->Compensate(static_cast<int>(delta), static_cast<int>(rate));
+          compensatedUntil = now + kUnitsPerSecond + kLead;
+        }
+      }
+      if (decoded_ && staging_.empty() && pending <= 0 && !completed) {
+        // Heard to its end once the device's latency has passed too.
+        const REFERENCE_TIME endAt = runStart + (haveOrigin_ ? StagedEnd() : 0);
+        if (!haveNow || now >= endAt) {
+          completed = true;
+          playedOut_();
+        } else {
+          wait = std::min(wait, Millis(endAt - now) + std::chrono::milliseconds(1));
+        }
+      }
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait_for(lock, wait, [&] {
+      return stopping_ || running_ != running || runSerial_ != runSerial;
+    });
+  }
+  if (playing) output_->Pause();
+}
+
+}  // namespace mediagraph

@@ -1,0 +1,122 @@
+// The audio thread: decodes the sound of one segment, converts it to 16-bit
+// PCM and keeps a movie's OpenAL source fed a little ahead, following the
+// graph clock:
+//
+//   - while paused it fills the source and holds it still;
+//   - on Run it starts the source so that the sound of stream time t is heard
+//     at run start + t, the device's output latency included (late sound is
+//     skipped rather than played late);
+//   - while running it compares what is heard with the clock and stretches or
+//     shrinks the sound slightly to follow it, or restarts the source in step
+//     when it is far off;
+//   - once the last sound of the segment has been heard while running, it
+//     reports "played out" (once per run).
+//
+// Sound states of the thread (per session; Start begins in Holding):
+//
+//   Holding --Run, due time reached--> Playing --Pause--> Holding
+//      ^                                  |
+//      +---- far off the clock -----------+
+//
+// Threads: Start, Stop, Pause, Run and SetVolume are called by the filter on
+// the application thread; the rest runs on the audio thread. The control
+// fields are guarded by mutex_; the thread's own bookkeeping is touched by the
+// audio thread only.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "mediagraph/audio/sound_output.h"
+#include "mediagraph/decode/movie_file.h"
+#include "mediagraph/decode/packet_buffer.h"
+#include "mediagraph/decode/sound_resampler.h"
+#include "mediagraph/decode/stream_decoder.h"
+#include "mediagraph/source/segment.h"
+#include "platform/media/media.h"
+
+namespace mediagraph {
+
+class SoundStreamer {
+ public:
+  // Called on the audio thread when the segment's sound has been heard.
+  using PlayedOut = std::function<void()>;
+
+  SoundStreamer(const MovieFile *file, std::unique_ptr<StreamDecoder> decoder,
+                std::unique_ptr<SoundResampler> resampler, std::unique_ptr<SoundOutput> output,
+                PlayedOut playedOut);
+  ~SoundStreamer();
+  SoundStreamer(const SoundStreamer &) = delete;
+  SoundStreamer &operator=(const SoundStreamer &) = delete;
+
+  // Starts the thread on a fresh segment, holding still until Run.
+  void Start(PacketBuffer *buffer, const Segment &segment);
+  // Ends the thread (abort the packet buffer first if it may be waiting for
+  // packets) and forgets everything queued.
+  void Stop();
+
+  // The graph pauses: hold the sound where it is.
+  void Pause();
+  // The graph runs: stream time 0 falls on `start` of `clock` (a reference is
+  // kept). Without a clock the sound plays at once, free-running.
+  void Run(IReferenceClock *clock, REFERENCE_TIME start);
+
+  void SetVolume(LONG level);
+
+  // What was heard at the last check: movie time heard at clock time
+  // `clockTime`. False before any sound has been heard in this run.
+  bool LastHeard(REFERENCE_TIME *clockTime, REFERENCE_TIME *movieTime) const;
+
+  // How far ahead of the sound heard the source is kept fed.
+  static constexpr REFERENCE_TIME kLead = 2000000;  // 200 ms
+
+ private:
+  void Stream(PacketBuffer *buffer, Segment segment);
+
+  // --- audio thread only
+  // Decodes until the source is fed kLead ahead or no packet is waiting.
+  // False when the buffer was aborted.
+  bool Feed(PacketBuffer *buffer, const Segment &segment);
+  // Appends one decoded frame's PCM to the staging area, trimmed to the segment.
+  void Stage(const AVFrame *frame, const Segment &segment);
+  // Hands staged PCM to the source once there is enough of it (or at the end).
+  void Flush(bool all);
+  REFERENCE_TIME StagedEnd() const;  // stream time just after the last staged frame
+
+  const MovieFile *const file_;
+  const std::unique_ptr<StreamDecoder> decoder_;
+  const std::unique_ptr<SoundResampler> resampler_;
+  const std::unique_ptr<SoundOutput> output_;
+  const PlayedOut playedOut_;
+  std::thread thread_;
+
+  mutable std::mutex mutex_;
+  // --- guarded by mutex_
+  std::condition_variable changed_;  // wakes the thread on any control change
+  bool stopping_ = false;
+  bool running_ = false;
+  IReferenceClock *clock_ = nullptr;  // one reference
+  REFERENCE_TIME runStart_ = 0;
+  uint64_t runSerial_ = 0;  // bumped by every Run
+  bool heard_ = false;
+  REFERENCE_TIME heardClock_ = 0;
+  REFERENCE_TIME heardMovie_ = 0;
+
+  // --- audio thread only (reset by Start)
+  std::vector<int16_t> converted_;  // one frame's PCM
+  std::vector<int16_t> staging_;    // PCM not yet handed to the source
+  bool haveOrigin_ = false;
+  REFERENCE_TIME origin_ = 0;  // stream time of the source's frame 0
+  int64_t staged_ = 0;         // frames staged or queued since the origin
+  FramePtr frame_;
+  bool draining_ = false;      // the decoder was told the stream ended
+  bool decoded_ = false;       // the decoder is drained (or the stop was reached)
+  REFERENCE_TIME latency_ = 0;  // device output latency, 100 ns
+};
+
+}  // namespace mediagraph

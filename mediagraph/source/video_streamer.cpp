@@ -1,0 +1,108 @@
+#include "mediagraph/source/video_streamer.h"
+
+#include <utility>
+
+namespace mediagraph {
+
+VideoStreamer::VideoStreamer(const MovieFile *file, std::unique_ptr<StreamDecoder> decoder,
+                             int width, int height)
+    : file_(file), decoder_(std::move(decoder)), converter_(width, height) {}
+
+VideoStreamer::~VideoStreamer() { Stop(); }
+
+void VideoStreamer::Start(PacketBuffer *buffer, const Downstream &downstream,
+                          const Segment &segment) {
+  Stop();
+  stopping_ = false;
+  lastDelivered_ = segment.start;
+  thread_ = std::thread(&VideoStreamer::Run, this, buffer, downstream, segment);
+}
+
+void VideoStreamer::Stop() {
+  stopping_ = true;
+  if (thread_.joinable()) thread_.join();
+  decoder_->Flush();
+}
+
+void VideoStreamer::Run(PacketBuffer *buffer, Downstream downstream, Segment segment) {
+  const AVStream *stream = file_->VideoStream();
+  FramePtr frame = MakeFrame();
+  if (!frame) return;
+  bool draining = false;
+  bool first = true;
+  // Time of the picture after the last one, for pictures without a time stamp
+  // or with one that goes backwards (damaged streams).
+  REFERENCE_TIME next = AV_NOPTS_VALUE;
+  for (;;) {
+    if (stopping_) return;
+    const int got = decoder_->Receive(frame.get());
+    if (got == 0) {
+      REFERENCE_TIME time = file_->ToMovieTime(stream, frame->best_effort_timestamp);
+      if (time == AV_NOPTS_VALUE || (next != AV_NOPTS_VALUE && time < next - 1)) {
+        time = next == AV_NOPTS_VALUE ? segment.start : next;
+      }
+      REFERENCE_TIME duration = frame->pkt_duration > 0
+                                    ? MovieFile::ToReferenceTime(stream, frame->pkt_duration)
+                                    : file_->FrameDuration();
+      if (duration <= 0) duration = file_->FrameDuration();
+      next = time + duration;
+      if (time >= segment.stop) {
+        av_frame_unref(frame.get());
+        break;
+      }
+      bool keepGoing = true;
+      if (time + duration > segment.start) {
+        keepGoing = Deliver(frame.get(), downstream, segment, time, duration, first);
+        first = false;
+      }
+      av_frame_unref(frame.get());
+      if (!keepGoing) return;  // stopping, or downstream refused (it reports why)
+      continue;
+    }
+    if (got == AVERROR_EOF || draining) break;
+    PacketPtr packet;
+    switch (buffer->Pop(PacketBuffer::kVideo, &packet)) {
+      case PacketBuffer::PopResult::kAborted:
+        return;
+      case PacketBuffer::PopResult::kPacket:
+        if (decoder_->Send(packet.get())) break;
+        [[fallthrough]];  // a decoder that failed for good ends the picture here
+      case PacketBuffer::PopResult::kEnd:
+      case PacketBuffer::PopResult::kTimeout:
+        draining = true;
+        decoder_->Send(nullptr);
+        break;
+    }
+  }
+  if (!stopping_) downstream.peer->EndOfStream();
+}
+
+bool VideoStreamer::Deliver(const AVFrame *frame, const Downstream &downstream,
+                            const Segment &segment, REFERENCE_TIME time,
+                            REFERENCE_TIME duration, bool first) {
+  IMediaSample *sample = nullptr;
+  // Fails once the allocator is decommitted: the filter is stopping.
+  if (FAILED(downstream.allocator->GetBuffer(&sample, nullptr, nullptr, 0))) return false;
+  BYTE *data = nullptr;
+  const LONG size = sample->GetSize();
+  if (FAILED(sample->GetPointer(&data)) || data == nullptr || size < 0 ||
+      !converter_.Convert(frame, data, static_cast<size_t>(size))) {
+    sample->Release();
+    return true;  // this picture is lost; the next may convert
+  }
+  REFERENCE_TIME start = time - segment.start;
+  REFERENCE_TIME stop = start + duration;
+  sample->SetTime(&start, &stop);
+  sample->SetSyncPoint(TRUE);
+  sample->SetPreroll(FALSE);
+  sample->SetDiscontinuity(first ? TRUE : FALSE);
+  sample->SetActualDataLength(static_cast<LONG>(converter_.ImageSize()));
+  const HRESULT hr = downstream.input->Receive(sample);
+  sample->Release();
+  if (stopping_ || hr != S_OK) return false;
+  lastDelivered_ = time;
+  ++delivered_;
+  return true;
+}
+
+}  // namespace mediagraph

@@ -1,0 +1,70 @@
+// The video thread: decodes the video packets of one segment, converts each
+// picture into a sample of the connection's allocator and hands it to the
+// connected input pin, which blocks until the picture is due. Ends with
+// EndOfStream downstream at the end of the segment.
+//
+// Sample times are stream times: movie time minus the segment start, in
+// 100 ns; the first sample of a segment is marked as a discontinuity.
+//
+// Threads: Start and Stop on the application thread (under the filter lock);
+// everything else on the video thread. Before Stop, whoever stops must make
+// sure the thread cannot stay blocked downstream: abort the packet buffer and
+// flush or stop the peer, and decommit the allocator.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "mediagraph/decode/frame_converter.h"
+#include "mediagraph/decode/movie_file.h"
+#include "mediagraph/decode/packet_buffer.h"
+#include "mediagraph/decode/stream_decoder.h"
+#include "mediagraph/source/segment.h"
+#include "platform/media/media.h"
+
+namespace mediagraph {
+
+class VideoStreamer {
+ public:
+  // The file is read only for its stream's time base and origin.
+  VideoStreamer(const MovieFile *file, std::unique_ptr<StreamDecoder> decoder, int width,
+                int height);
+  ~VideoStreamer();
+  VideoStreamer(const VideoStreamer &) = delete;
+  VideoStreamer &operator=(const VideoStreamer &) = delete;
+
+  // Where the pictures go. The caller keeps references on all three for as
+  // long as a thread may run.
+  struct Downstream {
+    IMemAllocator *allocator;
+    IMemInputPin *input;
+    IPin *peer;
+  };
+
+  // Starts the thread on a fresh segment (the decoder has been flushed).
+  void Start(PacketBuffer *buffer, const Downstream &downstream, const Segment &segment);
+  // Asks the thread to end and waits for it; then forgets the decoder's state.
+  void Stop();
+
+  // Movie time of the last picture handed downstream, or the segment start.
+  REFERENCE_TIME LastDelivered() const { return lastDelivered_.load(); }
+  // Pictures handed downstream since construction (for statistics).
+  int64_t Delivered() const { return delivered_.load(); }
+
+ private:
+  void Run(PacketBuffer *buffer, Downstream downstream, Segment segment);
+  // Converts and delivers one picture. False when delivery must end.
+  bool Deliver(const AVFrame *frame, const Downstream &downstream, const Segment &segment,
+               REFERENCE_TIME time, REFERENCE_TIME duration, bool first);
+
+  const MovieFile *const file_;
+  const std::unique_ptr<StreamDecoder> decoder_;
+  FrameConverter converter_;
+  std::thread thread_;
+  std::atomic<bool> stopping_{false};
+  std::atomic<REFERENCE_TIME> lastDelivered_{0};
+  std::atomic<int64_t> delivered_{0};
+};
+
+}  // namespace mediagraph
