@@ -20,9 +20,9 @@ HRESULT UpstreamInterface(IPin *pin, REFIID iid, void **out) {
 
 }  // namespace
 
-CPosPassThru::CPosPassThru(LPCWSTR label, IUnknown *outer, HRESULT *result, IPin *inputPin)
-    : CMediaPosition(label, outer), pin(inputPin) {
-  if (inputPin == nullptr && result != nullptr) *result = E_POINTER;
+CPosPassThru::CPosPassThru(LPCWSTR label, IUnknown *outer, HRESULT *result, IPin *pin)
+    : CMediaPosition(label, outer), inputPin(pin) {
+  if (pin == nullptr && result != nullptr) *result = E_POINTER;
 }
 
 STDMETHODIMP CPosPassThru::InnerQueryInterface(REFIID iid, void **out) {
@@ -33,17 +33,17 @@ STDMETHODIMP CPosPassThru::InnerQueryInterface(REFIID iid, void **out) {
 }
 
 HRESULT CPosPassThru::UpstreamSeeking(IMediaSeeking **seeking) {
-  return UpstreamInterface(pin, IID_IMediaSeeking, reinterpret_cast<void **>(seeking));
+  return UpstreamInterface(inputPin, IID_IMediaSeeking, reinterpret_cast<void **>(seeking));
 }
 
 HRESULT CPosPassThru::UpstreamPosition(IMediaPosition **position) {
-  return UpstreamInterface(pin, IID_IMediaPosition, reinterpret_cast<void **>(position));
+  return UpstreamInterface(inputPin, IID_IMediaPosition, reinterpret_cast<void **>(position));
 }
 
 template <typename Interface, typename Call>
 HRESULT CPosPassThru::ForwardTo(REFIID iid, Call call) {
   Interface *upstream = nullptr;
-  const HRESULT found = UpstreamInterface(pin, iid, reinterpret_cast<void **>(&upstream));
+  const HRESULT found = UpstreamInterface(inputPin, iid, reinterpret_cast<void **>(&upstream));
   if (FAILED(found)) return found;
   const HRESULT result = call(upstream);
   upstream->Release();

@@ -75,5 +75,5 @@ class CPosPassThru : public IMediaSeeking, public CMediaPosition {
   template <typename Interface, typename Call>
   HRESULT ForwardTo(REFIID iid, Call call);
 
-  IPin *const pin;  // no reference: it belongs to the same filter
+  IPin *const inputPin;  // no reference: it belongs to the same filter
 };
