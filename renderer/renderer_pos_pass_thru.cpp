@@ -1,8 +1,11 @@
 #include "renderer/renderer_pos_pass_thru.h"
 
 CRendererPosPassThru::CRendererPosPassThru(LPCWSTR label, IUnknown *outer, HRESULT *result,
-                                           IPin *inputPin)
-    : CPosPassThru(label, outer, result, inputPin), sampleStart(0), sampleStop(0), resetFlag(TRUE) {}
+                                           IPin *rendererPin)
+    : CPosPassThru(label, outer, result, rendererPin),
+      sampleStart(0),
+      sampleStop(0),
+      resetFlag(TRUE) {}
 
 CRendererPosPassThru::~CRendererPosPassThru() = default;
 

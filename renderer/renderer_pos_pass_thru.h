@@ -26,9 +26,9 @@
 
 class CRendererPosPassThru : public CPosPassThru {
  public:
-  // inputPin: the renderer's input pin; null makes the base report E_POINTER
+  // rendererPin: the renderer's input pin; null makes the base report E_POINTER
   // through `result`.
-  CRendererPosPassThru(LPCWSTR label, IUnknown *outer, HRESULT *result, IPin *inputPin);
+  CRendererPosPassThru(LPCWSTR label, IUnknown *outer, HRESULT *result, IPin *rendererPin);
   ~CRendererPosPassThru() override;
 
   // The times of the sample about to be held. A sample without time stamps
