@@ -128,14 +128,4 @@ TEST(RlePixels, EveryStreamCutShortOfTheEndCodeFails) {
   }
 }
 
-TEST(RlePixels, DecoderReportsItsOwnResultWithoutText) {
-  SurfacePtr canvas = Canvas(2, 2);
-  MemoryStream complete({0x00, 0x01});
-  EXPECT_EQ(DecodeRlePixels(canvas.get(), complete.get(), true), 0);
-  MemoryStream truncated({0x00});
-  SDL_ClearError();
-  EXPECT_EQ(DecodeRlePixels(canvas.get(), truncated.get(), false), 1);
-  EXPECT_STREQ(SDL_GetError(), "");
-}
-
 }  // namespace
