@@ -22,7 +22,7 @@ CMovieSourceFilter::CMovieSourceFilter(std::unique_ptr<MovieFile> movie,
       fileAtStart(true),
       sessionActive(false),
       currentPosition(0),
-      stopPosition(file->Duration() > 0 ? file->Duration() : INT64_MAX),
+      stopPosition(kToTheEnd),
       volume(0) {
   if (hasAudioStream && output != nullptr) {
     sound = std::make_unique<SoundStreamer>(
@@ -72,7 +72,9 @@ STDMETHODIMP CMovieSourceFilter::Run(REFERENCE_TIME start) {
 HRESULT CMovieSourceFilter::SetPositions(REFERENCE_TIME current, REFERENCE_TIME stop) {
   ScopedLock hold(&lock);
   currentPosition = current;
-  stopPosition = stop;
+  // Containers often guess their length short (MPEG program streams from one
+  // stream's time stamps): a stop at the length plays to the real end.
+  stopPosition = Duration() > 0 && stop >= Duration() ? kToTheEnd : stop;
   if (!sessionActive) return S_OK;
   EndSession(true);
   StartSession();
@@ -82,7 +84,7 @@ HRESULT CMovieSourceFilter::SetPositions(REFERENCE_TIME current, REFERENCE_TIME 
 void CMovieSourceFilter::Positions(REFERENCE_TIME *current, REFERENCE_TIME *stop) {
   ScopedLock hold(&lock);
   *current = currentPosition;
-  *stop = stopPosition;
+  *stop = stopPosition == kToTheEnd && Duration() > 0 ? Duration() : stopPosition;
 }
 
 REFERENCE_TIME CMovieSourceFilter::CurrentPosition() {
@@ -106,7 +108,10 @@ void CMovieSourceFilter::StartSession() {
   buffer.EnableStream(PacketBuffer::kVideo, videoFlows);
   buffer.EnableStream(PacketBuffer::kAudio, sound != nullptr);
   if (videoFlows) {
-    peer->NewSegment(segment.start, segment.stop, 1.0);
+    REFERENCE_TIME start = 0;
+    REFERENCE_TIME stop = 0;
+    Positions(&start, &stop);
+    peer->NewSegment(start, stop, 1.0);
     video.Start(&buffer, {sessionAllocator, sessionInput, peer}, segment);
   }
   if (sound) sound->Start(&buffer, segment);

@@ -62,9 +62,11 @@ class CMovieSourceFilter final : public CBaseFilter {
 
   // --- for the pin's IMediaSeeking (application thread)
   REFERENCE_TIME Duration() const { return file->Duration(); }
-  // Moves the current and stop positions (movie time, already checked and
-  // clamped by the pin); restarts streaming when not stopped.
+  // Moves the current and stop positions (movie time, already checked by the
+  // pin); restarts streaming when not stopped. A stop at or past the length
+  // means the real end of the file.
   HRESULT SetPositions(REFERENCE_TIME current, REFERENCE_TIME stop);
+  // The segment start and the stop (the length when playing to the end).
   void Positions(REFERENCE_TIME *current, REFERENCE_TIME *stop);
   // The position of the picture last handed downstream, else the segment start.
   REFERENCE_TIME CurrentPosition();
@@ -115,7 +117,7 @@ class CMovieSourceFilter final : public CBaseFilter {
   bool fileAtStart;  // nothing read since the file was opened
   bool sessionActive;
   REFERENCE_TIME currentPosition;  // segment start of the next or running session
-  REFERENCE_TIME stopPosition;
+  REFERENCE_TIME stopPosition;  // kToTheEnd unless a stop was set
   LONG volume;  // hundredths of a decibel, kept also without sound
 };
 

@@ -133,9 +133,10 @@ void SoundStreamer::Stage(const AVFrame *frame, const Segment &segment) {
     origin_ = std::max<REFERENCE_TIME>(0, time + skip * kUnitsPerSecond / rate);
     haveOrigin_ = true;
   }
-  const REFERENCE_TIME streamStop = segment.stop - segment.start;
-  const int64_t room = (streamStop - StagedEnd()) * rate / kUnitsPerSecond;
   int64_t kept = frames - skip;
+  const int64_t room = segment.stop == kToTheEnd
+                           ? kept
+                           : (segment.stop - segment.start - StagedEnd()) * rate / kUnitsPerSecond;
   if (room < kept) {
     kept = std::max<int64_t>(0, room);
     decoded_ = true;  // the rest lies beyond the stop position

@@ -255,7 +255,6 @@ STDMETHODIMP CVideoOutputPin::SetPositions(LONGLONG *current, DWORD currentFlags
   REFERENCE_TIME oldCurrent = 0;
   REFERENCE_TIME oldStop = 0;
   source->Positions(&oldCurrent, &oldStop);
-  const REFERENCE_TIME duration = source->Duration();
 
   REFERENCE_TIME newCurrent = oldCurrent;
   switch (currentHow) {
@@ -272,7 +271,6 @@ STDMETHODIMP CVideoOutputPin::SetPositions(LONGLONG *current, DWORD currentFlags
     default: break;
   }
   if (newCurrent < 0) newCurrent = 0;
-  if (duration > 0 && newStop > duration) newStop = duration;
   if (newStop < newCurrent) newStop = newCurrent;
 
   HRESULT hr = S_OK;
