@@ -17,7 +17,7 @@ DEFINE_GUID_CONST(IID_ITestThing, 0x6d1c3a54, 0x0b8e, 0x4f1d, 0x9a, 0x41, 0x21, 
 
 std::atomic<int> liveThings{0};
 std::atomic<int> factoryCalls{0};
-LPUNKNOWN lastOuter = nullptr;
+std::atomic<LPUNKNOWN> lastOuter{nullptr};
 
 class TestThing final : public IUnknown {
  public:
