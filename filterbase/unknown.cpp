@@ -50,8 +50,9 @@ STDMETHODIMP CUnknown::InnerQueryInterface(REFIID iid, void **out) {
   return E_NOINTERFACE;
 }
 
-// The value returned is read again after the interlocked change; it is only a
-// hint for diagnostics, never below 1 while the object lives.
+// The value returned is only a hint for diagnostics, never below 1 while the
+// object lives. AddRef may read the field again: its caller's reference keeps
+// the object alive.
 STDMETHODIMP_(ULONG) CUnknown::InnerAddRef() {
   InterlockedIncrement(&referenceCount);
   const ULONG now = static_cast<ULONG>(__atomic_load_n(&referenceCount, __ATOMIC_RELAXED));
@@ -59,8 +60,11 @@ STDMETHODIMP_(ULONG) CUnknown::InnerAddRef() {
 }
 
 STDMETHODIMP_(ULONG) CUnknown::InnerRelease() {
-  if (InterlockedDecrement(&referenceCount) != 0) {
-    const ULONG now = static_cast<ULONG>(__atomic_load_n(&referenceCount, __ATOMIC_RELAXED));
+  const LONG remaining = InterlockedDecrement(&referenceCount);
+  if (remaining != 0) {
+    // The decrement's own result: once it is done, another thread's Release
+    // may destroy the object, so the field must not be read again.
+    const ULONG now = static_cast<ULONG>(remaining);
     return now > 1 ? now : 1;
   }
   // A count of 1 while the destructor runs keeps a stray AddRef/Release pair
