@@ -126,7 +126,9 @@ void WriteThenExit(const std::string &path, UINT code) {
 
 TEST(ExitProcessDeathTest, FlushesStdioAndEndsAtOnceWithTheCode) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  const std::string path = testing::TempDir() + "exit_witness_" + std::to_string(getpid()) + ".txt";
+  // In the working directory: the death test's child (a fresh process) must
+  // arrive at the same name.
+  const std::string path = (std::filesystem::current_path() / "exit_witness.txt").string();
   std::remove(path.c_str());
   EXPECT_EXIT(WriteThenExit(path, 42), testing::ExitedWithCode(42), "");
   EXPECT_EQ(ReadFile(path), "flushed");
