@@ -14,10 +14,11 @@ constexpr REFERENCE_TIME kUnitsPerSecond = 10000000;
 constexpr REFERENCE_TIME kGapTolerance = 400000;   // 40 ms
 constexpr REFERENCE_TIME kLongestGap = 10000000;   // 1 s of silence at most
 // Heard this far off the clock, the source restarts in step; closer, the
-// sound is stretched or shrunk by at most 1 % until it is back.
+// sound is stretched or shrunk by at most 0.5 % until it is back.
 constexpr REFERENCE_TIME kFarOff = 600000;         // 60 ms
-constexpr REFERENCE_TIME kNearEnough = 100000;     // 10 ms
+constexpr REFERENCE_TIME kNearEnough = 150000;     // 15 ms
 constexpr REFERENCE_TIME kCheckEvery = 1000000;    // 100 ms
+constexpr int kErrorWindow = 8;                    // checks judged together
 // Late by less than this at the start is not worth skipping.
 constexpr REFERENCE_TIME kSkipAbove = 20000;       // 2 ms
 
@@ -198,6 +199,8 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
   uint64_t serial = 0;      // the run the flags above belong to
   REFERENCE_TIME nextCheck = 0;
   REFERENCE_TIME compensatedUntil = 0;
+  REFERENCE_TIME errors[kErrorWindow] = {};
+  int checks = 0;  // errors measured since the source last started
 
   for (;;) {
     bool running = false;
@@ -249,29 +252,39 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
           output_->Play(late > kSkipAbove ? late * rate / kUnitsPerSecond : 0);
           playing = true;
           nextCheck = now + kCheckEvery;
+          checks = 0;
         } else {
           wait = std::min(wait, Millis(startAt - now));
         }
       } else if (playing && position.playing && haveNow && now >= nextCheck) {
         nextCheck = now + kCheckEvery;
         const REFERENCE_TIME heard = next - latency_;
-        const REFERENCE_TIME error = heard - (now - runStart);  // > 0: sound early
         {
           std::lock_guard<std::mutex> lock(mutex_);
           heard_ = true;
           heardClock_ = now;
           heardMovie_ = heard + segment.start;
         }
-        if (error > kFarOff || error < -kFarOff) {
-          output_->Pause();
-          playing = false;
-          resampler_->Compensate(0, 0);
-        } else if ((error > kNearEnough || error < -kNearEnough) && now >= compensatedUntil) {
-          // More frames delay the sound, fewer bring it forward; spread over a second.
-          const int64_t limit = rate / 100;
-          const int64_t delta = std::clamp<int64_t>(error * rate / kUnitsPerSecond, -limit, limit);
-          resampler_->Compensate(static_cast<int>(delta), static_cast<int>(rate));
-          compensatedUntil = now + kUnitsPerSecond + kLead;
+        // The source's position moves in whole mixing periods: right after a
+        // mix it is exact, later it lags. The largest error of the last few
+        // checks is therefore the true one.
+        errors[checks++ % kErrorWindow] = heard - (now - runStart);  // > 0: sound early
+        if (checks >= kErrorWindow) {
+          const REFERENCE_TIME error = *std::max_element(errors, errors + kErrorWindow);
+          if (error > kFarOff || error < -kFarOff) {
+            output_->Pause();
+            playing = false;
+            resampler_->Compensate(0, 0);
+          } else if ((error > kNearEnough || error < -kNearEnough) && now >= compensatedUntil) {
+            // More frames delay the sound, fewer bring it forward; spread over
+            // a second and kept below what an ear notices as a change of pitch.
+            const int64_t limit = rate / 200;
+            const int64_t delta =
+                std::clamp<int64_t>(error * rate / kUnitsPerSecond, -limit, limit);
+            resampler_->Compensate(static_cast<int>(delta), static_cast<int>(rate));
+            compensatedUntil = now + kUnitsPerSecond + kLead;
+            checks = 0;  // judge again once the correction is heard
+          }
         }
       }
       if (decoded_ && staging_.empty() && pending <= 0 && !completed) {

@@ -1,0 +1,114 @@
+// A movie's sound through the whole graph, captured by OpenAL Soft's wave
+// driver: the tone comes out at its pitch and for as long as the movie, and
+// IBasicAudio's volume scale holds (-6 dB halves, the bottom is silence).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <string>
+
+#include "mediagraph/audio/audio_device.h"
+#include "platform/media/media.h"
+#include "tests/mediagraph/fakes/wave_capture.h"
+#include "tests/mediagraph/support/movie_player.h"
+
+using namespace mediagraph_test;
+
+namespace {
+
+// OpenAL reads its configuration once per process, before main.
+testmovies::TempDir &CaptureDir() {
+  static testmovies::TempDir dir;
+  return dir;
+}
+const std::string &WavePath() {
+  static const std::string path = CaptureDir().File("played.wav");
+  return path;
+}
+const bool kWaveDriver = (testmovies::UseWaveDriver(WavePath()), true);
+
+constexpr double kSeconds = 2.0;
+
+class SoundPlayback : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new testmovies::TempDir();
+    testmovies::PatternSpec spec;
+    spec.seconds = kSeconds;
+    spec.toneHz = 440;
+    spec.toneVolume = 0.5;
+    spec.audioCodec = "-c:a aac -b:a 192k";
+    const std::string path = dir_->File("tone.mp4");
+    movie_ = new std::string(testmovies::MakePatternMovie(spec, path) ? path : "");
+  }
+  static void TearDownTestSuite() {
+    delete movie_;
+    delete dir_;
+  }
+  void SetUp() override { ASSERT_FALSE(movie_->empty()) << "ffmpeg could not make the movie"; }
+
+  // Plays the movie to its end at `volume`.
+  static void Play(LONG volume) {
+    MoviePlayer player;
+    ASSERT_EQ(S_OK, player.Load(*movie_));  // S_OK: the sound is played
+    ASSERT_EQ(S_OK, player.audio->put_Volume(volume));
+    LONG got = 1;
+    ASSERT_EQ(S_OK, player.audio->get_Volume(&got));
+    EXPECT_EQ(volume, got);
+    ASSERT_EQ(S_OK, player.control->Run());
+    ASSERT_TRUE(player.WaitFor(EC_COMPLETE, kPatienceMs));
+    EXPECT_EQ(0, player.CountWithin(EC_COMPLETE, 200));
+    EXPECT_EQ(static_cast<size_t>(kSeconds * 25), player.renderer->FrameCount());
+  }
+
+  // The capture's left channel; the device must be closed (the file complete).
+  static std::vector<double> Captured(int *rate) {
+    testmovies::WaveData wave;
+    EXPECT_TRUE(testmovies::ReadWave(WavePath(), &wave));
+    *rate = wave.rate;
+    return testmovies::LeftChannel(wave);
+  }
+
+  static testmovies::TempDir *dir_;
+  static std::string *movie_;
+};
+
+testmovies::TempDir *SoundPlayback::dir_ = nullptr;
+std::string *SoundPlayback::movie_ = nullptr;
+
+TEST_F(SoundPlayback, ToneComesOutAtItsPitchForAsLongAsTheMovie) {
+  Play(0);
+  int rate = 0;
+  const auto left = Captured(&rate);
+  ASSERT_EQ(48000, rate);
+  const auto runs = testmovies::SoundingRuns(left, 0.01, 480);
+  ASSERT_EQ(1u, runs.size());
+  EXPECT_NEAR(440.0, testmovies::Frequency(left, runs[0], rate), 1.0);
+  EXPECT_NEAR(kSeconds, static_cast<double>(runs[0].end - runs[0].begin) / rate, 0.05);
+}
+
+TEST_F(SoundPlayback, MinusSixDecibelsHalvesTheAmplitude) {
+  {
+    // One device for both movies, so that both land in one capture.
+    auto device = mediagraph::AudioDevice::Acquire();
+    ASSERT_TRUE(device);
+    Play(0);
+    Play(-600);
+  }
+  int rate = 0;
+  const auto left = Captured(&rate);
+  const auto runs = testmovies::SoundingRuns(left, 0.005, 480);
+  ASSERT_EQ(2u, runs.size());
+  const double ratio = testmovies::Rms(left, runs[1]) / testmovies::Rms(left, runs[0]);
+  EXPECT_NEAR(0.5, ratio, 0.5 * 0.05);
+}
+
+TEST_F(SoundPlayback, LowestVolumeIsSilentAndTheMovieStillCompletes) {
+  Play(-10000);
+  int rate = 0;
+  const auto left = Captured(&rate);
+  EXPECT_GT(left.size(), static_cast<size_t>(kSeconds * rate * 0.9));  // it did play
+  EXPECT_EQ(0.0, testmovies::Peak(left));
+}
+
+}  // namespace
