@@ -24,7 +24,10 @@ constexpr DWORD WAIT_TIMEOUT = 0x102;
 constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
 constexpr DWORD MAXIMUM_WAIT_OBJECTS = 64;
 
-// Events are the only waitable objects besides thread handles.
+// Events are the only waitable objects besides thread handles. Waits work across
+// threads; a wait that is satisfied takes an auto-reset event's signal, so one
+// signal releases exactly one waiter. Names are ignored: every event is private.
+// A bad or closed handle fails a wait with WAIT_FAILED and ERROR_INVALID_HANDLE.
 HANDLE CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState,
                     LPCWSTR name);
 BOOL SetEvent(HANDLE event);

@@ -7,6 +7,7 @@
 typedef DWORD(WINAPI *LPTHREAD_START_ROUTINE)(LPVOID parameter);
 
 // Returns a waitable handle signalled when the thread ends; close it with CloseHandle.
+// flags: 0 or STACK_SIZE_PARAM_IS_A_RESERVATION (suspended creation is refused).
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize,
                     LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags,
                     LPDWORD threadId);
@@ -50,13 +51,18 @@ constexpr UINT QS_HOTKEY = 0x80;
 constexpr UINT QS_ALLPOSTMESSAGE = 0x100;
 constexpr UINT QS_ALLINPUT = 0x4FF;
 
+// Every thread that has called into the stand-in has a queue. An id that never
+// belonged to such a thread, or whose thread has ended, gives ERROR_INVALID_THREAD_ID;
+// a full queue (10000 messages) gives ERROR_NOT_ENOUGH_QUOTA.
 BOOL PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL PeekMessageW(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags);
 BOOL GetMessageW(LPMSG msg, HWND window, UINT filterMin, UINT filterMax);
 LRESULT DispatchMessageW(const MSG *msg);
-// High word: kinds of message in the queue; low word: kinds added since last asked.
+// High word: kinds of message in the queue; low word: kinds added since the queue
+// was last looked at (GetQueueStatus, PeekMessageW, GetMessageW).
 DWORD GetQueueStatus(UINT flags);
 UINT RegisterWindowMessageW(LPCWSTR name);
-// Result WAIT_OBJECT_0 + count means a message of a kind in wakeMask arrived.
+// Result WAIT_OBJECT_0 + count means a message of a kind in wakeMask arrived since
+// the thread last looked at its queue; handles are checked first.
 DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE *handles, BOOL waitAll,
                                 DWORD milliseconds, DWORD wakeMask);

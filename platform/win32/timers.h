@@ -14,8 +14,10 @@ constexpr MMRESULT TIMERR_NOERROR = 0;
 constexpr MMRESULT TIMERR_NOCANDO = 97;
 constexpr MMRESULT MMSYSERR_INVALPARAM = 11;
 
-// Returns 0 on failure. A kill that returns has either run the callback to its
-// end or made sure it never runs.
+// Returns 0 on failure (no callback, delay outside 1 to 1000000 ms, event
+// callbacks). Ids are never 0. A kill that returns has either run the callback to
+// its end or made sure it never runs; a kill from inside the timer's own callback
+// does not wait for itself.
 MMRESULT timeSetEvent(UINT delay, UINT resolution, LPTIMECALLBACK callback, DWORD_PTR user,
                       UINT flags);
 MMRESULT timeKillEvent(UINT timerId);
