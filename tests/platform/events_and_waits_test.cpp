@@ -156,21 +156,4 @@ TEST(EventsTest, ClosingAHandleDoesNotDisturbAWaitInProgress) {
   waiter.join();
 }
 
-TEST(EventsTest, InterlockedCountsAreAtomic) {
-  LONG volatile count = 0;
-  auto work = [&] {
-    for (int i = 0; i < 10000; ++i) {
-      InterlockedIncrement(&count);
-      InterlockedIncrement(&count);
-      InterlockedDecrement(&count);
-    }
-  };
-  std::thread a(work), b(work);
-  a.join();
-  b.join();
-  EXPECT_EQ(count, 20000);
-  EXPECT_EQ(InterlockedCompareExchange(&count, 5, 20000), 20000);
-  EXPECT_EQ(InterlockedExchange(&count, 7), 5);
-}
-
 }  // namespace
