@@ -31,6 +31,7 @@ CBaseObject::~CBaseObject() {
 HRESULT HandOutInterface(IUnknown *iface, void **out) {
   if (out == nullptr) return E_POINTER;
   *out = iface;
+  if (iface == nullptr) return E_NOINTERFACE;
   iface->AddRef();
   return S_OK;
 }

@@ -52,7 +52,8 @@ struct INonDelegatingUnknown {
 };
 
 // Stores `iface` in *out and calls AddRef through it (so a public interface
-// counts on the owner). E_POINTER for a null out-pointer.
+// counts on the owner). E_POINTER for a null out-pointer; a null interface
+// is stored and answered with E_NOINTERFACE.
 HRESULT HandOutInterface(IUnknown *iface, void **out);
 
 // Reference counting and aggregation for framework objects. The primary table

@@ -127,6 +127,9 @@ TEST(CUnknown, RefusedQueriesChangeNothing) {
   EXPECT_EQ(persist->QueryInterface(IID_IPersist, nullptr), E_POINTER);
   EXPECT_EQ(persist->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
   EXPECT_EQ(HandOutInterface(persist, nullptr), E_POINTER);
+  void *nothing = reinterpret_cast<void *>(0x1234);
+  EXPECT_EQ(HandOutInterface(nullptr, &nothing), E_NOINTERFACE);
+  EXPECT_EQ(nothing, nullptr);
 
   void *out = reinterpret_cast<void *>(0x1234);
   EXPECT_EQ(persist->QueryInterface(IID_IPin, &out), E_NOINTERFACE);
