@@ -68,20 +68,20 @@ struct PatternSpec {
 };
 
 // Rows of the quadrant part and of the strip.
-inline int QuadrantRows(const PatternSpec &spec) { return spec.height - spec.height / 4; }
+inline int QuadrantRows(const PatternSpec &pattern) { return pattern.height - pattern.height / 4; }
 
-inline std::string PatternFilter(const PatternSpec &spec) {
-  const int w = spec.width;
+inline std::string PatternFilter(const PatternSpec &pattern) {
+  const int w = pattern.width;
   const int left = w / 2;
   const int right = w - left;
-  const int upper = QuadrantRows(spec);
+  const int upper = QuadrantRows(pattern);
   const int topRows = upper / 2;
   const int bottomRows = upper - topRows;
-  const int strip = spec.height - upper;
+  const int strip = pattern.height - upper;
   auto color = [&](const char *name, int cw, int ch) {
     return std::string("color=c=") + name + ":s=" + std::to_string(cw) + "x" +
-           std::to_string(ch) + ":r=" + std::to_string(spec.rate) +
-           ":d=" + std::to_string(spec.seconds);
+           std::to_string(ch) + ":r=" + std::to_string(pattern.rate) +
+           ":d=" + std::to_string(pattern.seconds);
   };
   std::string graph;
   graph += color("red", left, topRows) + "[tl];";
@@ -90,20 +90,20 @@ inline std::string PatternFilter(const PatternSpec &spec) {
   graph += color("white", right, bottomRows) + "[br];";
   graph += color("black", w, strip) + ",format=yuv444p,geq=lum='16+8*N':cb=128:cr=128[cnt];";
   graph += "[tl][tr]hstack[top];[bl][br]hstack[bot];[top][bot][cnt]vstack=inputs=3[v]";
-  if (spec.sound) {
-    graph += ";sine=frequency=" + std::to_string(spec.toneHz) +
-             ":sample_rate=" + std::to_string(spec.sampleRate) +
-             ":duration=" + std::to_string(spec.seconds) +
-             ",volume=" + std::to_string(spec.toneVolume * 8.0) + "[a]";
+  if (pattern.sound) {
+    graph += ";sine=frequency=" + std::to_string(pattern.toneHz) +
+             ":sample_rate=" + std::to_string(pattern.sampleRate) +
+             ":duration=" + std::to_string(pattern.seconds) +
+             ",volume=" + std::to_string(pattern.toneVolume * 8.0) + "[a]";
   }
   return graph;
 }
 
 // Writes the pattern movie to `path`; false when ffmpeg fails.
-inline bool MakePatternMovie(const PatternSpec &spec, const std::string &path) {
-  std::string arguments = "-filter_complex \"" + PatternFilter(spec) + "\" -map \"[v]\" ";
-  if (spec.sound) arguments += "-map \"[a]\" " + spec.audioCodec + " ";
-  arguments += spec.videoCodec + " " + spec.extra + " '" + path + "'";
+inline bool MakePatternMovie(const PatternSpec &pattern, const std::string &path) {
+  std::string arguments = "-filter_complex \"" + PatternFilter(pattern) + "\" -map \"[v]\" ";
+  if (pattern.sound) arguments += "-map \"[a]\" " + pattern.audioCodec + " ";
+  arguments += pattern.videoCodec + " " + pattern.extra + " '" + path + "'";
   return RunFfmpeg(arguments);
 }
 
@@ -125,17 +125,17 @@ inline bool Near(const Bgr &pixel, int r, int g, int b, int tolerance) {
 }
 
 // Checks the four quadrant centres; empty when right, else what is wrong.
-inline std::string CheckQuadrants(const uint8_t *frame, const PatternSpec &spec,
+inline std::string CheckQuadrants(const uint8_t *frame, const PatternSpec &pattern,
                                   int tolerance = 40) {
-  const int w = spec.width;
-  const int upper = QuadrantRows(spec);
+  const int w = pattern.width;
+  const int upper = QuadrantRows(pattern);
   const int xs[2] = {w / 4, w / 2 + w / 4};
   const int ys[2] = {upper / 4, upper / 2 + upper / 4};
   const int expected[4][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
   const char *names[4] = {"red", "green", "blue", "white"};
   std::string problems;
   for (int q = 0; q < 4; ++q) {
-    const Bgr pixel = PixelAt(frame, w, spec.height, xs[q % 2], ys[q / 2]);
+    const Bgr pixel = PixelAt(frame, w, pattern.height, xs[q % 2], ys[q / 2]);
     if (!Near(pixel, expected[q][0], expected[q][1], expected[q][2], tolerance)) {
       problems += std::string(names[q]) + " quadrant is (" + std::to_string(pixel.r) + "," +
                   std::to_string(pixel.g) + "," + std::to_string(pixel.b) + ") ";
@@ -145,10 +145,10 @@ inline std::string CheckQuadrants(const uint8_t *frame, const PatternSpec &spec,
 }
 
 // The frame number the strip shows, or -1 when the strip is not grey.
-inline int FrameNumber(const uint8_t *frame, const PatternSpec &spec) {
-  const int upper = QuadrantRows(spec);
-  const int y = upper + (spec.height - upper) / 2;
-  const Bgr pixel = PixelAt(frame, spec.width, spec.height, spec.width / 2, y);
+inline int FrameNumber(const uint8_t *frame, const PatternSpec &pattern) {
+  const int upper = QuadrantRows(pattern);
+  const int y = upper + (pattern.height - upper) / 2;
+  const Bgr pixel = PixelAt(frame, pattern.width, pattern.height, pattern.width / 2, y);
   if (std::abs(pixel.r - pixel.g) > 24 || std::abs(pixel.g - pixel.b) > 24) return -1;
   // Limited-range luma 16 + 8n becomes 8n * 255 / 219 in full-range RGB.
   const double level = (pixel.r + pixel.g + pixel.b) / 3.0;
@@ -172,7 +172,8 @@ inline std::vector<uint8_t> ReadFile(const std::string &path) {
 inline bool WriteFile(const std::string &path, const std::vector<uint8_t> &bytes) {
   FILE *file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) return false;
-  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  // fwrite must not see the null data() of an empty vector.
+  const bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   return std::fclose(file) == 0 && ok;
 }
 
