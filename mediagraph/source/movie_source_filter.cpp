@@ -20,10 +20,10 @@ CMovieSourceFilter::CMovieSourceFilter(std::unique_ptr<MovieFile> movie,
       sessionAllocator(nullptr),
       sessionInput(nullptr),
       fileAtStart(true),
+      volume(0),
       sessionActive(false),
       currentPosition(0),
-      stopPosition(kToTheEnd),
-      volume(0) {
+      stopPosition(kToTheEnd) {
   if (hasAudioStream && output != nullptr) {
     sound = std::make_unique<SoundStreamer>(
         file.get(), std::move(audioDecoder), std::move(resampler), std::move(output),
@@ -71,24 +71,30 @@ STDMETHODIMP CMovieSourceFilter::Run(REFERENCE_TIME start) {
 
 HRESULT CMovieSourceFilter::SetPositions(REFERENCE_TIME current, REFERENCE_TIME stop) {
   ScopedLock hold(&lock);
-  currentPosition = current;
-  // Containers often guess their length short (MPEG program streams from one
-  // stream's time stamps): a stop at the length plays to the real end.
-  stopPosition = Duration() > 0 && stop >= Duration() ? kToTheEnd : stop;
-  if (!sessionActive) return S_OK;
-  EndSession(true);
-  StartSession();
+  bool restart = false;
+  {
+    std::lock_guard<std::mutex> positions(positionLock);
+    currentPosition = current;
+    // Containers often guess their length short (MPEG program streams from one
+    // stream's time stamps): a stop at the length plays to the real end.
+    stopPosition = Duration() > 0 && stop >= Duration() ? kToTheEnd : stop;
+    restart = sessionActive;
+  }
+  if (restart) {
+    EndSession(true);
+    StartSession();
+  }
   return S_OK;
 }
 
-void CMovieSourceFilter::Positions(REFERENCE_TIME *current, REFERENCE_TIME *stop) {
-  ScopedLock hold(&lock);
+void CMovieSourceFilter::Positions(REFERENCE_TIME *current, REFERENCE_TIME *stop) const {
+  std::lock_guard<std::mutex> positions(positionLock);
   *current = currentPosition;
   *stop = stopPosition == kToTheEnd && Duration() > 0 ? Duration() : stopPosition;
 }
 
-REFERENCE_TIME CMovieSourceFilter::CurrentPosition() {
-  ScopedLock hold(&lock);
+REFERENCE_TIME CMovieSourceFilter::CurrentPosition() const {
+  std::lock_guard<std::mutex> positions(positionLock);
   return sessionActive ? video.LastDelivered() : currentPosition;
 }
 
@@ -97,7 +103,11 @@ bool CMovieSourceFilter::LastHeard(REFERENCE_TIME *clockTime, REFERENCE_TIME *mo
 }
 
 void CMovieSourceFilter::StartSession() {
-  const Segment segment{currentPosition, stopPosition};
+  Segment segment;
+  {
+    std::lock_guard<std::mutex> positions(positionLock);
+    segment = Segment{currentPosition, stopPosition};
+  }
   // A file that cannot go back plays on from where it is; the segment's
   // start still drops what lies before it.
   if (!fileAtStart || currentPosition > 0) file->SeekTo(currentPosition);
@@ -116,11 +126,15 @@ void CMovieSourceFilter::StartSession() {
   }
   if (sound) sound->Start(&buffer, segment);
   reader.Start(file.get(), &buffer);
+  std::lock_guard<std::mutex> positions(positionLock);
   sessionActive = true;
 }
 
 void CMovieSourceFilter::EndSession(bool flush) {
-  if (!sessionActive) return;
+  {
+    std::lock_guard<std::mutex> positions(positionLock);
+    if (!sessionActive) return;
+  }
   buffer.Abort();
   IPin *peer = pin.ConnectedPeer();
   // Downstream may hold the video thread in Receive: a flush lets it go; a
@@ -144,6 +158,7 @@ void CMovieSourceFilter::EndSession(bool flush) {
     sessionInput->Release();
     sessionInput = nullptr;
   }
+  std::lock_guard<std::mutex> positions(positionLock);
   sessionActive = false;
 }
 
@@ -173,15 +188,14 @@ bool CMovieSourceFilter::SourceHandle::HasSound() const { return filter->sound !
 
 HRESULT CMovieSourceFilter::SourceHandle::SetVolume(LONG level) {
   if (level < -10000 || level > 0) return E_INVALIDARG;
-  ScopedLock hold(&filter->lock);
   filter->volume = level;
+  // The sound object lives as long as the filter; OpenAL takes the gain from any thread.
   if (filter->sound) filter->sound->SetVolume(level);
   return S_OK;
 }
 
 HRESULT CMovieSourceFilter::SourceHandle::GetVolume(LONG *level) {
   if (level == nullptr) return E_POINTER;
-  ScopedLock hold(&filter->lock);
   *level = filter->volume;
   return S_OK;
 }

@@ -20,9 +20,18 @@
 // them, and raise events without a lock. So joining them under the filter
 // lock cannot deadlock, provided downstream lets the video thread go (the
 // graph stops renderers before sources; a seek flushes first).
+//
+// The position lock guards only the positions. Position queries take it
+// alone, because they arrive from downstream on the streaming thread with
+// the renderer's locks held (its end-of-stream asks for the stop position)
+// while the application thread may hold the filter lock and wait for that
+// renderer. Order: filter lock, then position lock; nothing is called with
+// the position lock held.
 #pragma once
 
+#include <atomic>
 #include <memory>
+#include <mutex>
 
 #include "filterbase/base_filter.h"
 #include "filterbase/critical_lock.h"
@@ -67,9 +76,11 @@ class CMovieSourceFilter final : public CBaseFilter {
   // means the real end of the file.
   HRESULT SetPositions(REFERENCE_TIME current, REFERENCE_TIME stop);
   // The segment start and the stop (the length when playing to the end).
-  void Positions(REFERENCE_TIME *current, REFERENCE_TIME *stop);
-  // The position of the picture last handed downstream, else the segment start.
-  REFERENCE_TIME CurrentPosition();
+  // Position lock only: any thread.
+  void Positions(REFERENCE_TIME *current, REFERENCE_TIME *stop) const;
+  // The position of the picture last handed downstream, else the segment
+  // start. Position lock only: any thread.
+  REFERENCE_TIME CurrentPosition() const;
 
   // The sound's last heard movie time with the clock time it was heard at
   // (for measurements); false without sound or before it plays.
@@ -115,10 +126,13 @@ class CMovieSourceFilter final : public CBaseFilter {
   IMemAllocator *sessionAllocator;
   IMemInputPin *sessionInput;
   bool fileAtStart;  // nothing read since the file was opened
+  std::atomic<LONG> volume;  // hundredths of a decibel, kept also without sound
+
+  mutable std::mutex positionLock;
+  // --- with positionLock (written also under the filter lock)
   bool sessionActive;
   REFERENCE_TIME currentPosition;  // segment start of the next or running session
-  REFERENCE_TIME stopPosition;  // kToTheEnd unless a stop was set
-  LONG volume;  // hundredths of a decibel, kept also without sound
+  REFERENCE_TIME stopPosition;     // kToTheEnd unless a stop was set
 };
 
 }  // namespace mediagraph
