@@ -113,8 +113,10 @@ class FilterGraph final : public IGraphBuilder,
   STDMETHODIMP ShouldOperationContinue() override;              // E_NOTIMPL
 
   // --- IMediaControl
-  // S_FALSE when a filter has not finished pausing yet (GetState waits for it).
+  // Pauses first when stopped and waits (at most kCueWaitMs) for the first picture
+  // to reach the renderer, then runs every filter from kRunLead ahead of now.
   STDMETHODIMP Run() override;
+  // S_FALSE when a filter has not finished pausing yet (GetState waits for it).
   STDMETHODIMP Pause() override;
   STDMETHODIMP Stop() override;
   // Waits up to `milliseconds` (negative: no limit) for every filter to finish its
