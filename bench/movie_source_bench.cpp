@@ -16,6 +16,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "filterbase/base_filter.h"
 #include "filterbase/base_input_pin.h"
@@ -26,12 +27,26 @@
 
 namespace {
 
-std::string Directory() {
-  static const std::string dir = [] {
+// The movies' directory, removed when the program ends.
+class ScratchDirectory {
+ public:
+  ScratchDirectory() {
     std::string pattern = (std::filesystem::temp_directory_path() / "movie-bench-XXXXXX").string();
-    return mkdtemp(pattern.data()) != nullptr ? pattern : std::string("/tmp");
-  }();
-  return dir;
+    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~ScratchDirectory() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  const std::string &Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+std::string Directory() {
+  static const ScratchDirectory dir;
+  return dir.Path().empty() ? std::string("/tmp") : dir.Path();
 }
 
 bool Ffmpeg(const std::string &arguments) {
@@ -174,18 +189,108 @@ BENCHMARK_CAPTURE(BM_FfmpegNull, decode_to_bgr24, "-pix_fmt bgr24")
 constexpr CLSID kQuietRendererClass = {
     0x2B7D4E90, 0x6A13, 0x4F58, {0x8C, 0x0D, 0x9E, 0x4B, 0x1F, 0x3A, 0x7C, 0x26}};
 
-// A video renderer that draws nothing: only the framework's timing and statistics.
+// A video renderer that draws nothing: the framework's timing and statistics,
+// and the wall-clock time of every draw.
 class QuietRenderer final : public CBaseVideoRenderer {
  public:
   QuietRenderer() : CBaseVideoRenderer(kQuietRendererClass, L"quiet renderer", nullptr, nullptr) {}
-  HRESULT DrawSample(IMediaSample *) override { return S_OK; }
+  HRESULT DrawSample(IMediaSample *) override {
+    std::lock_guard<std::mutex> hold(drawsLock_);
+    draws_.push_back(std::chrono::steady_clock::now());
+    return S_OK;
+  }
+  std::vector<std::chrono::steady_clock::time_point> Draws() {
+    std::lock_guard<std::mutex> hold(drawsLock_);
+    return draws_;
+  }
   HRESULT ValidateMediaType(const AM_MEDIA_TYPE *type) override {
     return type->majortype == MEDIATYPE_Video && type->subtype == MEDIASUBTYPE_RGB24 &&
                    type->formattype == FORMAT_VideoInfo && type->pbFormat != nullptr
                ? S_OK
                : E_FAIL;
   }
+
+ private:
+  std::mutex drawsLock_;
+  std::vector<std::chrono::steady_clock::time_point> draws_;
 };
+
+// A 1 s movie, 25 pictures a second, looped as the movie library loops a
+// repetitive movie: seek to 0 at EC_COMPLETE. The gap is how much longer the
+// last picture of one round stays up than a picture's duration (negative:
+// shorter, when EC_COMPLETE comes before that picture's time is over).
+std::string ShortMovie(bool sound) {
+  const std::string file = Directory() + (sound ? "/short.mp4" : "/short-silent.mp4");
+  if (!std::filesystem::exists(file)) {
+    Ffmpeg(std::string("-f lavfi -i testsrc2=s=320x240:r=25:d=1 ") +
+           (sound ? "-f lavfi -i sine=f=440:d=1 -c:a aac " : "") +
+           "-c:v libx264 -preset veryfast -pix_fmt yuv420p '" + file + "'");
+  }
+  return file;
+}
+
+void BM_LoopGap(benchmark::State &state, bool sound) {
+  constexpr int kRounds = 6;
+  constexpr int kPictures = 25;
+  CoInitialize(nullptr);
+  for (auto _ : state) {
+    IGraphBuilder *graph = nullptr;
+    CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                     reinterpret_cast<void **>(&graph));
+    auto *renderer = new QuietRenderer();
+    IBaseFilter *rendererFilter = static_cast<IBaseFilter *>(renderer);
+    rendererFilter->AddRef();
+    graph->AddFilter(rendererFilter, L"TEXTURERENDERER");
+    if (FAILED(graph->RenderFile(Wide(ShortMovie(sound)).c_str(), nullptr))) {
+      state.SkipWithError("the movie did not render");
+      break;
+    }
+    IMediaControl *control = nullptr;
+    IMediaEvent *events = nullptr;
+    IMediaPosition *position = nullptr;
+    graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void **>(&control));
+    graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void **>(&events));
+    graph->QueryInterface(IID_IMediaPosition, reinterpret_cast<void **>(&position));
+    control->Run();
+    for (int round = 0; round < kRounds;) {
+      LONG code = 0;
+      LONG_PTR p1 = 0;
+      LONG_PTR p2 = 0;
+      if (events->GetEvent(&code, &p1, &p2, 10000) != S_OK) break;
+      if (code != EC_COMPLETE) continue;
+      if (++round < kRounds) position->put_CurrentPosition(0.0);
+    }
+    control->Stop();
+    const auto draws = renderer->Draws();
+    double worst = -1e9;
+    double sum = 0.0;
+    int gaps = 0;
+    for (size_t i = kPictures; i + 1 <= draws.size() && gaps < kRounds - 1; i += kPictures) {
+      const double held =
+          std::chrono::duration<double, std::milli>(draws[i] - draws[i - 1]).count() - 40.0;
+      worst = std::max(worst, held);
+      sum += held;
+      ++gaps;
+    }
+    state.counters["pictures_drawn"] = static_cast<double>(draws.size());
+    state.counters["loop_gap_ms_mean"] = gaps > 0 ? sum / gaps : 0.0;
+    state.counters["loop_gap_ms_max"] = gaps > 0 ? worst : 0.0;
+    position->Release();
+    control->Release();
+    events->Release();
+    graph->Release();
+    rendererFilter->Release();
+  }
+  CoUninitialize();
+}
+BENCHMARK_CAPTURE(BM_LoopGap, with_sound, true)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_LoopGap, picture_only, false)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 
 // Plays the 60 s movie through the graph. Every half second: how late the
 // sound is heard against the clock. At the end: how late the renderer drew
