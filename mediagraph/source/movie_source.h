@@ -15,10 +15,12 @@
 //                                           IMemInputPin
 //   Filter()->SetSyncSource(clock)          clock for audio and video
 //   Filter()->Pause() / Run(t) / Stop()     Pause from stopped starts the streaming
-//                                           threads (the first frame is delivered
-//                                           and held by the renderer); Run(t) makes
-//                                           stream time 0 fall on clock time t; Stop
-//                                           joins every thread
+//                                           threads at the current position (the
+//                                           first frame is delivered and held by the
+//                                           renderer); Run(t) makes stream time 0
+//                                           fall on clock time t; Stop joins every
+//                                           thread (stop the renderers first: the
+//                                           video thread may wait in their Receive)
 //   Seeking()->SetPositions(...)            flush downstream, reposition, new
 //                                           segment; a running graph is expected to
 //                                           Pause and Run again with a new start time
@@ -29,7 +31,12 @@
 // picture, so the video renderer raises its own EC_COMPLETE. When HasSound() is
 // true the source counts as one more renderer: it raises EC_COMPLETE itself
 // (through its event sink, parameter 2 its IBaseFilter) once the last sound
-// sample has been played, once per segment and run.
+// sample has been heard while running; like a renderer, again after a pause
+// and run at the end.
+//
+// Position queries on Seeking() take no lock that the application thread
+// holds while it waits for downstream, so a renderer may make them from its
+// streaming thread with its own locks held.
 #pragma once
 
 #include "platform/media/media.h"
@@ -73,9 +80,12 @@ class MovieSource {
 //   null path                         E_INVALIDARG
 //   no such file                      HRESULT of ERROR_FILE_NOT_FOUND (0x80070002),
 //                                     last error ERROR_FILE_NOT_FOUND (2)
-//   file that cannot be read          HRESULT of the errno, last error set
-//   not a movie FFmpeg can decode     VFW_E_UNKNOWN_FILE_TYPE
+//   file that may not be read         HRESULT of ERROR_ACCESS_DENIED, last error set
+//   file that cannot be read          HRESULT of ERROR_INVALID_DATA, last error set
+//   path not valid UTF-16/32          HRESULT of ERROR_NO_UNICODE_TRANSLATION
+//   not a movie FFmpeg can decode     VFW_E_UNKNOWN_FILE_TYPE (last error
+//                                     ERROR_BAD_FORMAT)
 //   a movie without a decodable video stream
-//                                     VFW_E_CANNOT_RENDER
+//                                     VFW_E_CANNOT_RENDER (last error ERROR_BAD_FORMAT)
 //   allocation failure                E_OUTOFMEMORY
 HRESULT CreateMovieSource(LPCWSTR path, MovieSource **out);
