@@ -1,9 +1,11 @@
 // The containers and codecs a game's cut-scenes come in, each through the
 // whole graph: it renders, runs to one EC_COMPLETE, and every picture reaches
 // the renderer in order with its time and the pattern's colours (rows
-// bottom-up), with and without sound, at an odd size and as a single picture.
+// bottom-up), with and without sound, at an odd size and as a single picture;
+// and each loops back to its start at EC_COMPLETE.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,8 @@ struct Format {
   MovieSpec spec;
   int tolerance;  // per colour channel; lossy codecs blur a little
 };
+
+void PrintTo(const Format &format, std::ostream *out) { *out << format.spec.file; }
 
 MovieSpec Spec(const std::string &file, const std::string &video, const std::string &audio,
                int width = 64, int height = 48, int frames = 25,
@@ -66,7 +70,7 @@ class SourceFormats : public ::testing::TestWithParam<Format> {
 
 TempDir *SourceFormats::dir_ = nullptr;
 
-TEST_P(SourceFormats, RendersAndPlaysEveryFrameInOrderToOneCompletion) {
+TEST_P(SourceFormats, RendersAndPlaysEveryFrameInOrderToOneCompletionAndLoops) {
   const Format &format = GetParam();
   const MovieSpec &spec = format.spec;
   const std::string path = MakeMovie(*dir_, spec);
@@ -85,28 +89,39 @@ TEST_P(SourceFormats, RendersAndPlaysEveryFrameInOrderToOneCompletion) {
   ASSERT_TRUE(player.WaitFor(EC_COMPLETE, kPatienceMs));
   EXPECT_EQ(0, player.CountWithin(EC_COMPLETE, 300));
 
+  // Loop once, as a repetitive movie does: every container must go back to its start.
+  ASSERT_EQ(S_OK, player.position->put_CurrentPosition(0.0));
+  ASSERT_TRUE(player.WaitFor(EC_COMPLETE, kPatienceMs));
+  EXPECT_EQ(0, player.CountWithin(EC_COMPLETE, 300));
+
   const REFERENCE_TIME frame = 10000000 / spec.fps;
   const auto frames = player.renderer->Frames();
-  ASSERT_EQ(static_cast<size_t>(spec.frames), frames.size());
-  // Containers may start the picture a little after the sound (ffmpeg moves it
-  // by the sound encoder's delay: 46 ms for WMA, 11 ms in MPEG program streams).
-  ASSERT_TRUE(frames[0].hasTime);
-  EXPECT_GE(frames[0].start, 0);
-  EXPECT_LT(frames[0].start, 1000000);
-  for (size_t i = 0; i < frames.size(); ++i) {
-    const DrawnFrame &f = frames[i];
-    SCOPED_TRACE("frame " + std::to_string(i));
-    ASSERT_EQ(5u, f.probes.size());
-    EXPECT_EQ(static_cast<int>(i), MarkerFrame(f.probes[0]));
-    EXPECT_TRUE(f.hasTime);
-    // Container time stamps are rounded to their own units (1 ms for ASF).
-    EXPECT_NEAR(static_cast<double>(frames[0].start + static_cast<REFERENCE_TIME>(i) * frame),
-                static_cast<double>(f.start), 10000.0);
-    EXPECT_NEAR(static_cast<double>(frame), static_cast<double>(f.stop - f.start), 10000.0);
-    EXPECT_TRUE(Near(f.probes[1], 255, 0, 0, format.tolerance));
-    EXPECT_TRUE(Near(f.probes[2], 0, 255, 0, format.tolerance));
-    EXPECT_TRUE(Near(f.probes[3], 0, 0, 255, format.tolerance));
-    EXPECT_TRUE(Near(f.probes[4], 255, 255, 255, format.tolerance));
+  ASSERT_EQ(2u * spec.frames, frames.size());
+  for (int round = 0; round < 2; ++round) {
+    const size_t first = static_cast<size_t>(round) * spec.frames;
+    SCOPED_TRACE("round " + std::to_string(round));
+    // Containers may start the picture a little after the sound (ffmpeg moves
+    // it by the sound encoder's delay: 46 ms for WMA, 11 ms in MPEG program
+    // streams).
+    ASSERT_TRUE(frames[first].hasTime);
+    EXPECT_GE(frames[first].start, 0);
+    EXPECT_LT(frames[first].start, 1000000);
+    for (size_t i = 0; i < static_cast<size_t>(spec.frames); ++i) {
+      const DrawnFrame &f = frames[first + i];
+      SCOPED_TRACE("frame " + std::to_string(i));
+      ASSERT_EQ(5u, f.probes.size());
+      EXPECT_EQ(static_cast<int>(i), MarkerFrame(f.probes[0]));
+      EXPECT_TRUE(f.hasTime);
+      // Container time stamps are rounded to their own units (1 ms for ASF).
+      EXPECT_NEAR(
+          static_cast<double>(frames[first].start + static_cast<REFERENCE_TIME>(i) * frame),
+          static_cast<double>(f.start), 10000.0);
+      EXPECT_NEAR(static_cast<double>(frame), static_cast<double>(f.stop - f.start), 10000.0);
+      EXPECT_TRUE(Near(f.probes[1], 255, 0, 0, format.tolerance));
+      EXPECT_TRUE(Near(f.probes[2], 0, 255, 0, format.tolerance));
+      EXPECT_TRUE(Near(f.probes[3], 0, 0, 255, format.tolerance));
+      EXPECT_TRUE(Near(f.probes[4], 255, 255, 255, format.tolerance));
+    }
   }
 }
 
