@@ -1,5 +1,6 @@
-// One movie's sound output on OpenAL Soft's wave driver: what is queued comes
-// out at its pitch and length, the volume scale, positions and pausing.
+// One movie's sound output on OpenAL Soft's wave driver: the volume scale,
+// the shared device, what is queued comes out whole, positions and pausing.
+// (Volume levels heard are tested through the graph.)
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -96,7 +97,7 @@ TEST(SoundOutputTest, DeviceIsSharedWhileHeldAndReopenedAfter) {
   EXPECT_EQ(48000, third->MixRate());
 }
 
-TEST(SoundOutputTest, ToneComesOutAtItsPitchAndLength) {
+TEST(SoundOutputTest, QueuedToneComesOutWhole) {
   {
     auto output = SoundOutput::Create(AudioDevice::Acquire(), 44100, 1);
     ASSERT_TRUE(output);
@@ -111,37 +112,6 @@ TEST(SoundOutputTest, ToneComesOutAtItsPitchAndLength) {
   ASSERT_EQ(1u, runs.size());
   EXPECT_NEAR(440.0, testmovies::Frequency(left, runs[0], wave.rate), 1.0);
   EXPECT_NEAR(1.0, (runs[0].end - runs[0].begin) / 48000.0, 0.01);
-}
-
-TEST(SoundOutputTest, MinusSixDecibelsHalvesAndMinimumIsSilent) {
-  {
-    // As movies do: each its own source, the volume set before it plays.
-    auto device = AudioDevice::Acquire();
-    std::vector<int16_t> mono = Tone(1000, 48000, 0.3, 0.8);
-    std::vector<int16_t> stereo(mono.size() * 2);
-    for (size_t i = 0; i < mono.size(); ++i) stereo[2 * i] = stereo[2 * i + 1] = mono[i];
-    const std::vector<int16_t> gap(48000 / 5 * 2, 0);
-    for (int32_t level : {0, -600, -10000}) {
-      auto output = SoundOutput::Create(device, 48000, 2);
-      ASSERT_TRUE(output);
-      output->SetVolume(level);
-      PlayThrough(output.get(), stereo);
-      PlayThrough(output.get(), gap);
-    }
-  }
-  const testmovies::WaveData wave = Captured();
-  const auto left = testmovies::LeftChannel(wave);
-  const auto runs = testmovies::SoundingRuns(left, 0.005, 480);
-  ASSERT_EQ(2u, runs.size()) << "full, -6 dB, and nothing at the bottom";
-  const double full = testmovies::Rms(left, runs[0]);
-  const double half = testmovies::Rms(left, runs[1]);
-  EXPECT_NEAR(0.8 / std::sqrt(2.0), full, 0.02);
-  EXPECT_NEAR(0.5012, half / full, 0.5012 * 0.05);
-  // From 0.1 s after the second tone (past its last filtered edge) to the end.
-  ASSERT_GT(left.size(), runs[1].end + 4800 + 14400);
-  const std::vector<double> tail(left.begin() + static_cast<long>(runs[1].end + 4800),
-                                 left.end());
-  EXPECT_EQ(0.0, testmovies::Peak(tail));
 }
 
 TEST(SoundOutputTest, PositionAdvancesOnlyWhilePlaying) {

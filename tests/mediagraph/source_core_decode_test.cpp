@@ -1,5 +1,6 @@
-// The decoding core on real files: opening and its failures, pictures in the
-// graph's frame layout, times, repositioning and sound conversion.
+// The decoding core's conversions: a picture of another size into the graph's
+// frame layout, and many-channel sound down to 16-bit stereo. (Opening,
+// times, pixels and repositioning are tested through the source filter.)
 #include <cmath>
 #include <string>
 #include <vector>
@@ -15,112 +16,10 @@
 namespace mediagraph {
 namespace {
 
-using testmovies::PatternSpec;
-
-struct DecodedPicture {
-  int64_t time;
-  int number;
-  std::string quadrantProblems;
-};
-
-// Decodes the video stream from the current position, keeping pictures whose
-// time is at or after `from`.
-std::vector<DecodedPicture> DecodeVideo(MovieFile *file, const PatternSpec &spec,
-                                        int64_t from = 0) {
-  std::vector<DecodedPicture> pictures;
-  auto decoder = StreamDecoder::Create(file->VideoStream(), 2);
-  if (!decoder) return pictures;
-  FrameConverter converter(spec.width, spec.height);
-  std::vector<uint8_t> image(converter.ImageSize());
-  PacketPtr packet = MakePacket();
-  FramePtr frame = MakeFrame();
-  bool draining = false;
-  for (;;) {
-    int got = decoder->Receive(frame.get());
-    if (got == 0) {
-      const int64_t time = file->ToMovieTime(file->VideoStream(), frame->best_effort_timestamp);
-      if (time >= from) {
-        EXPECT_TRUE(converter.Convert(frame.get(), image.data(), image.size()));
-        pictures.push_back({time, testmovies::FrameNumber(image.data(), spec),
-                            testmovies::CheckQuadrants(image.data(), spec)});
-      }
-      av_frame_unref(frame.get());
-      continue;
-    }
-    if (draining) break;
-    if (file->ReadPacket(packet.get()) < 0) {
-      draining = true;
-      decoder->Send(nullptr);
-      continue;
-    }
-    if (packet->stream_index == file->VideoIndex()) decoder->Send(packet.get());
-    av_packet_unref(packet.get());
-  }
-  return pictures;
-}
-
 class DecodeCoreTest : public ::testing::Test {
  protected:
   testmovies::TempDir dir_;
 };
-
-TEST_F(DecodeCoreTest, OpenTellsWhyAFileIsNotAMovie) {
-  std::unique_ptr<MovieFile> file;
-  EXPECT_EQ(OpenStatus::kNotFound, MovieFile::Open(dir_.File("missing.mp4"), &file));
-  EXPECT_EQ(OpenStatus::kNotFound, MovieFile::Open(dir_.File("no/such/dir.mp4"), &file));
-  EXPECT_FALSE(file);
-
-  const std::string text = dir_.File("notes.mp4");
-  const std::string words = "this is not a movie at all, only some words\n";
-  ASSERT_TRUE(testmovies::WriteFile(text, std::vector<uint8_t>(words.begin(), words.end())));
-  EXPECT_EQ(OpenStatus::kUnknownFormat, MovieFile::Open(text, &file));
-
-  const std::string empty = dir_.File("empty.avi");
-  ASSERT_TRUE(testmovies::WriteFile(empty, {}));
-  EXPECT_EQ(OpenStatus::kUnknownFormat, MovieFile::Open(empty, &file));
-
-  const std::string sound = dir_.File("tone.wav");
-  ASSERT_TRUE(testmovies::RunFfmpeg("-f lavfi -i sine=d=0.5 '" + sound + "'"));
-  EXPECT_EQ(OpenStatus::kNoVideo, MovieFile::Open(sound, &file));
-  EXPECT_FALSE(file);
-}
-
-TEST_F(DecodeCoreTest, EveryPictureInOrderWithItsTimeAndColours) {
-  PatternSpec spec;
-  const std::string path = dir_.File("pattern.mp4");
-  ASSERT_TRUE(testmovies::MakePatternMovie(spec, path));
-  std::unique_ptr<MovieFile> file;
-  ASSERT_EQ(OpenStatus::kOk, MovieFile::Open(path, &file));
-  ASSERT_NE(nullptr, file->AudioStream());
-  EXPECT_EQ(400000, file->FrameDuration());
-  EXPECT_NEAR(10000000, file->Duration(), 500000);
-
-  const auto pictures = DecodeVideo(file.get(), spec);
-  ASSERT_EQ(25u, pictures.size());
-  for (size_t i = 0; i < pictures.size(); ++i) {
-    EXPECT_EQ(static_cast<int>(i), pictures[i].number) << "picture " << i;
-    EXPECT_EQ(static_cast<int64_t>(i) * 400000, pictures[i].time) << "picture " << i;
-    EXPECT_EQ("", pictures[i].quadrantProblems) << "picture " << i;
-  }
-}
-
-TEST_F(DecodeCoreTest, OddSizeKeepsRowsBottomUpWithPaddedStride) {
-  PatternSpec spec;
-  spec.width = 641;
-  spec.height = 479;
-  spec.seconds = 0.2;
-  spec.sound = false;
-  spec.videoCodec = "-c:v libx264 -pix_fmt yuv444p";
-  const std::string path = dir_.File("odd.mkv");
-  ASSERT_TRUE(testmovies::MakePatternMovie(spec, path));
-  std::unique_ptr<MovieFile> file;
-  ASSERT_EQ(OpenStatus::kOk, MovieFile::Open(path, &file));
-  EXPECT_EQ(nullptr, file->AudioStream());
-  EXPECT_EQ(1924, FrameConverter::RowStride(641));
-  const auto pictures = DecodeVideo(file.get(), spec);
-  ASSERT_EQ(5u, pictures.size());
-  for (const auto &picture : pictures) EXPECT_EQ("", picture.quadrantProblems);
-}
 
 TEST_F(DecodeCoreTest, ConverterScalesAPictureOfAnotherSizeAndRefusesShortBuffers) {
   FrameConverter converter(8, 4);
@@ -147,30 +46,6 @@ TEST_F(DecodeCoreTest, ConverterScalesAPictureOfAnotherSizeAndRefusesShortBuffer
   EXPECT_EQ(255, image[0]);
   EXPECT_EQ(0, image[2]);
   EXPECT_TRUE(testmovies::Near(testmovies::PixelAt(image.data(), 8, 4, 3, 0), 255, 0, 0, 8));
-}
-
-TEST_F(DecodeCoreTest, SeekingLandsOnAKeyFrameAtOrBeforeTheTarget) {
-  PatternSpec spec;
-  spec.seconds = 2.0;
-  spec.rate = 10;
-  spec.videoCodec = "-c:v libx264 -pix_fmt yuv420p -g 5";
-  const std::string path = dir_.File("seek.mp4");
-  ASSERT_TRUE(testmovies::MakePatternMovie(spec, path));
-  std::unique_ptr<MovieFile> file;
-  ASSERT_EQ(OpenStatus::kOk, MovieFile::Open(path, &file));
-
-  ASSERT_TRUE(file->SeekTo(12000000));
-  auto pictures = DecodeVideo(file.get(), spec, 12000000);
-  ASSERT_FALSE(pictures.empty());
-  EXPECT_EQ(12, pictures.front().number);
-  EXPECT_EQ(12000000, pictures.front().time);
-  EXPECT_EQ(8u, pictures.size());
-
-  // Back to the start after the end, as a loop does.
-  ASSERT_TRUE(file->SeekTo(0));
-  pictures = DecodeVideo(file.get(), spec);
-  ASSERT_EQ(20u, pictures.size());
-  EXPECT_EQ(0, pictures.front().number);
 }
 
 TEST_F(DecodeCoreTest, SoundBecomesStereo16BitAtItsOwnRate) {

@@ -111,6 +111,9 @@ TEST_F(SourceStreamingTest, FailuresNameTheirCauseAndLeaveNothing) {
   const std::string words = "RIFF but not really a movie; just words in a file\n";
   ASSERT_TRUE(testmovies::WriteFile(text, std::vector<uint8_t>(words.begin(), words.end())));
   EXPECT_EQ(VFW_E_UNKNOWN_FILE_TYPE, CreateMovieSource(Wide(text).c_str(), &source));
+  const std::string empty = dir_->File("empty.mpg");
+  ASSERT_TRUE(testmovies::WriteFile(empty, {}));
+  EXPECT_EQ(VFW_E_UNKNOWN_FILE_TYPE, CreateMovieSource(Wide(empty).c_str(), &source));
 
   const std::string tone = dir_->File("tone.mp3");
   ASSERT_TRUE(testmovies::RunFfmpeg("-f lavfi -i sine=d=0.3 '" + tone + "'"));
