@@ -43,6 +43,7 @@ bool SoundResampler::Configure(const AVChannelLayout &layout, int format, int ra
   inputFormat_ = format;
   inputRate_ = rate;
   context_ = std::move(context);
+  compensating_ = false;
   return true;
 }
 
@@ -75,13 +76,17 @@ bool SoundResampler::Convert(const AVFrame *frame, std::vector<int16_t> *out) {
 }
 
 void SoundResampler::Compensate(int delta, int distance) {
-  if (context_) swr_set_compensation(context_.get(), delta, distance);
+  // The first stretch switches the context to resampling; ending a stretch
+  // that never began must not.
+  if (!context_ || (delta == 0 && !compensating_)) return;
+  compensating_ = swr_set_compensation(context_.get(), delta, distance) >= 0 && delta != 0;
 }
 
 void SoundResampler::Reset() {
   // A new context drops the delay line cheaply and exactly.
   context_.reset();
   inputFormat_ = -1;
+  compensating_ = false;
 }
 
 }  // namespace mediagraph

@@ -48,6 +48,7 @@ class SoundResampler {
   AVChannelLayout inputLayout_{};
   int inputFormat_ = -1;
   int inputRate_ = 0;
+  bool compensating_ = false;  // a stretch is under way
 };
 
 }  // namespace mediagraph
