@@ -8,7 +8,11 @@
 extern "C" const char *__tsan_default_suppressions() {
   return "called_from_lib:libavcodec.so\n"
          "called_from_lib:libavutil.so\n"
-         "called_from_lib:libopenal.so\n";
+         "called_from_lib:libopenal.so\n"
+         // Slice threads lock in their own order inside libavutil, and hand
+         // their mutex between threads in ways it cannot follow.
+         "deadlock:libavutil.so\n"
+         "mutex:libavutil.so\n";
 }
 
 #endif

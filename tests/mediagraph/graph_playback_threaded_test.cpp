@@ -21,18 +21,18 @@ namespace {
 constexpr REFERENCE_TIME kFrame25 = 400000;  // one frame at 25 fps, 100 ns units
 
 MovieSpec Plain() {
-  MovieSpec spec;
-  spec.file = "plain.mp4";
-  spec.frames = 20;
-  return spec;
+  MovieSpec recipe;
+  recipe.file = "plain.mp4";
+  recipe.frames = 20;
+  return recipe;
 }
 
 MovieSpec WithSound() {
-  MovieSpec spec;
-  spec.file = "sound.mp4";
-  spec.frames = 20;
-  spec.audioArgs = "-c:a aac";
-  return spec;
+  MovieSpec recipe;
+  recipe.file = "sound.mp4";
+  recipe.frames = 20;
+  recipe.audioArgs = "-c:a aac";
+  return recipe;
 }
 
 class GraphPlayback : public ::testing::Test {
@@ -50,10 +50,10 @@ class GraphPlayback : public ::testing::Test {
   void SetUp() override { ASSERT_FALSE(plain->empty() || sound->empty()) << "ffmpeg failed"; }
 
   // Loads a movie and sets the renderer to read the marker and the four quadrants.
-  std::unique_ptr<MoviePlayer> Load(const std::string &path, const MovieSpec &spec) {
+  std::unique_ptr<MoviePlayer> Load(const std::string &path, const MovieSpec &recipe) {
     auto player = std::make_unique<MoviePlayer>();
-    player->renderer->SetProbes({MarkerPoint(), TopLeft(spec), TopRight(spec),
-                                 BottomLeft(spec), BottomRight(spec)});
+    player->renderer->SetProbes({MarkerPoint(), TopLeft(recipe), TopRight(recipe),
+                                 BottomLeft(recipe), BottomRight(recipe)});
     const HRESULT hr = player->Load(path);
     EXPECT_TRUE(hr == S_OK || hr == VFW_S_AUDIO_NOT_RENDERED) << std::hex << hr;
     return player;

@@ -19,10 +19,10 @@ const bool kNoDevice = (setenv("ALSOFT_DRIVERS", "no-such-driver", 1), true);
 
 TEST(SoundNoDevice, PicturePlaysAndRenderFileSaysTheSoundIsMissing) {
   testmovies::TempDir dir;
-  testmovies::PatternSpec spec;
-  spec.seconds = 0.6;
+  testmovies::PatternSpec recipe;
+  recipe.seconds = 0.6;
   const std::string path = dir.File("tone.mp4");
-  ASSERT_TRUE(testmovies::MakePatternMovie(spec, path));
+  ASSERT_TRUE(testmovies::MakePatternMovie(recipe, path));
 
   MoviePlayer player;
   ASSERT_EQ(VFW_S_AUDIO_NOT_RENDERED, player.Load(path));

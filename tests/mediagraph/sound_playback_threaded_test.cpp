@@ -34,13 +34,13 @@ class SoundPlayback : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     dir_ = new testmovies::TempDir();
-    testmovies::PatternSpec spec;
-    spec.seconds = kSeconds;
-    spec.toneHz = 440;
-    spec.toneVolume = 0.5;
-    spec.audioCodec = "-c:a aac -b:a 192k";
+    testmovies::PatternSpec recipe;
+    recipe.seconds = kSeconds;
+    recipe.toneHz = 440;
+    recipe.toneVolume = 0.5;
+    recipe.audioCodec = "-c:a aac -b:a 192k";
     const std::string path = dir_->File("tone.mp4");
-    movie_ = new std::string(testmovies::MakePatternMovie(spec, path) ? path : "");
+    movie_ = new std::string(testmovies::MakePatternMovie(recipe, path) ? path : "");
   }
   static void TearDownTestSuite() {
     delete movie_;
@@ -84,7 +84,9 @@ TEST_F(SoundPlayback, ToneComesOutAtItsPitchForAsLongAsTheMovie) {
   ASSERT_EQ(48000, rate);
   const auto runs = testmovies::SoundingRuns(left, 0.01, 480);
   ASSERT_EQ(1u, runs.size());
-  EXPECT_NEAR(440.0, testmovies::Frequency(left, runs[0], rate), 1.0);
+  // Keeping the sound on the clock may stretch it by up to 0.5 % (2.2 Hz) on a
+  // slow machine; a wrong rate or channel layout is off by far more.
+  EXPECT_NEAR(440.0, testmovies::Frequency(left, runs[0], rate), 2.5);
   EXPECT_NEAR(kSeconds, static_cast<double>(runs[0].end - runs[0].begin) / rate, 0.05);
 }
 

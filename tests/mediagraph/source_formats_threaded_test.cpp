@@ -20,24 +20,24 @@ namespace {
 
 struct Format {
   const char *name;
-  MovieSpec spec;
+  MovieSpec recipe;
   int tolerance;  // per colour channel; lossy codecs blur a little
 };
 
-void PrintTo(const Format &format, std::ostream *out) { *out << format.spec.file; }
+void PrintTo(const Format &format, std::ostream *out) { *out << format.recipe.file; }
 
 MovieSpec Spec(const std::string &file, const std::string &video, const std::string &audio,
                int width = 64, int height = 48, int frames = 25,
                const std::string &extra = "") {
-  MovieSpec spec;
-  spec.extraArgs = extra;
-  spec.file = file;
-  spec.videoArgs = video;
-  spec.audioArgs = audio;
-  spec.width = width;
-  spec.height = height;
-  spec.frames = frames;
-  return spec;
+  MovieSpec recipe;
+  recipe.extraArgs = extra;
+  recipe.file = file;
+  recipe.videoArgs = video;
+  recipe.audioArgs = audio;
+  recipe.width = width;
+  recipe.height = height;
+  recipe.frames = frames;
+  return recipe;
 }
 
 std::vector<Format> Formats() {
@@ -72,18 +72,18 @@ TempDir *SourceFormats::dir_ = nullptr;
 
 TEST_P(SourceFormats, RendersAndPlaysEveryFrameInOrderToOneCompletionAndLoops) {
   const Format &format = GetParam();
-  const MovieSpec &spec = format.spec;
-  const std::string path = MakeMovie(*dir_, spec);
-  ASSERT_FALSE(path.empty()) << "ffmpeg could not make " << spec.file;
+  const MovieSpec &recipe = format.recipe;
+  const std::string path = MakeMovie(*dir_, recipe);
+  ASSERT_FALSE(path.empty()) << "ffmpeg could not make " << recipe.file;
 
   MoviePlayer player;
-  player.renderer->SetProbes({MarkerPoint(), TopLeft(spec), TopRight(spec), BottomLeft(spec),
-                              BottomRight(spec)});
+  player.renderer->SetProbes({MarkerPoint(), TopLeft(recipe), TopRight(recipe), BottomLeft(recipe),
+                              BottomRight(recipe)});
   // Under the null sound driver the sound plays too.
   ASSERT_EQ(S_OK, player.Load(path));
-  EXPECT_EQ(spec.width, player.renderer->Width());
-  EXPECT_EQ(spec.height, player.renderer->Height());  // positive: bottom-up rows
-  EXPECT_EQ((spec.width * 3 + 3) & ~3, player.renderer->Stride());
+  EXPECT_EQ(recipe.width, player.renderer->Width());
+  EXPECT_EQ(recipe.height, player.renderer->Height());  // positive: bottom-up rows
+  EXPECT_EQ((recipe.width * 3 + 3) & ~3, player.renderer->Stride());
 
   ASSERT_EQ(S_OK, player.control->Run());
   ASSERT_TRUE(player.WaitFor(EC_COMPLETE, kPatienceMs));
@@ -94,11 +94,11 @@ TEST_P(SourceFormats, RendersAndPlaysEveryFrameInOrderToOneCompletionAndLoops) {
   ASSERT_TRUE(player.WaitFor(EC_COMPLETE, kPatienceMs));
   EXPECT_EQ(0, player.CountWithin(EC_COMPLETE, 300));
 
-  const REFERENCE_TIME frame = 10000000 / spec.fps;
+  const REFERENCE_TIME frame = 10000000 / recipe.fps;
   const auto frames = player.renderer->Frames();
-  ASSERT_EQ(2u * spec.frames, frames.size());
+  ASSERT_EQ(2u * recipe.frames, frames.size());
   for (int round = 0; round < 2; ++round) {
-    const size_t first = static_cast<size_t>(round) * spec.frames;
+    const size_t first = static_cast<size_t>(round) * recipe.frames;
     SCOPED_TRACE("round " + std::to_string(round));
     // Containers may start the picture a little after the sound (ffmpeg moves
     // it by the sound encoder's delay: 46 ms for WMA, 11 ms in MPEG program
@@ -106,7 +106,7 @@ TEST_P(SourceFormats, RendersAndPlaysEveryFrameInOrderToOneCompletionAndLoops) {
     ASSERT_TRUE(frames[first].hasTime);
     EXPECT_GE(frames[first].start, 0);
     EXPECT_LT(frames[first].start, 1000000);
-    for (size_t i = 0; i < static_cast<size_t>(spec.frames); ++i) {
+    for (size_t i = 0; i < static_cast<size_t>(recipe.frames); ++i) {
       const DrawnFrame &f = frames[first + i];
       SCOPED_TRACE("frame " + std::to_string(i));
       ASSERT_EQ(5u, f.probes.size());
@@ -148,8 +148,8 @@ TEST_F(SourceBadFiles, MissingFileFailsAndNamesTheCause) {
 }
 
 TEST_F(SourceBadFiles, TruncatedAndCorruptedMoviesFailOrEndCleanly) {
-  MovieSpec spec = Spec("whole.avi", "-c:v mpeg4 -q:v 2", "-c:a libmp3lame");
-  const std::string path = MakeMovie(*dir_, spec);
+  MovieSpec recipe = Spec("whole.avi", "-c:v mpeg4 -q:v 2", "-c:a libmp3lame");
+  const std::string path = MakeMovie(*dir_, recipe);
   ASSERT_FALSE(path.empty());
   std::string bytes;
   {
@@ -179,7 +179,7 @@ TEST_F(SourceBadFiles, TruncatedAndCorruptedMoviesFailOrEndCleanly) {
     if (FAILED(hr)) continue;
     ASSERT_EQ(S_OK, player.control->Run());
     EXPECT_TRUE(player.WaitFor(EC_COMPLETE, kPatienceMs));
-    EXPECT_LE(player.renderer->FrameCount(), static_cast<size_t>(spec.frames));
+    EXPECT_LE(player.renderer->FrameCount(), static_cast<size_t>(recipe.frames));
     EXPECT_EQ(S_OK, player.control->Stop());
   }
 }

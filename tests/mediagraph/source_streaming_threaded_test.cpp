@@ -32,12 +32,12 @@ int CountEntries(const char *directory) {
 std::wstring Wide(const std::string &text) { return std::wstring(text.begin(), text.end()); }
 
 // "n=<frame number>" and any quadrant problem, for the sink to record.
-RecordingSink::Inspector PatternInspector(const PatternSpec &spec) {
-  return [spec](const uint8_t *picture, LONG size) {
-    const LONG needed = ((spec.width * 3 + 3) & ~3) * spec.height;
+RecordingSink::Inspector PatternInspector(const PatternSpec &recipe) {
+  return [recipe](const uint8_t *picture, LONG size) {
+    const LONG needed = ((recipe.width * 3 + 3) & ~3) * recipe.height;
     if (size < needed) return std::string("short buffer");
-    return "n=" + std::to_string(testmovies::FrameNumber(picture, spec)) +
-           testmovies::CheckQuadrants(picture, spec);
+    return "n=" + std::to_string(testmovies::FrameNumber(picture, recipe)) +
+           testmovies::CheckQuadrants(picture, recipe);
   };
 }
 
@@ -48,8 +48,8 @@ class SourceStreamingTest : public ::testing::Test {
   static void SetUpTestSuite() {
     CoInitialize(nullptr);
     dir_ = new testmovies::TempDir();
-    PatternSpec spec;
-    movieOk_ = testmovies::MakePatternMovie(spec, dir_->File("pattern.mp4"));
+    PatternSpec recipe;
+    movieOk_ = testmovies::MakePatternMovie(recipe, dir_->File("pattern.mp4"));
   }
   static void TearDownTestSuite() {
     delete dir_;
@@ -73,9 +73,9 @@ class SourceStreamingTest : public ::testing::Test {
   }
 
   // Opens the movie and connects it to the sink.
-  void Open(const std::string &path, const PatternSpec &spec) {
+  void Open(const std::string &path, const PatternSpec &recipe) {
     ASSERT_EQ(S_OK, CreateMovieSource(Wide(path).c_str(), &source_));
-    sink_->SetInspector(PatternInspector(spec));
+    sink_->SetInspector(PatternInspector(recipe));
     ASSERT_EQ(S_OK, source_->VideoPin()->Connect(sink_->InputPin(), nullptr));
   }
   void RunBoth() {
@@ -122,8 +122,8 @@ TEST_F(SourceStreamingTest, FailuresNameTheirCauseAndLeaveNothing) {
 }
 
 TEST_F(SourceStreamingTest, ProposesBottomUpRgb24AndAgreesAnAllocator) {
-  PatternSpec spec;
-  Open(dir_->File("pattern.mp4"), spec);
+  PatternSpec recipe;
+  Open(dir_->File("pattern.mp4"), recipe);
   AM_MEDIA_TYPE type{};
   ASSERT_EQ(S_OK, source_->VideoPin()->ConnectionMediaType(&type));
   EXPECT_TRUE(type.majortype == MEDIATYPE_Video);
@@ -155,8 +155,8 @@ TEST_F(SourceStreamingTest, ProposesBottomUpRgb24AndAgreesAnAllocator) {
 }
 
 TEST_F(SourceStreamingTest, EveryPictureInOrderThenOneEndOfStream) {
-  PatternSpec spec;
-  Open(dir_->File("pattern.mp4"), spec);
+  PatternSpec recipe;
+  Open(dir_->File("pattern.mp4"), recipe);
   RunBoth();
   ASSERT_TRUE(WaitForEnd());
   const auto arrivals = sink_->Arrivals();
@@ -178,8 +178,8 @@ TEST_F(SourceStreamingTest, EveryPictureInOrderThenOneEndOfStream) {
 }
 
 TEST_F(SourceStreamingTest, SeekWhilePausedFlushesAndStartsANewSegment) {
-  PatternSpec spec;
-  Open(dir_->File("pattern.mp4"), spec);
+  PatternSpec recipe;
+  Open(dir_->File("pattern.mp4"), recipe);
   sink_->SetGate(true);  // a paused renderer holds the first picture
   ASSERT_EQ(S_OK, sink_->Pause());
   ASSERT_EQ(S_OK, source_->Filter()->Pause());
@@ -211,8 +211,8 @@ TEST_F(SourceStreamingTest, SeekWhilePausedFlushesAndStartsANewSegment) {
 }
 
 TEST_F(SourceStreamingTest, SeekToStartAtTheEndReplaysEverything) {
-  PatternSpec spec;
-  Open(dir_->File("pattern.mp4"), spec);
+  PatternSpec recipe;
+  Open(dir_->File("pattern.mp4"), recipe);
   RunBoth();
   ASSERT_TRUE(WaitForEnd());
   sink_->ClearRecords();
@@ -228,8 +228,8 @@ TEST_F(SourceStreamingTest, SeekToStartAtTheEndReplaysEverything) {
 }
 
 TEST_F(SourceStreamingTest, StopPositionEndsTheStreamEarly) {
-  PatternSpec spec;
-  Open(dir_->File("pattern.mp4"), spec);
+  PatternSpec recipe;
+  Open(dir_->File("pattern.mp4"), recipe);
   LONGLONG stop = 4000000;
   ASSERT_EQ(S_OK, source_->Seeking()->SetPositions(nullptr, AM_SEEKING_NoPositioning, &stop,
                                                    AM_SEEKING_AbsolutePositioning));
@@ -243,8 +243,8 @@ TEST_F(SourceStreamingTest, StopPositionEndsTheStreamEarly) {
 }
 
 TEST_F(SourceStreamingTest, SeekingInterfaceAnswers) {
-  PatternSpec spec;
-  Open(dir_->File("pattern.mp4"), spec);
+  PatternSpec recipe;
+  Open(dir_->File("pattern.mp4"), recipe);
   IMediaSeeking *seeking = source_->Seeking();
   LONGLONG duration = 0;
   ASSERT_EQ(S_OK, seeking->GetDuration(&duration));
@@ -294,7 +294,7 @@ TEST_F(SourceStreamingTest, DamagedMoviesEndCleanly) {
   const std::string broken = dir_->File("noisy.mp4");
   ASSERT_TRUE(testmovies::WriteFile(broken, noisy));
 
-  PatternSpec spec;
+  PatternSpec recipe;
   for (const std::string &path : {cut, broken}) {
     MovieSource *source = nullptr;
     const HRESULT hr = CreateMovieSource(Wide(path).c_str(), &source);
@@ -304,7 +304,7 @@ TEST_F(SourceStreamingTest, DamagedMoviesEndCleanly) {
     }
     auto *sink = new RecordingSink();
     sink->NonDelegatingUnknown()->AddRef();
-    sink->SetInspector(PatternInspector(spec));
+    sink->SetInspector(PatternInspector(recipe));
     ASSERT_EQ(S_OK, source->VideoPin()->Connect(sink->InputPin(), nullptr));
     ASSERT_EQ(S_OK, sink->Run(0));
     ASSERT_EQ(S_OK, source->Filter()->Run(0));
@@ -320,9 +320,9 @@ TEST_F(SourceStreamingTest, DamagedMoviesEndCleanly) {
 }
 
 TEST_F(SourceStreamingTest, StopAndReleaseEndEveryThreadAndFile) {
-  PatternSpec spec;
+  PatternSpec recipe;
   // Warm up once: libraries start their own threads and files on first use.
-  Open(dir_->File("pattern.mp4"), spec);
+  Open(dir_->File("pattern.mp4"), recipe);
   RunBoth();
   ASSERT_TRUE(WaitForEnd());
   TearDown();
@@ -331,7 +331,7 @@ TEST_F(SourceStreamingTest, StopAndReleaseEndEveryThreadAndFile) {
   const int files = CountEntries("/proc/self/fd");
   for (int round = 0; round < 10; ++round) {
     SetUp();
-    Open(dir_->File("pattern.mp4"), spec);
+    Open(dir_->File("pattern.mp4"), recipe);
     RunBoth();
     // Stop half-way through some rounds, at the end in others.
     if (round % 2 == 0) {

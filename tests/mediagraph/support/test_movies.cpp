@@ -44,22 +44,22 @@ TempDir::~TempDir() {
   if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
 }
 
-std::string MakeMovie(const TempDir &dir, const MovieSpec &spec) {
-  const std::string path = dir.Path() + "/" + spec.file;
-  const double seconds = double(spec.frames) / spec.fps;
+std::string MakeMovie(const TempDir &dir, const MovieSpec &recipe) {
+  const std::string path = dir.Path() + "/" + recipe.file;
+  const double seconds = double(recipe.frames) / recipe.fps;
   std::string command = std::string(FFMPEG_COMMAND) + " -hide_banner -loglevel error -nostdin -y";
-  command += " -f lavfi -i \"color=c=black:s=" + std::to_string(spec.width) + "x" +
-             std::to_string(spec.height) + ":r=" + std::to_string(spec.fps) +
+  command += " -f lavfi -i \"color=c=black:s=" + std::to_string(recipe.width) + "x" +
+             std::to_string(recipe.height) + ":r=" + std::to_string(recipe.fps) +
              ",format=rgb24,geq=r='" + Channel(255, 0, 0, 255) + "':g='" +
              Channel(0, 255, 0, 255) + "':b='" + Channel(0, 0, 255, 255) + "'\"";
-  if (!spec.audioArgs.empty()) {
+  if (!recipe.audioArgs.empty()) {
     command += " -f lavfi -i \"sine=frequency=440:sample_rate=44100\"";
   }
-  command += " -frames:v " + std::to_string(spec.frames) + " " + spec.videoArgs;
-  if (!spec.audioArgs.empty()) {
-    command += " " + spec.audioArgs + " -t " + std::to_string(seconds);
+  command += " -frames:v " + std::to_string(recipe.frames) + " " + recipe.videoArgs;
+  if (!recipe.audioArgs.empty()) {
+    command += " " + recipe.audioArgs + " -t " + std::to_string(seconds);
   }
-  command += " " + spec.extraArgs + " \"" + path + "\" > /dev/null 2>&1";
+  command += " " + recipe.extraArgs + " \"" + path + "\" > /dev/null 2>&1";
   if (std::system(command.c_str()) != 0) return "";
   return path;
 }
@@ -73,10 +73,10 @@ std::string WriteFile(const TempDir &dir, const std::string &name, const std::st
 std::wstring Wide(const std::string &path) { return std::wstring(path.begin(), path.end()); }
 
 Point MarkerPoint() { return {8, 8}; }
-Point TopLeft(const MovieSpec &spec) { return {spec.width / 4 + 8, spec.height / 4 + 4}; }
-Point TopRight(const MovieSpec &spec) { return {spec.width * 3 / 4, spec.height / 4}; }
-Point BottomLeft(const MovieSpec &spec) { return {spec.width / 4, spec.height * 3 / 4}; }
-Point BottomRight(const MovieSpec &spec) { return {spec.width * 3 / 4, spec.height * 3 / 4}; }
+Point TopLeft(const MovieSpec &recipe) { return {recipe.width / 4 + 8, recipe.height / 4 + 4}; }
+Point TopRight(const MovieSpec &recipe) { return {recipe.width * 3 / 4, recipe.height / 4}; }
+Point BottomLeft(const MovieSpec &recipe) { return {recipe.width / 4, recipe.height * 3 / 4}; }
+Point BottomRight(const MovieSpec &recipe) { return {recipe.width * 3 / 4, recipe.height * 3 / 4}; }
 
 int MarkerFrame(const Bgr &c) {
   if (std::abs(c.r - c.g) > 16 || std::abs(c.g - c.b) > 16) return -1;

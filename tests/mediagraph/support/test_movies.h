@@ -39,7 +39,7 @@ class TempDir {
 };
 
 // Makes the movie in `dir`; the path, or "" when ffmpeg failed.
-std::string MakeMovie(const TempDir &dir, const MovieSpec &spec);
+std::string MakeMovie(const TempDir &dir, const MovieSpec &recipe);
 // Writes `bytes` to a file in `dir`; its path.
 std::string WriteFile(const TempDir &dir, const std::string &name, const std::string &bytes);
 
@@ -47,10 +47,10 @@ std::wstring Wide(const std::string &path);
 
 // Where each quadrant's colour and the marker are read.
 Point MarkerPoint();
-Point TopLeft(const MovieSpec &spec);
-Point TopRight(const MovieSpec &spec);
-Point BottomLeft(const MovieSpec &spec);
-Point BottomRight(const MovieSpec &spec);
+Point TopLeft(const MovieSpec &recipe);
+Point TopRight(const MovieSpec &recipe);
+Point BottomLeft(const MovieSpec &recipe);
+Point BottomRight(const MovieSpec &recipe);
 // The frame number a marker colour stands for (-1 when it is no grey).
 int MarkerFrame(const Bgr &colour);
 // Whether a colour is within `tolerance` of (r, g, b) in every channel.
