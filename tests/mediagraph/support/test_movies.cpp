@@ -55,13 +55,22 @@ std::string MakeMovie(const TempDir &dir, const MovieSpec &recipe) {
   if (!recipe.audioArgs.empty()) {
     command += " -f lavfi -i \"sine=frequency=440:sample_rate=44100\"";
   }
-  command += " -frames:v " + std::to_string(recipe.frames) + " " + recipe.videoArgs;
-  if (!recipe.audioArgs.empty()) {
-    command += " " + recipe.audioArgs + " -t " + std::to_string(seconds);
-  }
+  // A length rather than a picture count: ffmpeg ends the whole file when one
+  // stream reaches its count, which would cut the sound short.
+  command += " -t " + std::to_string(seconds) + " " + recipe.videoArgs;
+  if (!recipe.audioArgs.empty()) command += " " + recipe.audioArgs;
   command += " " + recipe.extraArgs + " \"" + path + "\" > /dev/null 2>&1";
   if (std::system(command.c_str()) != 0) return "";
   return path;
+}
+
+std::string MakeMovieWith(const TempDir &dir, const std::string &name,
+                          const std::string &arguments) {
+  const std::string path = dir.Path() + "/" + name;
+  const std::string command = std::string(FFMPEG_COMMAND) +
+                              " -hide_banner -loglevel error -nostdin -y " + arguments + " \"" +
+                              path + "\" > /dev/null 2>&1";
+  return std::system(command.c_str()) == 0 ? path : "";
 }
 
 std::string WriteFile(const TempDir &dir, const std::string &name, const std::string &bytes) {
