@@ -40,6 +40,10 @@ class TempDir {
 
 // Makes the movie in `dir`; the path, or "" when ffmpeg failed.
 std::string MakeMovie(const TempDir &dir, const MovieSpec &recipe);
+// Runs ffmpeg with `arguments` (inputs and output options) writing `name` in
+// `dir`; the path, or "" when ffmpeg failed.
+std::string MakeMovieWith(const TempDir &dir, const std::string &name,
+                          const std::string &arguments);
 // Writes `bytes` to a file in `dir`; its path.
 std::string WriteFile(const TempDir &dir, const std::string &name, const std::string &bytes);
 

@@ -1,0 +1,346 @@
+// Cut-scenes of unusual shapes through the whole graph: other chroma layouts
+// and depths, newer codecs, huge and tiny pictures, pictures that change size
+// or rate midway, odd sound layouts and rates, sound and picture of different
+// lengths, and paths that are no movie. Each plays to one EC_COMPLETE with
+// every picture, or fails at RenderFile with a clear code.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "platform/media/media.h"
+#include "platform/win32/errors.h"
+#include "tests/mediagraph/support/movie_player.h"
+#include "tests/mediagraph/support/test_movies.h"
+#include "tests/mediagraph/support/watchdog.h"
+
+using namespace mediagraph_test;
+
+namespace {
+
+struct OddMovie {
+  const char *name;
+  MovieSpec recipe;
+  bool checkColours;  // false where the picture is too small for the quadrants
+};
+
+void PrintTo(const OddMovie &movie, std::ostream *out) { *out << movie.recipe.file; }
+
+MovieSpec Spec(const std::string &file, const std::string &video, const std::string &audio,
+               int width = 64, int height = 48, int frames = 10,
+               const std::string &extra = "") {
+  MovieSpec recipe;
+  recipe.file = file;
+  recipe.videoArgs = video;
+  recipe.audioArgs = audio;
+  recipe.width = width;
+  recipe.height = height;
+  recipe.frames = frames;
+  recipe.extraArgs = extra;
+  return recipe;
+}
+
+std::vector<OddMovie> OddMovies() {
+  const std::string h264 = "-c:v libx264 -pix_fmt yuv420p";
+  return {
+      {"H264Chroma422", Spec("h264-422.mp4", "-c:v libx264 -pix_fmt yuv422p", ""), true},
+      {"H264Chroma444TenBit", Spec("h264-444-10.mkv", "-c:v libx264 -pix_fmt yuv444p10le", ""),
+       true},
+      {"HevcTenBit",
+       Spec("hevc-10.mp4", "-c:v libx265 -pix_fmt yuv420p10le -x265-params log-level=none", ""),
+       true},
+      {"Vp9Chroma444TenBit", Spec("vp9-444-10.webm", "-c:v libvpx-vp9 -pix_fmt yuv444p10le", ""),
+       true},
+      {"Av1TenBit",
+       Spec("av1-10.mkv", "-c:v libaom-av1 -cpu-used 8 -pix_fmt yuv420p10le", ""), true},
+      {"TwoByTwo", Spec("2x2.mp4", "-c:v libx264 -pix_fmt yuv444p", "", 2, 2), false},
+      {"OneByOne", Spec("1x1.mkv", "-c:v ffv1", "", 1, 1), false},
+      {"MonoSound", Spec("mono.mp4", h264, "-c:a aac -ac 1"), true},
+      {"SurroundSound", Spec("surround.mp4", h264, "-c:a aac -ac 6"), true},
+      {"Sound8kHz", Spec("8k.mkv", h264, "-c:a pcm_s16le -ar 8000"), true},
+      {"Sound96kHz", Spec("96k.mkv", h264, "-c:a flac -ar 96000"), true},
+      {"TwoSoundStreams",
+       Spec("two-sounds.mkv", h264, "-c:a libvorbis", 64, 48, 10, "-map 0:v -map 1:a -map 1:a"),
+       true},
+  };
+}
+
+class SourceOddMovies : public ::testing::TestWithParam<OddMovie> {
+ protected:
+  static void SetUpTestSuite() { dir_ = new TempDir(); }
+  static void TearDownTestSuite() { delete dir_; }
+  static TempDir *dir_;
+};
+
+TempDir *SourceOddMovies::dir_ = nullptr;
+
+TEST_P(SourceOddMovies, PlaysEveryPictureInOrderToOneCompletion) {
+  const OddMovie &movie = GetParam();
+  const MovieSpec &recipe = movie.recipe;
+  const std::string path = MakeMovie(*dir_, recipe);
+  ASSERT_FALSE(path.empty()) << "ffmpeg could not make " << recipe.file;
+  Watchdog watchdog(kPatienceMs * 2, recipe.file);
+
+  MoviePlayer player;
+  player.renderer->SetProbes({MarkerPoint(), TopLeft(recipe), TopRight(recipe), BottomLeft(recipe),
+                              BottomRight(recipe), {0, 0}});
+  ASSERT_EQ(S_OK, player.Load(path));
+  EXPECT_EQ(recipe.width, player.renderer->Width());
+  EXPECT_EQ(recipe.height, player.renderer->Height());
+  ASSERT_EQ(S_OK, player.control->Run());
+  ASSERT_TRUE(player.WaitFor(EC_COMPLETE, kPatienceMs));
+  EXPECT_EQ(0, player.CountWithin(EC_COMPLETE, 200));
+
+  const auto frames = player.renderer->Frames();
+  ASSERT_EQ(static_cast<size_t>(recipe.frames), frames.size());
+  const REFERENCE_TIME frame = 10000000 / recipe.fps;
+  for (size_t i = 0; i < frames.size(); ++i) {
+    const DrawnFrame &f = frames[i];
+    SCOPED_TRACE("frame " + std::to_string(i));
+    ASSERT_TRUE(f.hasTime);
+    EXPECT_NEAR(static_cast<double>(frames[0].start + static_cast<REFERENCE_TIME>(i) * frame),
+                static_cast<double>(f.start), 10000.0);
+    if (movie.checkColours) {
+      EXPECT_EQ(static_cast<int>(i), MarkerFrame(f.probes[0]));
+      EXPECT_TRUE(Near(f.probes[1], 255, 0, 0, 40));
+      EXPECT_TRUE(Near(f.probes[2], 0, 255, 0, 40));
+      EXPECT_TRUE(Near(f.probes[3], 0, 0, 255, 40));
+      EXPECT_TRUE(Near(f.probes[4], 255, 255, 255, 40));
+    } else {
+      // The whole picture lies in the marker block.
+      EXPECT_EQ(static_cast<int>(i), MarkerFrame(f.probes[5]));
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Movies, SourceOddMovies, ::testing::ValuesIn(OddMovies()),
+                         [](const ::testing::TestParamInfo<OddMovie> &param) {
+                           return std::string(param.param.name);
+                         });
+
+class SourceOddShapes : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { dir_ = new TempDir(); }
+  static void TearDownTestSuite() { delete dir_; }
+  static TempDir *dir_;
+};
+
+TempDir *SourceOddShapes::dir_ = nullptr;
+
+// Two runs of the pattern at different sizes, joined without re-encoding.
+TEST_F(SourceOddShapes, PictureThatChangesSizeMidwayIsScaledToTheFirstSize) {
+  MovieSpec small = Spec("small.ts", "-c:v libx264 -pix_fmt yuv420p", "", 64, 48, 10);
+  MovieSpec large = Spec("large.ts", "-c:v libx264 -pix_fmt yuv420p", "", 128, 96, 10);
+  ASSERT_FALSE(MakeMovie(*dir_, small).empty());
+  ASSERT_FALSE(MakeMovie(*dir_, large).empty());
+  const std::string list = WriteFile(*dir_, "parts.txt", "file 'small.ts'\nfile 'large.ts'\n");
+  for (const char *joined : {"joined.ts", "joined.mkv"}) {
+    SCOPED_TRACE(joined);
+    const std::string path =
+        MakeMovieWith(*dir_, joined, "-f concat -safe 0 -i \"" + list + "\" -c copy");
+    ASSERT_FALSE(path.empty());
+    Watchdog watchdog(kPatienceMs * 2, joined);
+    MoviePlayer player;
+    // The marker block is read near its corner: the larger part shrinks it.
+    player.renderer->SetProbes(
+        {{3, 3}, TopLeft(small), TopRight(small), BottomLeft(small), BottomRight(small)});
+    ASSERT_EQ(S_OK, player.Load(path));
+    EXPECT_EQ(small.width, player.renderer->Width());
+    EXPECT_EQ(small.height, player.renderer->Height());
+    ASSERT_EQ(S_OK, player.control->Run());
+    ASSERT_TRUE(player.WaitFor(EC_COMPLETE, kPatienceMs));
+
+    const auto frames = player.renderer->Frames();
+    ASSERT_EQ(20u, frames.size());
+    for (size_t i = 0; i < frames.size(); ++i) {
+      SCOPED_TRACE("frame " + std::to_string(i));
+      const DrawnFrame &f = frames[i];
+      if (i > 0) {
+        EXPECT_GT(f.start, frames[i - 1].start);
+      }
+      EXPECT_EQ(static_cast<int>(i % 10), MarkerFrame(f.probes[0]));
+      EXPECT_TRUE(Near(f.probes[1], 255, 0, 0, 40));
+      EXPECT_TRUE(Near(f.probes[2], 0, 255, 0, 40));
+      EXPECT_TRUE(Near(f.probes[3], 0, 0, 255, 40));
+      EXPECT_TRUE(Near(f.probes[4], 255, 255, 255, 40));
+    }
+  }
+}
+
+TEST_F(SourceOddShapes, VariableFrameRateKeepsEachPicturesOwnTime) {
+  // Ten pictures 20 ms apart, then ten 100 ms apart.
+  const std::string path = MakeMovieWith(
+      *dir_, "vfr.mkv",
+      "-f lavfi -i testsrc2=s=64x48:r=50:d=0.4 -vf "
+      "\"setpts='if(lt(N,10),N*0.02,0.2+(N-10)*0.1)/TB'\" -fps_mode vfr -c:v libx264");
+  ASSERT_FALSE(path.empty());
+  Watchdog watchdog(kPatienceMs * 2, "vfr.mkv");
+  MoviePlayer player;
+  ASSERT_EQ(S_OK, player.Load(path));
+  ASSERT_EQ(S_OK, player.control->Run());
+  ASSERT_TRUE(player.WaitFor(EC_COMPLETE, kPatienceMs));
+  const auto frames = player.renderer->Frames();
+  ASSERT_EQ(20u, frames.size());
+  for (size_t i = 0; i < frames.size(); ++i) {
+    SCOPED_TRACE("frame " + std::to_string(i));
+    const REFERENCE_TIME expected =
+        i < 10 ? static_cast<REFERENCE_TIME>(i) * 200000
+               : 2000000 + static_cast<REFERENCE_TIME>(i - 10) * 1000000;
+    EXPECT_NEAR(static_cast<double>(expected), static_cast<double>(frames[i].start), 10000.0);
+    EXPECT_GT(frames[i].stop, frames[i].start);
+    // A picture never lasts into the next one's time.
+    if (i + 1 < frames.size()) {
+      EXPECT_LE(frames[i].stop, frames[i + 1].start + 10000);
+    }
+  }
+}
+
+TEST_F(SourceOddShapes, RotatedMovieShowsItsCodedPicture) {
+  const MovieSpec recipe = Spec("upright.mp4", "-c:v libx264 -pix_fmt yuv420p", "-c:a aac");
+  const std::string upright = MakeMovie(*dir_, recipe);
+  ASSERT_FALSE(upright.empty());
+  // The encoders drop the tag; copying the streams keeps it as a display matrix.
+  const std::string path = MakeMovieWith(
+      *dir_, "rotated.mp4", "-i \"" + upright + "\" -c copy -metadata:s:v:0 rotate=90");
+  ASSERT_FALSE(path.empty());
+  Watchdog watchdog(kPatienceMs * 2, "rotated.mp4");
+  MoviePlayer player;
+  player.renderer->SetProbes({MarkerPoint(), TopLeft(recipe), BottomRight(recipe)});
+  ASSERT_EQ(S_OK, player.Load(path));
+  EXPECT_EQ(recipe.width, player.renderer->Width());
+  EXPECT_EQ(recipe.height, player.renderer->Height());
+  ASSERT_EQ(S_OK, player.control->Run());
+  ASSERT_TRUE(player.WaitFor(EC_COMPLETE, kPatienceMs));
+  const auto frames = player.renderer->Frames();
+  ASSERT_EQ(static_cast<size_t>(recipe.frames), frames.size());
+  for (size_t i = 0; i < frames.size(); ++i) {
+    EXPECT_EQ(static_cast<int>(i), MarkerFrame(frames[i].probes[0]));
+    EXPECT_TRUE(Near(frames[i].probes[1], 255, 0, 0, 40));
+    EXPECT_TRUE(Near(frames[i].probes[2], 255, 255, 255, 40));
+  }
+}
+
+TEST_F(SourceOddShapes, HugePicturePlaysEveryFrame) {
+  // Solid quadrants: drawing the numbered pattern at this size takes ffmpeg long.
+  const std::string path = MakeMovieWith(
+      *dir_, "uhd.mp4",
+      "-f lavfi -i \"color=red:s=1920x1080:r=25:d=0.12[a];color=lime:s=1920x1080:r=25:d=0.12[b];"
+      "color=blue:s=1920x1080:r=25:d=0.12[c];color=white:s=1920x1080:r=25:d=0.12[d];"
+      "[a][b]hstack[top];[c][d]hstack[bottom];[top][bottom]vstack\" "
+      "-c:v libx264 -preset ultrafast -pix_fmt yuv420p");
+  ASSERT_FALSE(path.empty());
+  Watchdog watchdog(kPatienceMs * 2, "uhd.mp4");
+  MoviePlayer player;
+  player.renderer->SetProbes({{960, 540}, {2880, 540}, {960, 1620}, {3839, 2159}});
+  ASSERT_EQ(S_OK, player.Load(path));
+  EXPECT_EQ(3840, player.renderer->Width());
+  EXPECT_EQ(2160, player.renderer->Height());
+  ASSERT_EQ(S_OK, player.control->Run());
+  ASSERT_TRUE(player.WaitFor(EC_COMPLETE, kPatienceMs));
+  const auto frames = player.renderer->Frames();
+  ASSERT_EQ(3u, frames.size());
+  for (const DrawnFrame &f : frames) {
+    EXPECT_TRUE(Near(f.probes[0], 255, 0, 0, 40));
+    EXPECT_TRUE(Near(f.probes[1], 0, 255, 0, 40));
+    EXPECT_TRUE(Near(f.probes[2], 0, 0, 255, 40));
+    EXPECT_TRUE(Near(f.probes[3], 255, 255, 255, 40));
+  }
+}
+
+// Sound and picture of different lengths: the completion waits for the longer.
+TEST_F(SourceOddShapes, SoundLongerOrShorterThanThePictureCompletesOnceAfterBoth) {
+  struct Case {
+    const char *file;
+    double pictureSeconds;
+    double soundSeconds;
+  };
+  for (const Case &c : {Case{"long-sound.mp4", 0.4, 1.2}, Case{"short-sound.mp4", 1.2, 0.3}}) {
+    SCOPED_TRACE(c.file);
+    const std::string path = MakeMovieWith(
+        *dir_, c.file,
+        "-f lavfi -i testsrc2=s=64x48:r=25:d=" + std::to_string(c.pictureSeconds) +
+            " -f lavfi -i sine=f=440:d=" + std::to_string(c.soundSeconds) +
+            " -c:v libx264 -c:a aac");
+    ASSERT_FALSE(path.empty());
+    Watchdog watchdog(kPatienceMs * 2, c.file);
+    MoviePlayer player;
+    ASSERT_EQ(S_OK, player.Load(path));
+    REFTIME length = 0;
+    ASSERT_EQ(S_OK, player.position->get_Duration(&length));
+    EXPECT_NEAR(std::max(c.pictureSeconds, c.soundSeconds), length, 0.1);
+    const auto began = std::chrono::steady_clock::now();
+    ASSERT_EQ(S_OK, player.control->Run());
+    ASSERT_TRUE(player.WaitFor(EC_COMPLETE, kPatienceMs));
+    // Not before the longer stream has been played out (a lower bound only).
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    EXPECT_GT(seconds, std::max(c.pictureSeconds, c.soundSeconds) - 0.15);
+    EXPECT_EQ(0, player.CountWithin(EC_COMPLETE, 200));
+    const size_t pictures = static_cast<size_t>(c.pictureSeconds * 25 + 0.5);
+    EXPECT_EQ(pictures, player.renderer->FrameCount());
+    // And once more from the start, as a looping cut-scene does.
+    ASSERT_EQ(S_OK, player.position->put_CurrentPosition(0.0));
+    ASSERT_TRUE(player.WaitFor(EC_COMPLETE, kPatienceMs));
+    EXPECT_EQ(2 * pictures, player.renderer->FrameCount());
+  }
+}
+
+// Nothing of a failed RenderFile stays: no source, the renderer unconnected.
+void ExpectNothingLeft(MoviePlayer &player, const std::string &path) {
+  mediagraph::ComPtr<IBaseFilter> source;
+  EXPECT_EQ(VFW_E_NOT_FOUND, player.graph->FindFilterByName(Wide(path).c_str(), source.put()));
+  mediagraph::ComPtr<IPin> input, peer;
+  ASSERT_EQ(S_OK, player.renderer->FindPin(L"In", input.put()));
+  EXPECT_EQ(VFW_E_NOT_CONNECTED, input->ConnectedTo(peer.put()));
+}
+
+TEST_F(SourceOddShapes, SoundWithoutPictureCannotRenderAndLeavesOnlyTheRenderer) {
+  for (const char *file : {"tone.m4a", "tone.mp3"}) {
+    SCOPED_TRACE(file);
+    const std::string path = MakeMovieWith(*dir_, file, "-f lavfi -i sine=d=0.5");
+    ASSERT_FALSE(path.empty());
+    MoviePlayer player;
+    EXPECT_EQ(VFW_E_CANNOT_RENDER, player.Load(path));
+    ExpectNothingLeft(player, path);
+  }
+}
+
+TEST_F(SourceOddShapes, PathsThatAreNoMovieFailWithTheirCause) {
+  MoviePlayer player;
+  const std::string empty = WriteFile(*dir_, "empty.mp4", "");
+  EXPECT_EQ(VFW_E_UNKNOWN_FILE_TYPE, player.Load(empty));
+
+  const std::string folder = dir_->Path() + "/folder.mp4";
+  ASSERT_EQ(0, mkdir(folder.c_str(), 0700));
+  SetLastError(0);
+  const HRESULT hr = player.Load(folder);
+  EXPECT_TRUE(FAILED(hr));
+  EXPECT_NE(0u, GetLastError()) << std::hex << hr;
+  ExpectNothingLeft(player, folder);
+}
+
+TEST_F(SourceOddShapes, PathWithCharactersBeyondAsciiPlays) {
+  const std::string made = MakeMovie(*dir_, Spec("plain.mp4", "-c:v libx264", "-c:a aac"));
+  ASSERT_FALSE(made.empty());
+  // UTF-8 on disk; the graph takes the name as UTF-16 text.
+  const std::string utf8 = dir_->Path() + "/Zwischensequenz \xC3\xA9t\xC3\xA9 \xE6\x97\xA5.mp4";
+  ASSERT_EQ(0, std::rename(made.c_str(), utf8.c_str()));
+  const std::wstring wide = Wide(dir_->Path()) + L"/Zwischensequenz \u00E9t\u00E9 \u65E5.mp4";
+
+  Watchdog watchdog(kPatienceMs * 2, "non-ASCII path");
+  MoviePlayer player;
+  ASSERT_EQ(S_OK, player.graph->RenderFile(wide.c_str(), nullptr));
+  player.control = player.graph.As<IMediaControl>(IID_IMediaControl);
+  player.events = player.graph.As<IMediaEvent>(IID_IMediaEvent);
+  ASSERT_EQ(S_OK, player.control->Run());
+  ASSERT_TRUE(player.WaitFor(EC_COMPLETE, kPatienceMs));
+  EXPECT_EQ(10u, player.renderer->FrameCount());
+}
+
+}  // namespace
