@@ -407,7 +407,10 @@ HRESULT CBaseRenderer::ClearEndOfStreamState() {
 HRESULT CBaseRenderer::SignalCompletion() {
   ScopedLock hold(&rendererLock);
   if (!streaming) return S_OK;
-  __atomic_store_n(&endOfStreamTimer, 0u, __ATOMIC_RELEASE);
+  // A timer still pending here (the pin's error report completes early) keeps
+  // its id: forgotten, no stop or destructor could kill it, and it would fire
+  // into a released renderer. Left armed it fires harmlessly, the completion
+  // being delivered. The timer's own path has cleared the id already.
   CRendererPosPassThru *position = PositionPassThru();
   if (position != nullptr) position->SnapToStopPosition();
   completionDelivered = TRUE;

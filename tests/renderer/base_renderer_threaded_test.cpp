@@ -320,6 +320,26 @@ TEST_F(BaseRendererThreaded, AFailingSampleIsReportedOnceWithCompletionAfterIt) 
   EXPECT_EQ(1u, renderer->DrawCount());
 }
 
+TEST_F(BaseRendererThreaded, AnErrorCompletionLeavesThePendingTimerForTheStopToKill) {
+  EXPECT_EQ(S_OK, renderer->Run(0));
+  // Completion held back for ten seconds on a clock that does not move.
+  EXPECT_EQ(S_OK, ResultOf(Deliver(Sample(0, 10000 * kMs))));
+  EXPECT_EQ(S_OK, ResultOf(DeliverEndOfStream()));
+  const UINT timer = renderer->PendingEndOfStreamTimer();
+  ASSERT_NE(0u, timer);
+
+  // A sample after the end of the stream fails: the report completes at once.
+  EXPECT_EQ(E_UNEXPECTED, MemInput()->Receive(Sample(kMs, 2 * kMs)));
+  EXPECT_EQ(1u, graph.Count(EC_COMPLETE));
+  // The timer is still armed; forgetting its id would let it fire into a
+  // renderer released meanwhile.
+  EXPECT_EQ(timer, renderer->PendingEndOfStreamTimer());
+
+  EXPECT_EQ(S_OK, renderer->Stop());
+  EXPECT_EQ(0u, renderer->PendingEndOfStreamTimer());
+  EXPECT_EQ(MMSYSERR_INVALPARAM, timeKillEvent(timer));  // already killed
+}
+
 TEST_F(BaseRendererThreaded, AFailingSampleWhileStoppedRaisesNothing) {
   EXPECT_EQ(E_FAIL, ResultOf(Deliver(Sample(0, kMs))));
   EXPECT_TRUE(graph.Events().empty());
