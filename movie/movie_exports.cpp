@@ -42,6 +42,11 @@ int LoadWide(const wchar_t *path, int width, int height) {
 extern "C" {
 
 int Movie_Load(const char *path, int width, int height) {
+  // No path at all (a script passing None) is reported, not measured.
+  if (path == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    ReportFatalError(L"Movie_Load");
+  }
   const size_t n = std::strlen(path);
   std::unique_ptr<wchar_t[]> wide(new wchar_t[n + 1]);
   // A byte sequence the locale cannot convert would leave the buffer

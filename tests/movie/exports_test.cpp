@@ -129,6 +129,11 @@ TEST_F(Exports, FailedRenderEndsTheLoadWithTheGraphsError) {
               "Movie_Load failed with error 11: ");
 }
 
+TEST_F(Exports, NullNarrowPathEndsTheLoadWithAReport) {
+  EXPECT_EXIT(Movie_Load(nullptr, 64, 48), testing::ExitedWithCode(ERROR_INVALID_PARAMETER),
+              "Movie_Load failed with error 87: ");
+}
+
 TEST_F(Exports, ReleaseDropsTheGraphAndTheHandleForGood) {
   const int before = ScriptedGraph::liveGraphs;
   const int movie = Load();
