@@ -30,7 +30,7 @@ void FreeSurface(SDL_Surface *&surface) {
 }
 
 // A display-format surface of the given size, made from a 32-bit software
-// template; null when SDL cannot make it (no video mode yet).
+// template; null when SDL cannot make it (no video mode yet, or no video at all).
 SDL_Surface *CreateDisplaySurface(LONG width, LONG height) {
   if (width < 0 || width > kMaxSurfaceSide || height < 0 || height > kMaxSurfaceSide) {
     return nullptr;
@@ -40,7 +40,10 @@ SDL_Surface *CreateDisplaySurface(LONG width, LONG height) {
   if (templateSurface == nullptr) {
     return nullptr;
   }
-  SDL_Surface *const displaySurface = SDL_DisplayFormat(templateSurface);
+  // SDL_DisplayFormat reads the video state without checking that video was
+  // ever started; without a video surface there is no display format anyway.
+  SDL_Surface *const displaySurface =
+      SDL_GetVideoSurface() != nullptr ? SDL_DisplayFormat(templateSurface) : nullptr;
   SDL_FreeSurface(templateSurface);
   return displaySurface;
 }

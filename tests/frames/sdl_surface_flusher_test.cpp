@@ -334,6 +334,18 @@ TEST_F(SdlVideo, WithoutVideoModeThereIsNoSurfaceAndFramesAreRefused) {
   EXPECT_TRUE(frame.FlushInto(flusher));
 }
 
+TEST_F(SdlVideo, WithoutVideoAtAllThereIsNoSurfaceAndFramesAreRefused) {
+  // A host that loads a movie before it ever starts SDL's video.
+  SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  ASSERT_EQ(SDL_WasInit(SDL_INIT_VIDEO), 0u);
+  Frame frame(4, 4);
+  SDLSurfaceFlusher flusher(8, 8);
+  const BITMAPINFOHEADER header = frame.Header();
+  EXPECT_TRUE(flusher.PrepareFormat(&header));
+  EXPECT_EQ(flusher.OutputSurface(), nullptr);
+  EXPECT_FALSE(frame.FlushInto(flusher));
+}
+
 TEST_F(SdlVideo, DisplayFormatWithoutFourBytePixelsRefusesFrames) {
   SetMode(16);
   Frame frame(4, 4);
