@@ -288,6 +288,26 @@ class FatalReportTest(unittest.TestCase):
         self.assertIn("Movie_Load failed with error", result.stderr)
 
 
+class ReadmeExampleTest(unittest.TestCase):
+    README = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "README.md")
+
+    def test_readme_example_plays_a_movie_as_written(self):
+        with open(self.README, encoding="utf-8") as f:
+            text = f.read()
+        start = text.index("```python\n") + len("```python\n")
+        example = text[start:text.index("```", start)]
+        with tempfile.TemporaryDirectory(prefix="cinelink-readme-") as game:
+            # Laid out as the README says: the library beside the script.
+            shutil.copy(LIB, os.path.join(game, "libcinelink.so"))
+            make_two_colour_movie(os.path.join(game, "intro.mp4"))
+            script = os.path.join(game, "example.py")
+            with open(script, "w", encoding="utf-8") as f:
+                f.write(example)
+            result = subprocess.run([sys.executable, script], cwd=game, capture_output=True,
+                                    text=True, timeout=60)
+        self.assertEqual(result.returncode, 0, result.stderr)
+
+
 class ExportsTest(unittest.TestCase):
     def test_exactly_twelve_exports(self):
         out = subprocess.run(["nm", "-D", "--defined-only", LIB], capture_output=True,
