@@ -6,8 +6,9 @@ namespace {
 
 int StartKestrel() {
   // Both buffers outlive the interpreter, which may keep pointers into them.
-  WCHAR programPath[kLauncherPathCapacity];
-  WCHAR homeDirectory[kLauncherPathCapacity];
+  // Zeroed so a failed path query leaves an empty path, not stack garbage.
+  WCHAR programPath[kLauncherPathCapacity] = {};
+  WCHAR homeDirectory[kLauncherPathCapacity] = {};
   GetModuleFileNameW(nullptr, programPath, kLauncherPathCapacity);
   GetModuleFileNameW(nullptr, homeDirectory, kLauncherPathCapacity);
   return RunGame(programPath, homeDirectory);

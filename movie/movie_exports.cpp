@@ -59,6 +59,12 @@ int Movie_Load(const char *path, int width, int height) {
 }
 
 int Movie_Load_UTF8(const wchar_t *path, int width, int height) {
+  // Same as the narrow load: a missing path is reported with a cause, never
+  // with whatever last error happened to be set.
+  if (path == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    ReportFatalError(L"Movie_Load");
+  }
   return LoadWide(path, width, height);
 }
 

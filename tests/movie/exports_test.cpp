@@ -7,6 +7,7 @@
 
 #include "movie/cinelink.h"
 #include "platform/com/unknown.h"
+#include "platform/win32/errors.h"
 #include "scripted_graph.h"
 
 namespace movietest {
@@ -129,9 +130,15 @@ TEST_F(Exports, FailedRenderEndsTheLoadWithTheGraphsError) {
               "Movie_Load failed with error 11: ");
 }
 
-TEST_F(Exports, NullNarrowPathEndsTheLoadWithAReport) {
+TEST_F(Exports, NullPathEndsEitherLoadWithAReport) {
   EXPECT_EXIT(Movie_Load(nullptr, 64, 48), testing::ExitedWithCode(ERROR_INVALID_PARAMETER),
               "Movie_Load failed with error 87: ");
+  EXPECT_EXIT(
+      {
+        SetLastError(0);
+        Movie_Load_UTF8(nullptr, 64, 48);
+      },
+      testing::ExitedWithCode(ERROR_INVALID_PARAMETER), "Movie_Load failed with error 87: ");
 }
 
 TEST_F(Exports, ReleaseDropsTheGraphAndTheHandleForGood) {
