@@ -111,6 +111,13 @@ bool MovieFile::SeekTo(int64_t position) {
   AVFormatContext *format = format_.get();
   const int64_t target =
       av_rescale_q(position + origin_, kReferenceTimeBase, AV_TIME_BASE_Q);
+  // Back to the start, aim well before it: demuxers that search the file by
+  // time stamp (MPEG-TS) land on the first packet decoded at or after the
+  // target, which passes over the first key frame when it is decoded before
+  // the movie's first picture time (reordered pictures), losing its group of
+  // pictures. Before the start they land on the first packet.
+  const int64_t early = target - 10 * int64_t{AV_TIME_BASE};
+  if (position <= 0 && avformat_seek_file(format, -1, INT64_MIN, early, early, 0) >= 0) return true;
   if (avformat_seek_file(format, -1, INT64_MIN, target, target, 0) >= 0) return true;
   if (av_seek_frame(format, -1, target, AVSEEK_FLAG_BACKWARD) >= 0) return true;
   // Containers without an index can still go back to their first byte.

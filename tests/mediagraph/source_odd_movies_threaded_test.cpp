@@ -173,6 +173,29 @@ TEST_F(SourceOddShapes, PictureThatChangesSizeMidwayIsScaledToTheFirstSize) {
   }
 }
 
+// MPEG-TS has no index: going back searches the file by time stamp. Its one
+// key frame is decoded before the first picture is shown (reordered pictures).
+TEST_F(SourceOddShapes, TransportStreamLoopsBackToItsFirstPicture) {
+  const MovieSpec recipe = Spec("loop.ts", "-c:v libx264 -pix_fmt yuv420p -bf 2", "-c:a mp2");
+  const std::string path = MakeMovie(*dir_, recipe);
+  ASSERT_FALSE(path.empty());
+  Watchdog watchdog(kPatienceMs * 2, recipe.file);
+  MoviePlayer player;
+  player.renderer->SetProbes({MarkerPoint()});
+  ASSERT_EQ(S_OK, player.Load(path));
+  ASSERT_EQ(S_OK, player.control->Run());
+  ASSERT_TRUE(player.WaitFor(EC_COMPLETE, kPatienceMs));
+  for (int loop = 1; loop <= 2; ++loop) {
+    ASSERT_EQ(S_OK, player.position->put_CurrentPosition(0.0));
+    ASSERT_TRUE(player.WaitFor(EC_COMPLETE, kPatienceMs));
+  }
+  const auto frames = player.renderer->Frames();
+  ASSERT_EQ(3u * recipe.frames, frames.size());
+  for (size_t i = 0; i < frames.size(); ++i) {
+    EXPECT_EQ(static_cast<int>(i) % recipe.frames, MarkerFrame(frames[i].probes[0])) << i;
+  }
+}
+
 TEST_F(SourceOddShapes, VariableFrameRateKeepsEachPicturesOwnTime) {
   // Ten pictures 20 ms apart, then ten 100 ms apart.
   const std::string path = MakeMovieWith(
