@@ -87,17 +87,23 @@ std::string Damage(const std::string &bytes, std::mt19937 *random, std::string *
 TEST(SourceCorruptMovies, DamagedCopiesFailOrPlayAndStopWithinBoundedTime) {
   TempDir dir;
   const std::vector<MovieSpec> originals = [] {
-    std::vector<MovieSpec> recipes(3);
-    recipes[0].file = "original.mp4";
-    recipes[0].videoArgs = "-c:v libx264 -pix_fmt yuv420p -g 4";
-    recipes[0].audioArgs = "-c:a aac";
-    recipes[1].file = "original.mkv";
-    recipes[1].videoArgs = "-c:v libvpx -auto-alt-ref 0 -g 4";
-    recipes[1].audioArgs = "-c:a libvorbis";
-    recipes[2].file = "original.ts";
-    recipes[2].videoArgs = "-c:v mpeg2video -g 4";
-    recipes[2].audioArgs = "-c:a mp2";
-    for (MovieSpec &recipe : recipes) recipe.frames = 8;
+    const char *formats[][3] = {
+        {"original.mp4", "-c:v libx264 -pix_fmt yuv420p -g 4", "-c:a aac"},
+        {"original.mkv", "-c:v libvpx -auto-alt-ref 0 -g 4", "-c:a libvorbis"},
+        {"original.ts", "-c:v mpeg2video -g 4", "-c:a mp2"},
+        {"original.avi", "-c:v mpeg4 -g 4", "-c:a libmp3lame"},
+        {"original.asf", "-c:v wmv2 -g 4", "-c:a wmav2"},
+        {"original.ogv", "-c:v libtheora -g 4", "-c:a libvorbis"},
+    };
+    std::vector<MovieSpec> recipes;
+    for (const auto &format : formats) {
+      MovieSpec recipe;
+      recipe.file = format[0];
+      recipe.videoArgs = format[1];
+      recipe.audioArgs = format[2];
+      recipe.frames = 8;
+      recipes.push_back(recipe);
+    }
     return recipes;
   }();
   std::vector<std::string> contents;
