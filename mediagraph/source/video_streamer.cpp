@@ -1,5 +1,6 @@
 #include "mediagraph/source/video_streamer.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace mediagraph {
@@ -30,22 +31,31 @@ void VideoStreamer::Run(PacketBuffer *buffer, Downstream downstream, Segment seg
   if (!frame) return;
   bool draining = false;
   bool first = true;
-  // Time of the picture after the last one, for pictures without a time stamp
-  // or with one that goes backwards (damaged streams).
-  REFERENCE_TIME next = AV_NOPTS_VALUE;
+  // Time of the last picture. A picture without a time stamp, or with one that
+  // does not move on from there (damaged streams), comes one nominal picture
+  // later: not after the last picture's own duration, which may be damaged
+  // too and would hold back every picture after it.
+  REFERENCE_TIME last = AV_NOPTS_VALUE;
   for (;;) {
     if (stopping_) return;
     const int got = decoder_->Receive(frame.get());
     if (got == 0) {
       REFERENCE_TIME time = file_->ToMovieTime(stream, frame->best_effort_timestamp);
-      if (time == AV_NOPTS_VALUE || (next != AV_NOPTS_VALUE && time < next - 1)) {
-        time = next == AV_NOPTS_VALUE ? segment.start : next;
+      if (time == AV_NOPTS_VALUE || (last != AV_NOPTS_VALUE && time <= last)) {
+        time = last == AV_NOPTS_VALUE ? segment.start : last + file_->FrameDuration();
       }
+      last = time;
       REFERENCE_TIME duration = frame->pkt_duration > 0
                                     ? MovieFile::ToReferenceTime(stream, frame->pkt_duration)
                                     : file_->FrameDuration();
       if (duration <= 0) duration = file_->FrameDuration();
-      next = time + duration;
+      // The renderer completes at the last picture's end: a damaged duration
+      // must not carry it past the movie's end (the nominal one may be damaged
+      // as well).
+      const REFERENCE_TIME end = file_->Duration();
+      if (end > 0 && time + duration > end) {
+        duration = time < end ? end - time : std::min(duration, file_->FrameDuration());
+      }
       if (time >= segment.stop) {
         av_frame_unref(frame.get());
         break;

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -193,6 +195,39 @@ TEST_F(SourceOddShapes, TransportStreamLoopsBackToItsFirstPicture) {
   ASSERT_EQ(3u * recipe.frames, frames.size());
   for (size_t i = 0; i < frames.size(); ++i) {
     EXPECT_EQ(static_cast<int>(i) % recipe.frames, MarkerFrame(frames[i].probes[0])) << i;
+  }
+}
+
+// A Matroska track whose default picture duration is damaged (4 s instead of
+// 40 ms): every picture keeps its own time and the movie ends at its end.
+TEST_F(SourceOddShapes, DamagedPictureDurationsHoldNoPictureBack) {
+  const MovieSpec recipe = Spec("durations.mkv", "-c:v libx264 -pix_fmt yuv420p", "-c:a libvorbis");
+  const std::string made = MakeMovie(*dir_, recipe);
+  ASSERT_FALSE(made.empty());
+  std::string bytes;
+  {
+    std::ifstream in(made, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  // DefaultDuration of the first (video) track: 4 bytes of nanoseconds.
+  const std::string forty = std::string("\x23\xE3\x83\x84\x02\x62\x5A\x00", 8);
+  const size_t at = bytes.find(forty);
+  ASSERT_NE(std::string::npos, at);
+  bytes.replace(at + 4, 4, std::string("\xEE\x6B\x28\x00", 4));
+  const std::string path = WriteFile(*dir_, "damaged-durations.mkv", bytes);
+
+  Watchdog watchdog(kPatienceMs * 2, "damaged-durations.mkv");
+  MoviePlayer player;
+  ASSERT_EQ(S_OK, player.Load(path));
+  ASSERT_EQ(S_OK, player.control->Run());
+  ASSERT_TRUE(player.WaitFor(EC_COMPLETE, kPatienceMs));
+  const auto frames = player.renderer->Frames();
+  ASSERT_EQ(static_cast<size_t>(recipe.frames), frames.size());
+  for (size_t i = 0; i < frames.size(); ++i) {
+    EXPECT_NEAR(static_cast<double>(frames[0].start + static_cast<REFERENCE_TIME>(i) * 400000),
+                static_cast<double>(frames[i].start), 10000.0)
+        << i;
+    EXPECT_LT(frames[i].stop, 5000000) << i;  // the movie is 0.4 s long
   }
 }
 
