@@ -2,7 +2,8 @@
 // overwritten, zeroed or repeated): RenderFile fails, or the movie plays and
 // either completes or stops on request, always within a bounded time. The
 // damage is drawn from a fixed seed, so a failing copy can be made again;
-// CINELINK_CORRUPTION_SEED picks another seed.
+// CINELINK_CORRUPTION_SEED picks another seed, and CINELINK_KEEP_DAMAGED names
+// a directory (on the same file system) to keep the copies that did not complete.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -144,6 +145,12 @@ TEST(SourceCorruptMovies, DamagedCopiesFailOrPlayAndStopWithinBoundedTime) {
     EXPECT_EQ(S_OK, player.control->GetState(kPatienceMs, &state));
     EXPECT_EQ(State_Stopped, state);
     done ? ++completed : ++stopped;
+    if (!done) {
+      std::printf("not complete after %d ms, stopped: %s\n", kCompletionMs, described.c_str());
+      if (const char *keep = std::getenv("CINELINK_KEEP_DAMAGED")) {
+        std::rename(path.c_str(), (std::string(keep) + "/" + name).c_str());
+      }
+    }
 
     // Damaged time stamps still reach the renderer in order within a run.
     const auto frames = player.renderer->Frames();
