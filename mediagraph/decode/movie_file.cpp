@@ -89,6 +89,10 @@ OpenStatus MovieFile::Open(const std::string &path, std::unique_ptr<MovieFile> *
   return OpenStatus::kOk;
 }
 
+bool MovieFile::TimeStampsMayJump() const {
+  return (format_->iformat->flags & AVFMT_TS_DISCONT) != 0;
+}
+
 int64_t MovieFile::ToMovieTime(const AVStream *stream, int64_t timestamp) const {
   if (timestamp == AV_NOPTS_VALUE) return AV_NOPTS_VALUE;
   return av_rescale_q(timestamp, stream->time_base, kReferenceTimeBase) - origin_;

@@ -44,6 +44,9 @@ class MovieFile {
   // Nominal time of one picture in 100 ns units, from the stream's frame rate.
   int64_t FrameDuration() const { return frameDuration_; }
 
+  // Whether the container's time stamps may jump (MPEG-TS): a large jump
+  // there is a break in the clock or damage, not a long still picture.
+  bool TimeStampsMayJump() const;
   // Converts a stream time stamp to movie time in 100 ns units, measured from
   // the start of the movie. AV_NOPTS_VALUE stays AV_NOPTS_VALUE.
   int64_t ToMovieTime(const AVStream *stream, int64_t timestamp) const;

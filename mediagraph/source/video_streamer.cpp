@@ -5,6 +5,13 @@
 
 namespace mediagraph {
 
+namespace {
+
+// Further than this ahead of the last picture is a jump of the clock.
+constexpr REFERENCE_TIME kLongestJump = 100000000;  // 10 s
+
+}  // namespace
+
 VideoStreamer::VideoStreamer(const MovieFile *file, std::unique_ptr<StreamDecoder> decoder,
                              int width, int height)
     : file_(file), decoder_(std::move(decoder)), converter_(width, height) {}
@@ -35,13 +42,18 @@ void VideoStreamer::Run(PacketBuffer *buffer, Downstream downstream, Segment seg
   // does not move on from there (damaged streams), comes one nominal picture
   // later: not after the last picture's own duration, which may be damaged
   // too and would hold back every picture after it.
+  // Where time stamps may jump, a picture far ahead of the last one is taken
+  // as a break too, rather than waited for (as players do).
   REFERENCE_TIME last = AV_NOPTS_VALUE;
+  const bool mayJump = file_->TimeStampsMayJump();
   for (;;) {
     if (stopping_) return;
     const int got = decoder_->Receive(frame.get());
     if (got == 0) {
       REFERENCE_TIME time = file_->ToMovieTime(stream, frame->best_effort_timestamp);
-      if (time == AV_NOPTS_VALUE || (last != AV_NOPTS_VALUE && time <= last)) {
+      const REFERENCE_TIME since = last == AV_NOPTS_VALUE ? segment.start : last;
+      if (time == AV_NOPTS_VALUE || (last != AV_NOPTS_VALUE && time <= last) ||
+          (mayJump && time > since + kLongestJump)) {
         time = last == AV_NOPTS_VALUE ? segment.start : last + file_->FrameDuration();
       }
       last = time;

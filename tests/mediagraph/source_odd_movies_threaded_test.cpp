@@ -231,6 +231,30 @@ TEST_F(SourceOddShapes, DamagedPictureDurationsHoldNoPictureBack) {
   }
 }
 
+// An MPEG-TS whose first picture is stamped 3000 s late (its clock jumped):
+// the movie plays on instead of waiting for it.
+TEST_F(SourceOddShapes, TransportStreamClockJumpIsNotWaitedFor) {
+  const MovieSpec recipe = Spec("steady.ts", "-c:v libx264 -pix_fmt yuv420p -bf 0", "-c:a mp2");
+  const std::string steady = MakeMovie(*dir_, recipe);
+  ASSERT_FALSE(steady.empty());
+  const std::string path = MakeMovieWith(
+      *dir_, "jump.ts",
+      "-i \"" + steady + "\" -c copy -bsf:v \"setts=pts=if(eq(N\\,0)\\,PTS+3000/TB\\,PTS)\"");
+  ASSERT_FALSE(path.empty());
+  Watchdog watchdog(kPatienceMs * 2, "jump.ts");
+  MoviePlayer player;
+  player.renderer->SetProbes({MarkerPoint()});
+  ASSERT_EQ(S_OK, player.Load(path));
+  ASSERT_EQ(S_OK, player.control->Run());
+  ASSERT_TRUE(player.WaitFor(EC_COMPLETE, kPatienceMs));
+  const auto frames = player.renderer->Frames();
+  ASSERT_EQ(static_cast<size_t>(recipe.frames), frames.size());
+  for (size_t i = 0; i < frames.size(); ++i) {
+    EXPECT_EQ(static_cast<int>(i), MarkerFrame(frames[i].probes[0]));
+    EXPECT_LT(frames[i].start, 10000000) << i;  // within the movie's first second
+  }
+}
+
 TEST_F(SourceOddShapes, VariableFrameRateKeepsEachPicturesOwnTime) {
   // Ten pictures 20 ms apart, then ten 100 ms apart.
   const std::string path = MakeMovieWith(
