@@ -26,7 +26,7 @@ struct Format {
 
 void PrintTo(const Format &format, std::ostream *out) { *out << format.recipe.file; }
 
-MovieSpec Spec(const std::string &file, const std::string &video, const std::string &audio,
+MovieSpec Recipe(const std::string &file, const std::string &video, const std::string &audio,
                int width = 64, int height = 48, int frames = 25,
                const std::string &extra = "") {
   MovieSpec recipe;
@@ -42,22 +42,22 @@ MovieSpec Spec(const std::string &file, const std::string &video, const std::str
 
 std::vector<Format> Formats() {
   return {
-      {"Mp4H264Aac", Spec("h264.mp4", "-c:v libx264 -pix_fmt yuv420p", "-c:a aac"), 40},
+      {"Mp4H264Aac", Recipe("h264.mp4", "-c:v libx264 -pix_fmt yuv420p", "-c:a aac"), 40},
       // Without the option ffmpeg leaves out the second picture's index entry
       // to make room for the MP3 encoder's delay: a real gap in the file.
       {"AviMpeg4Mp3",
-       Spec("mpeg4.avi", "-c:v mpeg4 -q:v 2", "-c:a libmp3lame", 64, 48, 25,
+       Recipe("mpeg4.avi", "-c:v mpeg4 -q:v 2", "-c:a libmp3lame", 64, 48, 25,
             "-avoid_negative_ts disabled"),
        40},
-      {"MpegPsMpeg1Mp2", Spec("mpeg1.mpg", "-c:v mpeg1video -q:v 2", "-c:a mp2"), 40},
-      {"AsfWmv2Wma", Spec("wmv2.asf", "-c:v wmv2 -q:v 2", "-c:a wmav2"), 40},
+      {"MpegPsMpeg1Mp2", Recipe("mpeg1.mpg", "-c:v mpeg1video -q:v 2", "-c:a mp2"), 40},
+      {"AsfWmv2Wma", Recipe("wmv2.asf", "-c:v wmv2 -q:v 2", "-c:a wmav2"), 40},
       {"WebmVp8Vorbis",
-       Spec("vp8.webm", "-c:v libvpx -crf 4 -b:v 2M -auto-alt-ref 0", "-c:a libvorbis"), 40},
-      {"OggTheoraVorbis", Spec("theora.ogv", "-c:v libtheora -q:v 9", "-c:a libvorbis"), 40},
-      {"NoSound", Spec("silent.mp4", "-c:v libx264 -pix_fmt yuv420p", ""), 40},
+       Recipe("vp8.webm", "-c:v libvpx -crf 4 -b:v 2M -auto-alt-ref 0", "-c:a libvorbis"), 40},
+      {"OggTheoraVorbis", Recipe("theora.ogv", "-c:v libtheora -q:v 9", "-c:a libvorbis"), 40},
+      {"NoSound", Recipe("silent.mp4", "-c:v libx264 -pix_fmt yuv420p", ""), 40},
       {"OddSize641x479",
-       Spec("odd.mkv", "-c:v libx264 -pix_fmt yuv444p", "-c:a aac", 641, 479, 10), 40},
-      {"OneFrame", Spec("one.mp4", "-c:v libx264 -pix_fmt yuv420p", "", 64, 48, 1), 40},
+       Recipe("odd.mkv", "-c:v libx264 -pix_fmt yuv444p", "-c:a aac", 641, 479, 10), 40},
+      {"OneFrame", Recipe("one.mp4", "-c:v libx264 -pix_fmt yuv420p", "", 64, 48, 1), 40},
   };
 }
 
@@ -148,7 +148,7 @@ TEST_F(SourceBadFiles, MissingFileFailsAndNamesTheCause) {
 }
 
 TEST_F(SourceBadFiles, TruncatedAndCorruptedMoviesFailOrEndCleanly) {
-  MovieSpec recipe = Spec("whole.avi", "-c:v mpeg4 -q:v 2", "-c:a libmp3lame");
+  MovieSpec recipe = Recipe("whole.avi", "-c:v mpeg4 -q:v 2", "-c:a libmp3lame");
   const std::string path = MakeMovie(*dir_, recipe);
   ASSERT_FALSE(path.empty());
   std::string bytes;
