@@ -17,6 +17,12 @@ namespace {
 // come to name another movie. Records are never destroyed (their surfaces may
 // still be held by the game).
 std::vector<MovieInstance *> movieTable;
+// Every record ever made. Records and their surfaces outlive their handles and
+// the table, so this list is never destroyed either.
+std::vector<MovieInstance *> &AllRecords() {
+  static auto *records = new std::vector<MovieInstance *>;
+  return *records;
+}
 bool comInitialized = false;
 
 MovieInstance *Lookup(int handle) {
@@ -31,6 +37,7 @@ int LoadWide(const wchar_t *path, int width, int height) {
     comInitialized = true;
   }
   auto *record = new MovieInstance(new SDLSurfaceFlusher(width, height));
+  AllRecords().push_back(record);
   if (FAILED(record->CreateGraph())) ReportFatalError(L"Movie_Load");
   if (FAILED(record->RenderMovieFile(path))) ReportFatalError(L"Movie_Load");
   movieTable.push_back(record);
