@@ -26,20 +26,6 @@ struct Format {
 
 void PrintTo(const Format &format, std::ostream *out) { *out << format.recipe.file; }
 
-MovieSpec Recipe(const std::string &file, const std::string &video, const std::string &audio,
-               int width = 64, int height = 48, int frames = 25,
-               const std::string &extra = "") {
-  MovieSpec recipe;
-  recipe.extraArgs = extra;
-  recipe.file = file;
-  recipe.videoArgs = video;
-  recipe.audioArgs = audio;
-  recipe.width = width;
-  recipe.height = height;
-  recipe.frames = frames;
-  return recipe;
-}
-
 std::vector<Format> Formats() {
   return {
       {"Mp4H264Aac", Recipe("h264.mp4", "-c:v libx264 -pix_fmt yuv420p", "-c:a aac"), 40},

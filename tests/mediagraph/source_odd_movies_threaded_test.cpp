@@ -34,41 +34,34 @@ struct OddMovie {
 
 void PrintTo(const OddMovie &movie, std::ostream *out) { *out << movie.recipe.file; }
 
-MovieSpec Recipe(const std::string &file, const std::string &video, const std::string &audio,
-               int width = 64, int height = 48, int frames = 10,
-               const std::string &extra = "") {
-  MovieSpec recipe;
-  recipe.file = file;
-  recipe.videoArgs = video;
-  recipe.audioArgs = audio;
-  recipe.width = width;
-  recipe.height = height;
-  recipe.frames = frames;
-  recipe.extraArgs = extra;
-  return recipe;
+// Odd movies are short: ten pictures unless a case says otherwise.
+MovieSpec OddRecipe(const std::string &file, const std::string &video, const std::string &audio,
+                    int width = 64, int height = 48, int frames = 10,
+                    const std::string &extra = "") {
+  return Recipe(file, video, audio, width, height, frames, extra);
 }
 
 std::vector<OddMovie> OddMovies() {
   const std::string h264 = "-c:v libx264 -pix_fmt yuv420p";
   return {
-      {"H264Chroma422", Recipe("h264-422.mp4", "-c:v libx264 -pix_fmt yuv422p", ""), true},
-      {"H264Chroma444TenBit", Recipe("h264-444-10.mkv", "-c:v libx264 -pix_fmt yuv444p10le", ""),
+      {"H264Chroma422", OddRecipe("h264-422.mp4", "-c:v libx264 -pix_fmt yuv422p", ""), true},
+      {"H264Chroma444TenBit", OddRecipe("h264-444-10.mkv", "-c:v libx264 -pix_fmt yuv444p10le", ""),
        true},
       {"HevcTenBit",
-       Recipe("hevc-10.mp4", "-c:v libx265 -pix_fmt yuv420p10le -x265-params log-level=none", ""),
+       OddRecipe("hevc-10.mp4", "-c:v libx265 -pix_fmt yuv420p10le -x265-params log-level=none", ""),
        true},
-      {"Vp9Chroma444TenBit", Recipe("vp9-444-10.webm", "-c:v libvpx-vp9 -pix_fmt yuv444p10le", ""),
+      {"Vp9Chroma444TenBit", OddRecipe("vp9-444-10.webm", "-c:v libvpx-vp9 -pix_fmt yuv444p10le", ""),
        true},
       {"Av1TenBit",
-       Recipe("av1-10.mkv", "-c:v libaom-av1 -cpu-used 8 -pix_fmt yuv420p10le", ""), true},
-      {"TwoByTwo", Recipe("2x2.mp4", "-c:v libx264 -pix_fmt yuv444p", "", 2, 2), false},
-      {"OneByOne", Recipe("1x1.mkv", "-c:v ffv1", "", 1, 1), false},
-      {"MonoSound", Recipe("mono.mp4", h264, "-c:a aac -ac 1"), true},
-      {"SurroundSound", Recipe("surround.mp4", h264, "-c:a aac -ac 6"), true},
-      {"Sound8kHz", Recipe("8k.mkv", h264, "-c:a pcm_s16le -ar 8000"), true},
-      {"Sound96kHz", Recipe("96k.mkv", h264, "-c:a flac -ar 96000"), true},
+       OddRecipe("av1-10.mkv", "-c:v libaom-av1 -cpu-used 8 -pix_fmt yuv420p10le", ""), true},
+      {"TwoByTwo", OddRecipe("2x2.mp4", "-c:v libx264 -pix_fmt yuv444p", "", 2, 2), false},
+      {"OneByOne", OddRecipe("1x1.mkv", "-c:v ffv1", "", 1, 1), false},
+      {"MonoSound", OddRecipe("mono.mp4", h264, "-c:a aac -ac 1"), true},
+      {"SurroundSound", OddRecipe("surround.mp4", h264, "-c:a aac -ac 6"), true},
+      {"Sound8kHz", OddRecipe("8k.mkv", h264, "-c:a pcm_s16le -ar 8000"), true},
+      {"Sound96kHz", OddRecipe("96k.mkv", h264, "-c:a flac -ar 96000"), true},
       {"TwoSoundStreams",
-       Recipe("two-sounds.mkv", h264, "-c:a libvorbis", 64, 48, 10, "-map 0:v -map 1:a -map 1:a"),
+       OddRecipe("two-sounds.mkv", h264, "-c:a libvorbis", 64, 48, 10, "-map 0:v -map 1:a -map 1:a"),
        true},
   };
 }
@@ -137,8 +130,8 @@ TempDir *SourceOddShapes::dir_ = nullptr;
 
 // Two runs of the pattern at different sizes, joined without re-encoding.
 TEST_F(SourceOddShapes, PictureThatChangesSizeMidwayIsScaledToTheFirstSize) {
-  MovieSpec small = Recipe("small.ts", "-c:v libx264 -pix_fmt yuv420p", "", 64, 48, 10);
-  MovieSpec large = Recipe("large.ts", "-c:v libx264 -pix_fmt yuv420p", "", 128, 96, 10);
+  MovieSpec small = OddRecipe("small.ts", "-c:v libx264 -pix_fmt yuv420p", "", 64, 48, 10);
+  MovieSpec large = OddRecipe("large.ts", "-c:v libx264 -pix_fmt yuv420p", "", 128, 96, 10);
   ASSERT_FALSE(MakeMovie(*dir_, small).empty());
   ASSERT_FALSE(MakeMovie(*dir_, large).empty());
   const std::string list = WriteFile(*dir_, "parts.txt", "file 'small.ts'\nfile 'large.ts'\n");
@@ -178,7 +171,7 @@ TEST_F(SourceOddShapes, PictureThatChangesSizeMidwayIsScaledToTheFirstSize) {
 // MPEG-TS has no index: going back searches the file by time stamp. Its one
 // key frame is decoded before the first picture is shown (reordered pictures).
 TEST_F(SourceOddShapes, TransportStreamLoopsBackToItsFirstPicture) {
-  const MovieSpec recipe = Recipe("loop.ts", "-c:v libx264 -pix_fmt yuv420p -bf 2", "-c:a mp2");
+  const MovieSpec recipe = OddRecipe("loop.ts", "-c:v libx264 -pix_fmt yuv420p -bf 2", "-c:a mp2");
   const std::string path = MakeMovie(*dir_, recipe);
   ASSERT_FALSE(path.empty());
   Watchdog watchdog(kPatienceMs * 2, recipe.file);
@@ -201,7 +194,7 @@ TEST_F(SourceOddShapes, TransportStreamLoopsBackToItsFirstPicture) {
 // A Matroska track whose default picture duration is damaged (4 s instead of
 // 40 ms): every picture keeps its own time and the movie ends at its end.
 TEST_F(SourceOddShapes, DamagedPictureDurationsHoldNoPictureBack) {
-  const MovieSpec recipe = Recipe("durations.mkv", "-c:v libx264 -pix_fmt yuv420p", "-c:a libvorbis");
+  const MovieSpec recipe = OddRecipe("durations.mkv", "-c:v libx264 -pix_fmt yuv420p", "-c:a libvorbis");
   const std::string made = MakeMovie(*dir_, recipe);
   ASSERT_FALSE(made.empty());
   std::string bytes;
@@ -234,7 +227,7 @@ TEST_F(SourceOddShapes, DamagedPictureDurationsHoldNoPictureBack) {
 // An MPEG-TS whose first picture is stamped 3000 s late (its clock jumped):
 // the movie plays on instead of waiting for it.
 TEST_F(SourceOddShapes, TransportStreamClockJumpIsNotWaitedFor) {
-  const MovieSpec recipe = Recipe("steady.ts", "-c:v libx264 -pix_fmt yuv420p -bf 0", "-c:a mp2");
+  const MovieSpec recipe = OddRecipe("steady.ts", "-c:v libx264 -pix_fmt yuv420p -bf 0", "-c:a mp2");
   const std::string steady = MakeMovie(*dir_, recipe);
   ASSERT_FALSE(steady.empty());
   const std::string path = MakeMovieWith(
@@ -284,7 +277,7 @@ TEST_F(SourceOddShapes, VariableFrameRateKeepsEachPicturesOwnTime) {
 }
 
 TEST_F(SourceOddShapes, RotatedMovieShowsItsCodedPicture) {
-  const MovieSpec recipe = Recipe("upright.mp4", "-c:v libx264 -pix_fmt yuv420p", "-c:a aac");
+  const MovieSpec recipe = OddRecipe("upright.mp4", "-c:v libx264 -pix_fmt yuv420p", "-c:a aac");
   const std::string upright = MakeMovie(*dir_, recipe);
   ASSERT_FALSE(upright.empty());
   // The encoders drop the tag; copying the streams keeps it as a display matrix.
@@ -408,7 +401,7 @@ TEST_F(SourceOddShapes, PathsThatAreNoMovieFailWithTheirCause) {
 }
 
 TEST_F(SourceOddShapes, PathWithCharactersBeyondAsciiPlays) {
-  const std::string made = MakeMovie(*dir_, Recipe("plain.mp4", "-c:v libx264", "-c:a aac"));
+  const std::string made = MakeMovie(*dir_, OddRecipe("plain.mp4", "-c:v libx264", "-c:a aac"));
   ASSERT_FALSE(made.empty());
   // UTF-8 on disk; the graph takes the name as UTF-16 text.
   const std::string utf8 = dir_->Path() + "/Zwischensequenz \xC3\xA9t\xC3\xA9 \xE6\x97\xA5.mp4";

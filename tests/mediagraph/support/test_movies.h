@@ -25,6 +25,21 @@ struct MovieSpec {
   std::string extraArgs;
 };
 
+// A recipe from its container (by file name), encoders, size and picture count.
+inline MovieSpec Recipe(const std::string &file, const std::string &video,
+                        const std::string &audio, int width = 64, int height = 48,
+                        int frames = 25, const std::string &extra = "") {
+  MovieSpec recipe;
+  recipe.file = file;
+  recipe.videoArgs = video;
+  recipe.audioArgs = audio;
+  recipe.width = width;
+  recipe.height = height;
+  recipe.frames = frames;
+  recipe.extraArgs = extra;
+  return recipe;
+}
+
 // A temporary directory removed with everything in it when the object goes.
 class TempDir {
  public:
