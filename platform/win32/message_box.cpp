@@ -55,15 +55,26 @@ bool RunHelper(const char *const argv[], const std::string *input) {
   return !(WIFEXITED(status) && WEXITSTATUS(status) == 127);
 }
 
+bool IsAscii(const std::string &text) {
+  for (unsigned char c : text) {
+    if (c >= 0x80) return false;
+  }
+  return true;
+}
+
 void ShowDialog(const std::string &caption, const std::string &text) {
   const std::string title = "--title=" + caption;
   const std::string body = "--text=" + text;
   const char *const zenity[] = {"zenity", "--error", "--no-markup", title.c_str(), body.c_str(),
                                 nullptr};
   if (RunHelper(zenity, nullptr)) return;
+  // xmessage draws with core X fonts, which turn anything beyond ASCII into boxes:
+  // such a text stays on stderr alone.
+  if (!IsAscii(caption) || !IsAscii(text)) return;
   const char *const xmessage[] = {"xmessage", "-center", "-title", caption.c_str(),
                                   "-buttons", "OK:0", "-default", "OK", "-file", "-", nullptr};
-  RunHelper(xmessage, &text);
+  const std::string lines = text + "\n";
+  RunHelper(xmessage, &lines);
 }
 
 bool DialogWanted() {
@@ -76,10 +87,11 @@ bool DialogWanted() {
 int MessageBoxW(HWND window, LPCWSTR text, LPCWSTR caption, UINT type) {
   std::string textUtf8 = standin::WideToUtf8(text ? text : L"");
   const std::string captionUtf8 = standin::WideToUtf8(caption ? caption : L"Error");
-  // System texts end in a line break; the stderr line gets exactly one.
-  std::string line = textUtf8;
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-  std::fprintf(stderr, "%s: %s\n", captionUtf8.c_str(), line.c_str());
+  // System texts end in a line break; neither the stderr line nor the dialog keeps it.
+  while (!textUtf8.empty() && (textUtf8.back() == '\n' || textUtf8.back() == '\r')) {
+    textUtf8.pop_back();
+  }
+  std::fprintf(stderr, "%s: %s\n", captionUtf8.c_str(), textUtf8.c_str());
   std::fflush(stderr);
   if (DialogWanted()) ShowDialog(captionUtf8, textUtf8);
   return IDOK;
