@@ -289,23 +289,25 @@ class FatalReportTest(unittest.TestCase):
 
 
 class ReadmeExampleTest(unittest.TestCase):
-    README = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "README.md")
+    ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 
-    def test_readme_example_plays_a_movie_as_written(self):
-        with open(self.README, encoding="utf-8") as f:
-            text = f.read()
-        start = text.index("```python\n") + len("```python\n")
-        example = text[start:text.index("```", start)]
-        with tempfile.TemporaryDirectory(prefix="cinelink-readme-") as game:
-            # Laid out as the README says: the library beside the script.
-            shutil.copy(LIB, os.path.join(game, "libcinelink.so"))
-            make_two_colour_movie(os.path.join(game, "intro.mp4"))
-            script = os.path.join(game, "example.py")
-            with open(script, "w", encoding="utf-8") as f:
-                f.write(example)
-            result = subprocess.run([sys.executable, script], cwd=game, capture_output=True,
-                                    text=True, timeout=60)
-        self.assertEqual(result.returncode, 0, result.stderr)
+    def test_readme_python_examples_play_as_written(self):
+        with open(os.path.join(self.ROOT, "README.md"), encoding="utf-8") as f:
+            blocks = f.read().split("```python\n")[1:]
+        self.assertTrue(blocks)
+        for number, block in enumerate(blocks):
+            with self.subTest(block=number), \
+                    tempfile.TemporaryDirectory(prefix="cinelink-readme-") as game:
+                # Laid out as the README says: the library and the kit beside the script.
+                shutil.copy(LIB, os.path.join(game, "libcinelink.so"))
+                shutil.copy(os.path.join(self.ROOT, "game", "cinelink.py"), game)
+                make_two_colour_movie(os.path.join(game, "intro.mp4"))
+                script = os.path.join(game, "example.py")
+                with open(script, "w", encoding="utf-8") as f:
+                    f.write(block[:block.index("```")])
+                result = subprocess.run([sys.executable, "-B", script], cwd=game,
+                                        capture_output=True, text=True, timeout=60)
+                self.assertEqual((result.returncode, result.stdout), (0, ""), result.stderr)
 
 
 class ExportsTest(unittest.TestCase):

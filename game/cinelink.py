@@ -1,0 +1,434 @@
+"""Play cut-scenes from Python through libcinelink.so on an SDL 1.2 screen.
+
+    import cinelink
+    screen = cinelink.open_screen(800, 600)          # 32-bit video mode first
+    with cinelink.Movie("intro.mp4", 800, 600) as movie:
+        movie.play()
+        while movie.update() != cinelink.State.STOPPED and not cinelink.skip_requested():
+            cinelink.clear(screen)
+            movie.blit(screen)                       # centred; or movie.blit(screen, x, y)
+            cinelink.flip(screen)
+            cinelink.delay(16)
+
+The library is found beside this file (or wherever `load_library` is told) and
+libSDL-1.2.so.0 is the one the library itself uses, so surfaces can be blitted
+between the two. Call everything from the game's one thread.
+
+Missing files, directories and the like raise before the library sees them:
+the library ends the whole process on a file it cannot play.
+"""
+
+import ctypes
+import enum
+import io
+import math
+import operator
+import os
+import stat
+import sys
+
+__all__ = [
+    "ERROR_LOG_NAME", "Movie", "State", "clear", "delay", "flip", "game_directory",
+    "library", "load_library", "log_errors", "open_screen", "skip_requested",
+    "volume_from_gain",
+]
+
+ERROR_LOG_NAME = "\u9519\u8bef\u4fe1\u606f.txt"  # 错误信息.txt, the file kestrel's error box names
+
+SDL_INIT_VIDEO = 0x20
+SDL_KEYDOWN = 2
+SDL_QUIT = 12
+SDLK_ESCAPE = 27
+
+
+class State(enum.IntEnum):
+    """What Movie.state reports (the library's state codes)."""
+    PLAYING = 0
+    STOPPED = 1
+    PAUSED = 2
+    INVALID = 3
+
+
+# SDL 1.2 structures, only as far as the kit reads them.
+class Rect(ctypes.Structure):
+    _fields_ = [("x", ctypes.c_int16), ("y", ctypes.c_int16),
+                ("w", ctypes.c_uint16), ("h", ctypes.c_uint16)]
+
+
+class PixelFormat(ctypes.Structure):
+    _fields_ = [("palette", ctypes.c_void_p), ("BitsPerPixel", ctypes.c_uint8)]
+
+
+class Surface(ctypes.Structure):
+    _fields_ = [("flags", ctypes.c_uint32), ("format", ctypes.POINTER(PixelFormat)),
+                ("w", ctypes.c_int), ("h", ctypes.c_int), ("pitch", ctypes.c_uint16),
+                ("pixels", ctypes.c_void_p)]
+
+
+class KeySym(ctypes.Structure):
+    _fields_ = [("scancode", ctypes.c_uint8), ("sym", ctypes.c_int), ("mod", ctypes.c_int),
+                ("unicode", ctypes.c_uint16)]
+
+
+class KeyboardEvent(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_uint8), ("which", ctypes.c_uint8), ("state", ctypes.c_uint8),
+                ("keysym", KeySym)]
+
+
+class Event(ctypes.Union):
+    # The padding covers SDL's largest event (a user event: two pointers).
+    _fields_ = [("type", ctypes.c_uint8), ("key", KeyboardEvent), ("padding", ctypes.c_uint8 * 64)]
+
+
+_c = ctypes
+_SURFACE = _c.c_void_p  # SDL_Surface*, kept as a plain address
+_RECT = _c.POINTER(Rect)
+
+# Every signature the kit calls. Pointers must be declared: ctypes' default int
+# would cut them to 32 bits.
+_MOVIE_FUNCTIONS = {
+    "Movie_Load": (_c.c_int, [_c.c_char_p, _c.c_int, _c.c_int]),
+    "Movie_Load_UTF8": (_c.c_int, [_c.c_wchar_p, _c.c_int, _c.c_int]),
+    "Movie_GetSurface": (_SURFACE, [_c.c_int]),
+    "Movie_SetRepetitive": (None, [_c.c_int, _c.c_int]),
+    "Movie_CheckVideoStatus": (None, [_c.c_int]),
+    "Movie_Play": (_c.c_bool, [_c.c_int]),
+    "Movie_Pause": (_c.c_bool, [_c.c_int]),
+    "Movie_Stop": (_c.c_bool, [_c.c_int]),
+    "Movie_Reset": (_c.c_bool, [_c.c_int]),
+    "Movie_Release": (_c.c_bool, [_c.c_int]),
+    "Movie_SetVolume": (_c.c_bool, [_c.c_int, _c.c_int]),
+    "Movie_GetState": (_c.c_int, [_c.c_int]),
+}
+_SDL_FUNCTIONS = {
+    "SDL_Init": (_c.c_int, [_c.c_uint32]),
+    "SDL_Quit": (None, []),
+    "SDL_GetError": (_c.c_char_p, []),
+    "SDL_SetVideoMode": (_SURFACE, [_c.c_int, _c.c_int, _c.c_int, _c.c_uint32]),
+    "SDL_GetVideoSurface": (_SURFACE, []),
+    "SDL_WM_SetCaption": (None, [_c.c_char_p, _c.c_char_p]),
+    "SDL_UpperBlit": (_c.c_int, [_SURFACE, _RECT, _SURFACE, _RECT]),
+    "SDL_FillRect": (_c.c_int, [_SURFACE, _RECT, _c.c_uint32]),
+    "SDL_Flip": (_c.c_int, [_SURFACE]),
+    "SDL_PollEvent": (_c.c_int, [_c.POINTER(Event)]),
+    "SDL_Delay": (None, [_c.c_uint32]),
+    "SDL_RWFromFile": (_c.c_void_p, [_c.c_char_p, _c.c_char_p]),
+    "SDL_SaveBMP_RW": (_c.c_int, [_SURFACE, _c.c_void_p, _c.c_int]),
+}
+
+
+def _declare(dll, functions):
+    for name, (restype, argtypes) in functions.items():
+        function = getattr(dll, name)
+        function.restype = restype
+        function.argtypes = argtypes
+    return dll
+
+
+class _Libraries:
+    def __init__(self, path):
+        self.path = path
+        self.sdl = _declare(ctypes.CDLL("libSDL-1.2.so.0"), _SDL_FUNCTIONS)
+        self.movie = _declare(ctypes.CDLL(path), _MOVIE_FUNCTIONS)
+
+
+_libraries = None
+
+
+def game_directory():
+    """The folder that holds this module: the game's folder."""
+    return os.path.dirname(os.path.abspath(__file__))
+
+
+def load_library(path=None):
+    """Loads libcinelink.so (by default the one beside this module) once.
+
+    Call it before anything else to use a library elsewhere; a later call with
+    another path raises RuntimeError, as a process holds one movie table.
+    """
+    global _libraries
+    path = os.path.abspath(os.fspath(path)) if path else os.path.join(game_directory(),
+                                                                      "libcinelink.so")
+    if _libraries is None:
+        _libraries = _Libraries(path)
+    elif _libraries.path != path:
+        raise RuntimeError("libcinelink.so is already loaded from %s" % _libraries.path)
+    return _libraries
+
+
+def library():
+    """The loaded libraries: `.movie` (the twelve exports) and `.sdl`, all declared."""
+    return _libraries or load_library()
+
+
+def _sdl_error(what):
+    message = library().sdl.SDL_GetError() or b""
+    return RuntimeError("%s failed: %s" % (what, message.decode("utf-8", "replace")))
+
+
+def open_screen(width, height, caption="kestrel"):
+    """Starts SDL's video and sets the 32-bit video mode the movies need."""
+    sdl = library().sdl
+    if sdl.SDL_Init(SDL_INIT_VIDEO) != 0:
+        raise _sdl_error("SDL_Init")
+    screen = sdl.SDL_SetVideoMode(width, height, 32, 0)
+    if not screen:
+        raise _sdl_error("SDL_SetVideoMode")
+    if caption:
+        sdl.SDL_WM_SetCaption(caption.encode("utf-8"), caption.encode("utf-8"))
+    return screen
+
+
+def clear(screen, colour=0):
+    library().sdl.SDL_FillRect(screen, None, colour)
+
+
+def flip(screen):
+    library().sdl.SDL_Flip(screen)
+
+
+def delay(milliseconds):
+    library().sdl.SDL_Delay(milliseconds)
+
+
+def skip_requested():
+    """True when the player pressed Escape or closed the window.
+
+    Reads every pending SDL event; a game that handles other events polls
+    them itself with library().sdl.SDL_PollEvent and the Event structure.
+    """
+    sdl = library().sdl
+    event = Event()
+    skip = False
+    while sdl.SDL_PollEvent(ctypes.byref(event)):
+        if event.type == SDL_QUIT:
+            skip = True
+        elif event.type == SDL_KEYDOWN and event.key.keysym.sym == SDLK_ESCAPE:
+            skip = True
+    return skip
+
+
+def volume_from_gain(gain):
+    """The Movie.volume for a linear amplitude gain (1.0 full, 0.5 half, 0 silent).
+
+    The library's volume runs in 1 dB steps below 100: 94 is about half the
+    amplitude, 80 a tenth, 0 is silence.
+    """
+    if gain <= 0:
+        return 0
+    if gain >= 1:
+        return 100
+    return max(0, 100 + round(20 * math.log10(gain)))
+
+
+def _checked_path(path):
+    """The path as text, or the exception the library would have ended the process for."""
+    path = os.fspath(path)
+    if isinstance(path, bytes):
+        path = os.fsdecode(path)
+    if not path or "\0" in path:
+        raise ValueError("not a movie file path: %r" % path)
+    path = os.path.abspath(path)
+    try:
+        info = os.stat(path)
+    except NotADirectoryError as error:
+        raise FileNotFoundError(error.errno, "no such file", path) from None
+    if stat.S_ISDIR(info.st_mode):
+        raise IsADirectoryError(21, "is a directory", path)
+    if not stat.S_ISREG(info.st_mode):
+        raise ValueError("not a regular file: %s" % path)
+    # Only a regular file is opened: a pipe would block here.
+    with open(path, "rb"):
+        pass
+    if info.st_size == 0:
+        raise ValueError("empty file: %s" % path)
+    return path
+
+
+def _size(value, name):
+    value = operator.index(value)
+    if not 0 < value <= 16384:
+        raise ValueError("%s must be 1..16384, not %d" % (name, value))
+    return value
+
+
+class Movie:
+    """One movie, played into a surface of width x height (aspect kept, centred).
+
+    Several may be open at once. The library ends the process on a file it
+    cannot play; the checks here only catch what is plainly not a movie file.
+    """
+
+    def __init__(self, path, width, height):
+        self.width = _size(width, "width")
+        self.height = _size(height, "height")
+        self.path = _checked_path(path)
+        libraries = library()
+        screen = libraries.sdl.SDL_GetVideoSurface()
+        if not screen or Surface.from_address(screen).format.contents.BitsPerPixel != 32:
+            raise RuntimeError("set a 32-bit SDL video mode before loading a movie")
+        self._movie = libraries.movie
+        self._sdl = libraries.sdl
+        # The wide load: the narrow one depends on the process's locale.
+        self.handle = self._movie.Movie_Load_UTF8(self.path, self.width, self.height)
+        self._released = False
+        self._repetitive = False
+        self._volume = 100
+
+    def __repr__(self):
+        return "<Movie %d %r %s>" % (self.handle, self.path, self.state.name)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.release()
+
+    def _live(self):
+        if self._released:
+            raise ValueError("movie %d was released" % self.handle)
+        return self.handle
+
+    @property
+    def released(self):
+        return self._released
+
+    def play(self):
+        return self._movie.Movie_Play(self._live())
+
+    def pause(self):
+        """False while the pause is still under way; it completes all the same."""
+        return self._movie.Movie_Pause(self._live())
+
+    def stop(self):
+        """Stops and rewinds; the surface keeps the last frame."""
+        return self._movie.Movie_Stop(self._live())
+
+    def reset(self):
+        """Plays again from the start."""
+        return self._movie.Movie_Reset(self._live())
+
+    def release(self):
+        """Frees the movie; safe to call twice. Surfaces fetched before stay readable."""
+        if self._released:
+            return False
+        self._released = True
+        return self._movie.Movie_Release(self.handle)
+
+    def update(self):
+        """Handles the end of the movie (loop, or stop and rewind); call once a frame.
+
+        Returns the state after that."""
+        self._movie.Movie_CheckVideoStatus(self._live())
+        return self.state
+
+    @property
+    def state(self):
+        return State(self._movie.Movie_GetState(self.handle))
+
+    @property
+    def repetitive(self):
+        return self._repetitive
+
+    @repetitive.setter
+    def repetitive(self, value):
+        self._movie.Movie_SetRepetitive(self._live(), 1 if value else 0)
+        self._repetitive = bool(value)
+
+    @property
+    def volume(self):
+        """0..100 in 1 dB steps: 100 full, 94 about half, 0 silent. See volume_from_gain."""
+        return self._volume
+
+    @volume.setter
+    def volume(self, value):
+        value = min(100, max(0, operator.index(value)))
+        self._movie.Movie_SetVolume(self._live(), value)
+        self._volume = value
+
+    @property
+    def surface(self):
+        """The SDL_Surface* (an address) holding the current frame, or None before the first.
+
+        Owned by the library: never free it, and fetch it anew each frame."""
+        return None if self._released else self._movie.Movie_GetSurface(self.handle)
+
+    def blit(self, screen, x=None, y=None):
+        """Draws the surface onto `screen`, centred, or with its top-left at (x, y).
+
+        Returns False when there is no frame yet."""
+        surface = self.surface
+        if not surface:
+            return False
+        if x is None or y is None:
+            target = Surface.from_address(screen)
+            own = Surface.from_address(surface)
+            x = (target.w - own.w) // 2 if x is None else x
+            y = (target.h - own.h) // 2 if y is None else y
+        return self._sdl.SDL_UpperBlit(surface, None, screen, Rect(x, y, 0, 0)) == 0
+
+
+class _Tee(io.TextIOBase):
+    """Writes to the console stream and to a log file, flushing the file each time."""
+
+    def __init__(self, console, log):
+        self._console = console
+        self._log = log
+
+    @property
+    def encoding(self):
+        return self._log.encoding
+
+    def writable(self):
+        return True
+
+    def write(self, text):
+        if self._console is not None:
+            try:
+                self._console.write(text)
+            except (OSError, ValueError):
+                pass  # no console left: the file still gets it
+        self._log.write(text)
+        self._log.flush()
+        return len(text)
+
+    def flush(self):
+        if self._console is not None:
+            try:
+                self._console.flush()
+            except (OSError, ValueError):
+                pass
+        self._log.flush()
+
+    def close(self):
+        super().close()
+        self._log.close()
+
+    def fileno(self):
+        if self._console is None:
+            raise io.UnsupportedOperation("no console")
+        return self._console.fileno()
+
+
+def log_errors(path=None):
+    """Sends what the interpreter writes to stderr to `path` as well.
+
+    By default that is 错误信息.txt in the game folder, the file kestrel's error
+    box tells the player to read; it holds the last run's output (empty after
+    a clean run). Call it first thing in launch.py so a traceback is caught.
+    Returns the path (bytes for the default one), or None when the file cannot
+    be written (stderr alone then).
+    """
+    if path is None:
+        # Named in UTF-8 bytes: under a plain C locale the text name cannot be encoded.
+        path = os.path.join(os.fsencode(game_directory()), ERROR_LOG_NAME.encode("utf-8"))
+    try:
+        log = open(path, "w", encoding="utf-8", errors="backslashreplace")
+    except (OSError, ValueError):
+        return None
+    console = sys.stderr
+    if isinstance(console, _Tee):
+        console.close()
+        console = console._console
+    sys.stderr = _Tee(console, log)
+    return path
