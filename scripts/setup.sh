@@ -11,6 +11,7 @@ packages=(
   python3.11 libpython3.11-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   ffmpeg
+  xvfb xdotool x11-apps
 )
 
 missing=()
