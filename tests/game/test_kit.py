@@ -1,30 +1,14 @@
-"""cinelink.py, the game's Python kit, driven through the real library.
-
-Run by ctest with CINELINK_LIB set to the built library.
-"""
-import ctypes
-import io
-import os
-import subprocess
-import sys
-import tempfile
-import unittest
+"""cinelink.py driven through the real library (CINELINK_LIB)."""
+import ctypes, io, os, pathlib, subprocess, sys, tempfile, unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.dont_write_bytecode = True
 sys.path[:0] = [os.path.join(HERE, "..", "..", "game"), os.path.join(HERE, "..", "movie")]
 import cinelink  # noqa: E402
-from test_cinelink import is_blue, is_red, make_two_colour_movie, wait_for  # noqa: E402
+from test_cinelink import Library, is_blue, is_red, make_two_colour_movie, wait_for  # noqa: E402
 
 LIB = os.path.abspath(os.environ["CINELINK_LIB"])
 State = cinelink.State
-
-
-def push_event(sdl, kind, sym=0):
-    event = cinelink.Event()
-    event.type = kind
-    event.key.keysym.sym = sym
-    sdl.SDL_PushEvent(ctypes.byref(event))
 
 
 class KitTest(unittest.TestCase):
@@ -35,72 +19,45 @@ class KitTest(unittest.TestCase):
         make_two_colour_movie(cls.movie)
         cls.sdl = cinelink.load_library(LIB).sdl
         cls.sdl.SDL_PushEvent.argtypes = [ctypes.POINTER(cinelink.Event)]
-        cls.sdl.SDL_GetRGB.argtypes = [ctypes.c_uint32, ctypes.c_void_p] + [
-            ctypes.POINTER(ctypes.c_uint8)] * 3
-        cls.screen = cinelink.open_screen(320, 240)
+        cls.lib = Library()  # a 320x240 screen and a pixel reader
+        cls.screen = cls.lib.screen
 
     @classmethod
     def tearDownClass(cls):
         cls.dir.cleanup()
 
     def rgb(self, surface, x, y):
-        s = cinelink.Surface.from_address(surface)
-        value = ctypes.c_uint32.from_address(s.pixels + y * s.pitch + x * 4).value
-        r, g, b = ctypes.c_uint8(), ctypes.c_uint8(), ctypes.c_uint8()
-        self.sdl.SDL_GetRGB(value, ctypes.cast(s.format, ctypes.c_void_p), r, g, b)
-        return r.value, g.value, b.value
+        return self.lib.pixel(surface, x, y)[1]
 
     def test_what_is_no_movie_file_raises_instead_of_ending_the_process(self):
         d = self.dir.name
-        fifo, empty = os.path.join(d, "fifo"), os.path.join(d, "empty.mp4")
-        os.mkfifo(fifo)
-        open(empty, "wb").close()
-        cases = [
-            (os.path.join(d, "missing.mp4"), FileNotFoundError),
-            (os.path.join(self.movie, "child.mp4"), FileNotFoundError),
-            (d, IsADirectoryError),
-            (fifo, ValueError),
-            (empty, ValueError),
-            ("", ValueError),
-            (self.movie + "\0.mp4", ValueError),
-        ]
-        if os.geteuid() != 0:  # root reads anything
-            locked = os.path.join(d, "locked.mp4")
-            with open(locked, "wb") as f:
-                f.write(b"x")
-            os.chmod(locked, 0)
-            cases.append((locked, PermissionError))
-        for path, error in cases:
-            with self.subTest(path=path), self.assertRaises(error):
-                cinelink.Movie(path, 64, 48)
-        for size in ((0, 48), (64, -1), (70000, 48)):
-            with self.subTest(size=size), self.assertRaises(ValueError):
-                cinelink.Movie(self.movie, *size)
+        os.mkfifo(os.path.join(d, "fifo"))
+        open(os.path.join(d, "empty.mp4"), "wb").close()
+        for path, size, error in (
+                ("missing.mp4", 64, FileNotFoundError), (self.movie + "/a", 64, FileNotFoundError),
+                (".", 64, IsADirectoryError), ("fifo", 64, ValueError), ("empty.mp4", 64, ValueError),
+                ("", 64, ValueError), (self.movie + "\0", 64, ValueError), (self.movie, 0, ValueError)):
+            with self.subTest(path=path, size=size), self.assertRaises(error):
+                cinelink.Movie(os.path.join(d, path) if path else path, size, 48)
 
-    def test_several_movies_from_str_bytes_and_pathlike(self):
-        import pathlib
-        paths = (self.movie, os.fsencode(self.movie), pathlib.Path(self.movie))
-        movies = [cinelink.Movie(p, 64, 48) for p in paths]
+    def test_movies_at_once_through_their_life(self):
+        movies = [cinelink.Movie(p, 64, 48) for p in (
+            self.movie, os.fsencode(self.movie), pathlib.Path(self.movie))]
         self.assertEqual(len({m.handle for m in movies}), 3)
-        for m in movies:
-            self.assertIs(m.state, State.STOPPED)
-            self.assertTrue(m.release())
-            self.assertIs(m.state, State.INVALID)
-
-    def test_states_end_and_context_manager(self):
-        with cinelink.Movie(self.movie, 64, 48) as movie:
+        with movies[0] as movie:
+            self.assertIs(movie.state, State.STOPPED)
             self.assertTrue(movie.play())
             self.assertIs(movie.state, State.PLAYING)
             movie.pause()
             self.assertIs(movie.state, State.PAUSED)
             self.assertTrue(movie.play())
             self.assertTrue(wait_for(lambda: movie.update() == State.STOPPED))
-        self.assertTrue(movie.released)
-        self.assertIsNone(movie.surface)
-        self.assertFalse(movie.release())
-        for call in (movie.play, movie.pause, movie.stop, movie.reset, movie.update):
-            with self.subTest(call=call.__name__), self.assertRaises(ValueError):
-                call()
+        self.assertIs(movie.state, State.INVALID)
+        self.assertEqual((movie.surface, movie.release()), (None, False))
+        self.assertRaises(ValueError, movie.play)
+        for m in movies[1:]:
+            self.assertIs(m.state, State.STOPPED)
+            self.assertTrue(m.release())
 
     def test_volume_and_repetitive(self):
         with cinelink.Movie(self.movie, 64, 48) as movie:
@@ -112,12 +69,10 @@ class KitTest(unittest.TestCase):
             self.assertTrue(wait_for(lambda: is_blue(self.rgb(movie.surface, 32, 24))))
             self.assertTrue(wait_for(lambda: movie.update() == State.PLAYING
                                      and is_red(self.rgb(movie.surface, 32, 24))))
-        for gain, volume in ((1.0, 100), (2.0, 100), (0.5, 94), (0.1, 80), (1e-9, 0),
-                             (0.0, 0), (-1.0, 0)):
+        for gain, volume in ((1.0, 100), (2.0, 100), (0.5, 94), (0.1, 80), (1e-9, 0), (0, 0)):
             self.assertEqual(cinelink.volume_from_gain(gain), volume, gain)
 
-    def test_blit_centred_and_at_a_position(self):
-        marker = (0x12, 0x34, 0x56)
+    def test_blit_centred_or_placed_and_skip_on_escape_or_close(self):
         with cinelink.Movie(self.movie, 100, 75) as movie:
             self.assertTrue(movie.play())
             self.assertTrue(wait_for(lambda: is_red(self.rgb(movie.surface, 50, 37))))
@@ -126,23 +81,19 @@ class KitTest(unittest.TestCase):
                 cinelink.clear(self.screen, 0x123456)
                 self.assertTrue(movie.blit(self.screen, *where))
                 self.assertTrue(is_red(self.rgb(self.screen, *inside)), where)
-                self.assertEqual(self.rgb(self.screen, *outside), marker, where)
-
-    def test_skip_on_escape_or_close_only(self):
-        for events, skip in (([], False), ([(cinelink.SDL_KEYDOWN, 32)], False),
-                             ([(cinelink.SDL_KEYDOWN, 32), (cinelink.SDL_KEYDOWN, 27)], True),
-                             ([(cinelink.SDL_QUIT, 0)], True)):
-            for event in events:
-                push_event(self.sdl, *event)
+                self.assertEqual(self.rgb(self.screen, *outside), (0x12, 0x34, 0x56), where)
+        for events, skip in (([], False), ([(2, 32)], False), ([(2, 32), (2, 27)], True),
+                             ([(12, 0)], True)):  # key down (space, Escape), quit
+            for kind, sym in events:
+                event = cinelink.Event(type=kind)
+                event.key.keysym.sym = sym
+                self.sdl.SDL_PushEvent(event)
             self.assertEqual(cinelink.skip_requested(), skip, events)
 
     def test_no_video_mode_raises(self):
-        script = "import cinelink, sys; cinelink.load_library(sys.argv[1]); " \
-                 "cinelink.Movie(sys.argv[2], 64, 48)"
-        result = subprocess.run([sys.executable, "-B", "-c", script, LIB, self.movie],
-                                cwd=os.path.join(HERE, "..", "..", "game"),
-                                capture_output=True, text=True, timeout=60)
-        self.assertEqual(result.returncode, 1, result.stderr)
+        script = "import cinelink as c, sys; c.load_library(sys.argv[1]); c.Movie(sys.argv[2], 8, 8)"
+        result = subprocess.run([sys.executable, "-B", "-c", script, LIB, self.movie], text=True,
+                                cwd=os.path.join(HERE, "..", "..", "game"), capture_output=True)
         self.assertIn("RuntimeError: set a 32-bit SDL video mode", result.stderr)
 
     def test_error_log_gets_what_stderr_gets(self):
@@ -150,17 +101,15 @@ class KitTest(unittest.TestCase):
         path = os.path.join(self.dir.name, cinelink.ERROR_LOG_NAME)
         try:
             sys.stderr = console
-            self.assertIsNone(cinelink.log_errors(self.dir.name))  # a folder: not writable
-            self.assertIs(sys.stderr, console)
-            for _ in range(2):  # a second call replaces the file, not the console
+            self.assertIsNone(cinelink.log_errors(self.dir.name))  # a folder: stderr alone
+            for _ in range(2):  # again: a new file, the same console
                 self.assertEqual(cinelink.log_errors(path), path)
                 print("Traceback: 出错", file=sys.stderr)
         finally:
             sys.stderr.close()
             sys.stderr = saved
         self.assertEqual(console.getvalue(), "Traceback: 出错\n" * 2)
-        with open(path, encoding="utf-8") as f:
-            self.assertEqual(f.read(), "Traceback: 出错\n")
+        self.assertEqual(pathlib.Path(path).read_text(encoding="utf-8"), "Traceback: 出错\n")
 
 
 if __name__ == "__main__":

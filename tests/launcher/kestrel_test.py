@@ -76,14 +76,9 @@ class GameDirectory:
             with open(os.path.join(self.path, "launch.py"), "w", encoding="utf-8") as f:
                 f.write(textwrap.dedent(launch))
 
-    def run(self, args=None, cwd=None, executable=None, locale=None):
-        env = clean_environment()
-        if locale:
-            for name in ("LC_ALL", "LC_CTYPE", "LANG"):
-                env.pop(name, None)
-            env["LANG"] = locale
+    def run(self, args=None, cwd=None, executable=None):
         return subprocess.run(args or [self.kestrel], executable=executable, cwd=cwd,
-                              env=env, capture_output=True, text=True,
+                              env=clean_environment(), capture_output=True, text=True,
                               encoding="utf-8", timeout=120)
 
 
@@ -181,12 +176,6 @@ class GoodLaunchTest(KestrelTestCase):
         for name, run in runs.items():
             with self.subTest(name):
                 self.assertEqual(self.report(game.run(**run))["argv"], [game.kestrel])
-
-    def test_folder_beyond_ascii_starts_under_the_c_locale(self):
-        game = self.game(REPORTING_LAUNCH, name="游戏")
-        report = self.report(game.run(locale="C"))
-        self.assertEqual(report["argv"], [game.kestrel])
-        self.assertEqual(report["prefix"], game.path)
 
     def test_exit_from_the_game_is_no_failure(self):
         game = self.game('''
