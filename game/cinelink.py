@@ -229,17 +229,23 @@ def _checked_path(path):
     if not path or "\0" in path:
         raise ValueError("not a movie file path: %r" % path)
     path = os.path.abspath(path)
+    # The library opens the UTF-8 form of the wide path: check that very name.
     try:
-        info = os.stat(path)
-    except NotADirectoryError as error:
-        raise FileNotFoundError(error.errno, "no such file", path) from None
-    if stat.S_ISDIR(info.st_mode):
-        raise IsADirectoryError(21, "is a directory", path)
-    if not stat.S_ISREG(info.st_mode):
-        raise ValueError("not a regular file: %s" % path)
-    # Only a regular file is opened: a pipe would block here.
-    with open(path, "rb"):
-        pass
+        name = path.encode("utf-8")
+    except UnicodeEncodeError:
+        raise ValueError("not a movie file path the library can open: %r" % path) from None
+    try:
+        info = os.stat(name)
+        if stat.S_ISDIR(info.st_mode):
+            raise IsADirectoryError(21, "Is a directory")
+        if not stat.S_ISREG(info.st_mode):
+            raise ValueError("not a regular file: %s" % path)
+        # Only a regular file is opened: a pipe would block here.
+        with open(name, "rb"):
+            pass
+    except OSError as error:
+        kind = FileNotFoundError if isinstance(error, NotADirectoryError) else type(error)
+        raise kind(error.errno, error.strerror, path) from None
     if info.st_size == 0:
         raise ValueError("empty file: %s" % path)
     return path
