@@ -1,0 +1,47 @@
+#include "frames/pixel_convert.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+// What SDL writes into the fourth byte: the source's full opacity when the
+// destination has an alpha channel, nothing otherwise.
+Uint32 FourthByte(const SDL_PixelFormat *format) {
+  return format->Amask != 0 ? 0xFF000000u : 0u;
+}
+
+void ConvertRow(const Uint8 *in, Uint8 *out, int width, Uint32 fourth) {
+  for (int x = 0; x < width; ++x) {
+    // Blue, green, red in memory is 0x00RRGGBB read little-endian: the
+    // destination's layout for the low three bytes.
+    const Uint32 pixel = in[0] | (Uint32{in[1]} << 8) | (Uint32{in[2]} << 16) | fourth;
+    std::memcpy(out, &pixel, 4);
+    in += 3;
+    out += 4;
+  }
+}
+
+}  // namespace
+
+bool CanConvert24To32(const SDL_PixelFormat *destination) {
+  if (destination == nullptr || destination->BitsPerPixel != 32 ||
+      destination->BytesPerPixel != 4 || destination->palette != nullptr) {
+    return false;
+  }
+  if (SDL_BYTEORDER != SDL_LIL_ENDIAN) {
+    return false;
+  }
+  return destination->Rmask == 0x00FF0000 && destination->Gmask == 0x0000FF00 &&
+         destination->Bmask == 0x000000FF &&
+         (destination->Amask == 0 || destination->Amask == 0xFF000000);
+}
+
+void Convert24To32(const Uint8 *source, ptrdiff_t sourcePitch, Uint8 *destination,
+                   ptrdiff_t destinationPitch, int width, int height,
+                   const SDL_PixelFormat *format) {
+  const Uint32 fourth = FourthByte(format);
+  for (int y = 0; y < height; ++y) {
+    ConvertRow(source + y * sourcePitch, destination + y * destinationPitch, width, fourth);
+  }
+}

@@ -1,0 +1,39 @@
+// The row kernels behind RunScalePlan. A fitted row is made in two passes:
+// each of its two source rows is interpolated along the row into 16-bit
+// channels (kept in the plan's scratch rows, so the next fitted row can
+// reuse them), then the two are interpolated into the destination. Every
+// kernel gives exactly the bytes of the scaler's formula.
+#pragma once
+
+#include <SDL.h>
+
+#include <cstddef>
+#include <cstdint>
+
+class ScalePlan;
+
+enum class ScaleKernel { kScalar, kSse2, kAvx2 };
+
+struct ScaleRowKernel {
+  // Interpolates the plan's fitted columns along one source row (the row
+  // holds the plan's source width, at least 2 pixels): Width() * 4 channels.
+  void (*alongRow)(const ScalePlan &plan, const Uint8 *sourceRow, int16_t *out);
+  // out[k] = upper[k] + (((lower[k] - upper[k]) * weight) >> 16) for
+  // `count` channels.
+  void (*betweenRows)(const int16_t *upper, const int16_t *lower, uint16_t weight, Uint8 *out,
+                      int count);
+};
+
+ScaleRowKernel ScalarScaleRowKernel();
+
+// The row functions of a kernel; the scalar ones when it is not built here.
+ScaleRowKernel ScaleRowKernelFor(ScaleKernel kernel);
+
+// Whether this build and CPU can run the kernel.
+bool ScaleKernelAvailable(ScaleKernel kernel);
+// The fastest available kernel, decided on first use.
+ScaleKernel ChosenScaleKernel();
+
+// RunScalePlan with a given kernel, which must be available.
+void RunScalePlanWith(ScaleKernel kernel, const ScalePlan &plan, const Uint8 *source,
+                      ptrdiff_t sourcePitch, Uint8 *destination, ptrdiff_t destinationPitch);
