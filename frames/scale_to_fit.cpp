@@ -89,6 +89,12 @@ void RunRows(const ScaleRowKernel &kernel, const ScalePlan &plan, const Uint8 *s
 
 ScaleRowKernel ScaleRowKernelFor(ScaleKernel kernel) {
   switch (kernel) {
+#if defined(__x86_64__) || defined(__i386__)
+    case ScaleKernel::kSse2:
+      return Sse2ScaleRowKernel();
+    case ScaleKernel::kAvx2:
+      return Avx2ScaleRowKernel();
+#endif
     default:
       return ScalarScaleRowKernel();
   }
@@ -146,6 +152,12 @@ bool ScaleKernelAvailable(ScaleKernel kernel) {
   switch (kernel) {
     case ScaleKernel::kScalar:
       return true;
+#if defined(__x86_64__) || defined(__i386__)
+    case ScaleKernel::kSse2:
+      return __builtin_cpu_supports("sse2");
+    case ScaleKernel::kAvx2:
+      return __builtin_cpu_supports("avx2");
+#endif
     default:
       return false;
   }
