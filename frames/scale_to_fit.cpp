@@ -115,6 +115,9 @@ bool ScalePlan::Prepare(int sourceWidth, int sourceHeight, int destinationWidth,
     return false;
   }
   const FitRectangle fit = FitInto(sourceWidth, sourceHeight, destinationWidth, destinationHeight);
+  if (fit.width <= 0 || fit.height <= 0) {
+    return true;  // nothing to write, and no step to take
+  }
   const auto width = static_cast<size_t>(fit.width);
   const auto height = static_cast<size_t>(fit.height);
   // Scratch rows padded to whole 32-byte vectors.
