@@ -5,12 +5,6 @@
 
 namespace {
 
-// What SDL writes into the fourth byte: the source's full opacity when the
-// destination has an alpha channel, nothing otherwise.
-Uint32 FourthByte(const SDL_PixelFormat *format) {
-  return format->Amask != 0 ? 0xFF000000u : 0u;
-}
-
 void ConvertRow(const Uint8 *in, Uint8 *out, int width, Uint32 fourth) {
   for (int x = 0; x < width; ++x) {
     // Blue, green, red in memory is 0x00RRGGBB read little-endian: the
@@ -23,6 +17,10 @@ void ConvertRow(const Uint8 *in, Uint8 *out, int width, Uint32 fourth) {
 }
 
 }  // namespace
+
+// The source's full opacity when the destination has an alpha channel,
+// nothing otherwise.
+Uint8 ConvertedFourthByte(const SDL_PixelFormat *format) { return format->Amask != 0 ? 0xFF : 0; }
 
 bool CanConvert24To32(const SDL_PixelFormat *destination) {
   if (destination == nullptr || destination->BitsPerPixel != 32 ||
@@ -40,7 +38,7 @@ bool CanConvert24To32(const SDL_PixelFormat *destination) {
 void Convert24To32(const Uint8 *source, ptrdiff_t sourcePitch, Uint8 *destination,
                    ptrdiff_t destinationPitch, int width, int height,
                    const SDL_PixelFormat *format) {
-  const Uint32 fourth = FourthByte(format);
+  const Uint32 fourth = Uint32{ConvertedFourthByte(format)} << 24;
   for (int y = 0; y < height; ++y) {
     ConvertRow(source + y * sourcePitch, destination + y * destinationPitch, width, fourth);
   }

@@ -14,6 +14,9 @@
 // every other format; the caller then keeps SDL's blit.
 bool CanConvert24To32(const SDL_PixelFormat *destination);
 
+// The byte SDL writes into the fourth byte of each converted pixel.
+Uint8 ConvertedFourthByte(const SDL_PixelFormat *format);
+
 // Converts width x height pixels from 3-byte to 4-byte pixels in a format
 // CanConvert24To32 accepts. Pitches are in bytes; a negative source pitch
 // reads bottom-up rows top-down. Allocates nothing.

@@ -67,8 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (!plan.Prepare(sw, sh, dw, dh)) {
     __builtin_trap();
   }
-  for (const ScaleKernel kernel : {ScaleKernel::kScalar, ScaleKernel::kSse2, ScaleKernel::kAvx2}) {
-    if (!ScaleKernelAvailable(kernel)) {
+  for (const PixelKernel kernel : {PixelKernel::kScalar, PixelKernel::kSse2, PixelKernel::kAvx2}) {
+    if (!PixelKernelAvailable(kernel)) {
       continue;
     }
     std::vector<uint8_t> pixels = untouched;
