@@ -17,6 +17,16 @@ bool PixelKernelAvailable(PixelKernel kernel) {
   }
 }
 
+std::vector<PixelKernel> AvailablePixelKernels() {
+  std::vector<PixelKernel> kernels;
+  for (const PixelKernel kernel : {PixelKernel::kScalar, PixelKernel::kSse2, PixelKernel::kAvx2}) {
+    if (PixelKernelAvailable(kernel)) {
+      kernels.push_back(kernel);
+    }
+  }
+  return kernels;
+}
+
 PixelKernel ChosenPixelKernel() {
   static const PixelKernel chosen = [] {
     for (const PixelKernel kernel : {PixelKernel::kAvx2, PixelKernel::kSse2}) {

@@ -209,19 +209,9 @@ const PlanCase kPlanCases[] = {
     {160, 90, 97, 55, 0, 0},  {320, 240, 641, 480, 1, 1}, {211, 307, 100, 100, 0, 2},
     {1000, 3, 37, 500, 0, 0}, {5, 1000, 301, 17, 0, 0},
 };
-std::vector<PixelKernel> AvailableKernels() {
-  std::vector<PixelKernel> kernels;
-  for (const PixelKernel kernel : {PixelKernel::kScalar, PixelKernel::kSse2, PixelKernel::kAvx2}) {
-    if (PixelKernelAvailable(kernel)) {
-      kernels.push_back(kernel);
-    }
-  }
-  return kernels;
-}
-
 TEST(ScaleKernels, EveryKernelEqualsTheReference) {
   std::mt19937 random(6);
-  for (const PixelKernel kernel : AvailableKernels()) {
+  for (const PixelKernel kernel : AvailablePixelKernels()) {
     for (const PlanCase &c : kPlanCases) {
       SCOPED_TRACE(testing::Message() << "kernel " << static_cast<int>(kernel) << ", " << c.sw
                                       << "x" << c.sh << " -> " << c.dw << "x" << c.dh);
@@ -258,7 +248,7 @@ TEST(ScaleKernels, EveryKernelScalesThreeBytePixelsAsConvertingThenScaling) {
   SurfacePtr alpha(
       SDL_CreateRGBSurface(SDL_SWSURFACE, 1, 1, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000));
   std::mt19937 random(10);
-  for (const PixelKernel kernel : AvailableKernels()) {
+  for (const PixelKernel kernel : AvailablePixelKernels()) {
     for (const PlanCase &c : kPlanCases) {
       for (const SDL_Surface *target : {noAlpha.get(), alpha.get()}) {
         SCOPED_TRACE(testing::Message() << "kernel " << static_cast<int>(kernel) << ", " << c.sw
@@ -301,7 +291,7 @@ TEST(ScaleKernels, EveryKernelMultipliesLikeTheFormulaForAllDifferencesAndWeight
     lower[v] = lower[256 + v] = static_cast<int16_t>(v);
   }
   std::vector<Uint8> out(512);
-  for (const PixelKernel kernel : AvailableKernels()) {
+  for (const PixelKernel kernel : AvailablePixelKernels()) {
     SCOPED_TRACE(static_cast<int>(kernel));
     const ScaleRowKernel rows = ScaleRowKernelFor(kernel);
     for (int32_t weight = 0; weight < 65536; ++weight) {
