@@ -1,123 +1,218 @@
 #include "frames/scale_to_fit.h"
 
-#include <algorithm>
-#include <cstdint>
-#include <memory>
+#include <cstring>
 #include <new>
+
+#include "frames/pixel_convert.h"
+#include "frames/scale_geometry.h"
+#include "frames/scale_kernels.h"
 
 namespace {
 
-bool HasFourBytePixels(const SDL_Surface *surface) {
-  return surface->format != nullptr && surface->format->BytesPerPixel == 4 &&
-         surface->pitch / 4 >= surface->w;
+// Large enough for any SDL surface; keeps byte offsets within 32 bits.
+constexpr int kMaxSide = 1 << 20;
+
+template <typename T>
+bool Allocate(std::unique_ptr<T[]> &table, size_t count) {
+  table.reset(new (std::nothrow) T[count]);
+  return table != nullptr;
 }
 
-// Fills a 16.16 position table: each entry keeps its pixel's fraction in the
-// low 16 bits and, in the high bits, how many whole source pixels to advance
-// on arriving at it from the previous entry. Accumulating only the fraction
-// keeps entry k's position at exactly k * step without any multiplication.
-void FillSteps(int32_t *table, int count, int32_t step) {
-  table[0] = 0;
+// Walks a step table the way the formula moves its source pointer and
+// writes down where each fitted pixel starts and its fraction. The walk
+// stops advancing once the count reaches the source length, as the formula
+// does.
+template <typename Visit>
+void WalkSteps(int count, int32_t step, int sourceLength, Visit visit) {
+  int32_t entry = 0;
+  int position = 0;
+  int counted = 0;
   for (int k = 0; k < count; ++k) {
-    table[k + 1] = (table[k] & 0xFFFF) + step;
+    visit(k, position, static_cast<uint16_t>(entry & 0xFFFF));
+    const int32_t next = (entry & 0xFFFF) + step;
+    int32_t advance = next >> 16;
+    counted += advance;
+    if (counted >= sourceLength) {
+      advance = 0;
+    }
+    position += advance;
+    entry = next;
   }
+}
+
+// Runs the two passes over the fitted rows; `alongRow(sourceRow, out)` is the
+// first pass for the source's pixel size.
+template <typename AlongRow>
+void RunRows(const ScalePlan &plan, AlongRow alongRow,
+             void (*betweenRows)(const int16_t *, const int16_t *, uint16_t, Uint8 *, int),
+             const Uint8 *source, ptrdiff_t sourcePitch, Uint8 *out, ptrdiff_t destinationPitch) {
+  // Which source row each scratch row holds: consecutive fitted rows mostly
+  // share one or both of their source rows.
+  int16_t *const scratch[2] = {plan.ScratchRow(0), plan.ScratchRow(1)};
+  int held[2] = {-1, -1};
+  auto along = [&](int row, int keep) -> const int16_t * {
+    for (int s = 0; s < 2; ++s) {
+      if (held[s] == row) {
+        return scratch[s];
+      }
+    }
+    const int s = held[0] == keep ? 1 : 0;
+    alongRow(source + row * sourcePitch, scratch[s]);
+    held[s] = row;
+    return scratch[s];
+  };
+  const int32_t *rows = plan.RowIndices();
+  const uint16_t *weights = plan.RowWeights();
+  for (int j = 0; j < plan.Height(); ++j) {
+    const int upperRow = rows[j];
+    const int lowerRow = upperRow + plan.LowerNeighbour();
+    const int16_t *upper = along(upperRow, lowerRow);
+    // With no weight on it the lower row does not change the result.
+    const int16_t *lower = weights[j] != 0 ? along(lowerRow, upperRow) : upper;
+    betweenRows(upper, lower, weights[j], out + j * destinationPitch, plan.Width() * 4);
+  }
+}
+
+// The first byte of the fitted rectangle.
+Uint8 *FittedStart(const ScalePlan &plan, Uint8 *destination, ptrdiff_t destinationPitch) {
+  return destination + static_cast<ptrdiff_t>(plan.Top()) * destinationPitch +
+         static_cast<ptrdiff_t>(plan.Left()) * 4;
 }
 
 }  // namespace
 
+ScaleRowKernel ScaleRowKernelFor(PixelKernel kernel) {
+  switch (kernel) {
+#ifdef CINELINK_X86_KERNELS
+    case PixelKernel::kSse2:
+      return Sse2ScaleRowKernel();
+    case PixelKernel::kAvx2:
+      return Avx2ScaleRowKernel();
+#endif
+    default:
+      return ScalarScaleRowKernel();
+  }
+}
+
+void ScalePlan::Clear() {
+  sourceWidth_ = sourceHeight_ = 0;
+  left_ = top_ = width_ = height_ = 0;
+  copies_ = false;
+  wideColumns24_ = 0;
+}
+
+bool ScalePlan::Prepare(int sourceWidth, int sourceHeight, int destinationWidth,
+                        int destinationHeight, SameSize sameSize) {
+  Clear();
+  if (sourceWidth < 1 || sourceHeight < 1 || sourceWidth > kMaxSide || sourceHeight > kMaxSide ||
+      destinationWidth < 0 || destinationHeight < 0 || destinationWidth > kMaxSide ||
+      destinationHeight > kMaxSide) {
+    return false;
+  }
+  const FitRectangle fit = FitInto(sourceWidth, sourceHeight, destinationWidth, destinationHeight);
+  if (fit.width <= 0 || fit.height <= 0) {
+    return true;  // nothing to write, and no step to take
+  }
+  const auto width = static_cast<size_t>(fit.width);
+  const auto height = static_cast<size_t>(fit.height);
+  // Scratch rows padded to whole 32-byte vectors.
+  const size_t stride = (width * 4 + 15) / 16 * 16;
+  if (!Allocate(columnIndices_, width + 1) || !Allocate(columnWeights_, width * 4 + 1) ||
+      !Allocate(rowIndices_, height + 1) || !Allocate(rowWeights_, height + 1) ||
+      !Allocate(scratch_, stride * 2 + 1)) {
+    return false;
+  }
+  scratchStride_ = static_cast<ptrdiff_t>(stride);
+
+  WalkSteps(fit.width, FitStep(sourceWidth, fit.width), sourceWidth,
+            [this](int i, int x, uint16_t ex) {
+              columnIndices_[i] = x;
+              for (int b = 0; b < 4; ++b) {
+                columnWeights_[i * 4 + b] = ex;
+              }
+            });
+  WalkSteps(fit.height, FitStep(sourceHeight, fit.height), sourceHeight,
+            [this](int j, int y, uint16_t ey) {
+              rowIndices_[j] = y;
+              rowWeights_[j] = ey;
+            });
+  // Columns only move right, so the wide ones come first.
+  while (wideColumns24_ < fit.width && columnIndices_[wideColumns24_] <= sourceWidth - 3) {
+    ++wideColumns24_;
+  }
+  sourceWidth_ = sourceWidth;
+  sourceHeight_ = sourceHeight;
+  left_ = fit.left;
+  top_ = fit.top;
+  width_ = fit.width;
+  height_ = fit.height;
+  copies_ = sameSize == SameSize::kCopy && width_ == sourceWidth && height_ == sourceHeight;
+  return true;
+}
+
+void RunScalePlanWith(PixelKernel kernel, const ScalePlan &plan, const Uint8 *source,
+                      ptrdiff_t sourcePitch, Uint8 *destination, ptrdiff_t destinationPitch) {
+  if (plan.Empty()) {
+    return;
+  }
+  Uint8 *const out = FittedStart(plan, destination, destinationPitch);
+  if (plan.Copies()) {
+    for (int j = 0; j < plan.Height(); ++j) {
+      std::memcpy(out + j * destinationPitch, source + j * sourcePitch,
+                  static_cast<size_t>(plan.Width()) * 4);
+    }
+    return;
+  }
+  const ScaleRowKernel rows = ScaleRowKernelFor(kernel);
+  // The vector kernels load each pixel with its right neighbour.
+  const auto alongRow = plan.SourceWidth() > 1 ? rows.alongRow : ScalarScaleRowKernel().alongRow;
+  RunRows(
+      plan, [&](const Uint8 *row, int16_t *scratch) { alongRow(plan, row, scratch); },
+      rows.betweenRows, source, sourcePitch, out, destinationPitch);
+}
+
+void RunScalePlan24With(PixelKernel kernel, const ScalePlan &plan, const Uint8 *source,
+                        ptrdiff_t sourcePitch, Uint8 *destination, ptrdiff_t destinationPitch,
+                        const SDL_PixelFormat *format) {
+  if (plan.Empty()) {
+    return;
+  }
+  Uint8 *const out = FittedStart(plan, destination, destinationPitch);
+  if (plan.Copies()) {
+    Convert24To32(source, sourcePitch, out, destinationPitch, plan.Width(), plan.Height(), format);
+    return;
+  }
+  const ScaleRowKernel rows = ScaleRowKernelFor(kernel);
+  const auto alongRow24 =
+      plan.SourceWidth() > 1 ? rows.alongRow24 : ScalarScaleRowKernel().alongRow24;
+  const auto fourth = static_cast<int16_t>(ConvertedFourthByte(format));
+  RunRows(
+      plan, [&](const Uint8 *row, int16_t *scratch) { alongRow24(plan, row, scratch, fourth); },
+      rows.betweenRows, source, sourcePitch, out, destinationPitch);
+}
+
+void RunScalePlan(const ScalePlan &plan, const Uint8 *source, ptrdiff_t sourcePitch,
+                  Uint8 *destination, ptrdiff_t destinationPitch) {
+  RunScalePlanWith(ChosenPixelKernel(), plan, source, sourcePitch, destination, destinationPitch);
+}
+
+void RunScalePlan24(const ScalePlan &plan, const Uint8 *source, ptrdiff_t sourcePitch,
+                    Uint8 *destination, ptrdiff_t destinationPitch, const SDL_PixelFormat *format) {
+  RunScalePlan24With(ChosenPixelKernel(), plan, source, sourcePitch, destination,
+                     destinationPitch, format);
+}
+
 int ScaleToFit(SDL_Surface *source, SDL_Surface *destination) {
-  if (source == nullptr || destination == nullptr) {
+  if (source == nullptr || destination == nullptr || source->w < 1 || source->h < 1 ||
+      !HasFourBytePixels(source) || !HasFourBytePixels(destination)) {
     return -1;
   }
-  const int sw = source->w;
-  const int sh = source->h;
-  const int dw = destination->w;
-  const int dh = destination->h;
-  // The fit divides by the source size.
-  if (sw < 1 || sh < 1 || !HasFourBytePixels(source) || !HasFourBytePixels(destination)) {
+  ScalePlan plan;
+  if (!plan.Prepare(source->w, source->h, destination->w, destination->h)) {
     return -1;
   }
-
-  // Fit: the smaller of the two scale factors decides, ties go to width. The
-  // products are taken in 64 bits so that large sizes cannot overflow; the
-  // results equal 32-bit arithmetic wherever that does not overflow.
-  int fw;
-  int fh;
-  if (static_cast<double>(dh) / sh < static_cast<double>(dw) / sw) {
-    fh = dh;
-    fw = static_cast<int>(static_cast<int64_t>(dh) * sw / sh);
-  } else {
-    fw = dw;
-    fh = static_cast<int>(static_cast<int64_t>(dw) * sh / sw);
-  }
-  // Never past the destination, whatever rounding the double test saw.
-  fw = std::min(fw, dw);
-  fh = std::min(fh, dh);
-  if (fw <= 0 || fh <= 0) {
-    return 0;
-  }
-  // One of these is 0: the deciding side is filled.
-  const int x0 = (dw - fw) / 2;
-  const int y0 = (dh - fh) / 2;
-
-  // Steps span sw - 1 and sh - 1 pixels, so the last fitted pixel stays short
-  // of the last source column and row and its right and lower neighbours exist.
-  const auto sx = static_cast<int32_t>(65536.0 * (sw - 1) / fw);
-  const auto sy = static_cast<int32_t>(65536.0 * (sh - 1) / fh);
-
-  std::unique_ptr<int32_t[]> columns(new (std::nothrow) int32_t[static_cast<size_t>(fw) + 1]);
-  if (!columns) {
-    return -1;
-  }
-  std::unique_ptr<int32_t[]> rows(new (std::nothrow) int32_t[static_cast<size_t>(fh) + 1]);
-  if (!rows) {
-    return -1;
-  }
-  FillSteps(columns.get(), fw, sx);
-  FillSteps(rows.get(), fh, sy);
-
-  // A source one pixel wide or high has no right or lower neighbour; its
-  // weight is always zero there, so the pixel itself stands in for it and the
-  // result is unchanged.
-  const ptrdiff_t sourcePitch = source->pitch;
-  const ptrdiff_t right = sw > 1 ? 4 : 0;
-  const ptrdiff_t below = sh > 1 ? sourcePitch : 0;
-  const size_t destinationStride = destination->pitch / 4;
-
-  const auto *sourceRow = static_cast<const Uint8 *>(source->pixels);
-  auto *destinationPixels = static_cast<Uint8 *>(destination->pixels);
-  int ly = 0;
-  for (int j = 0; j < fh; ++j) {
-    const Uint8 *c00 = sourceRow;
-    const int32_t ey = rows[j] & 0xFFFF;
-    Uint8 *out = destinationPixels + (destinationStride * static_cast<size_t>(y0 + j) + x0) * 4;
-    int lx = 0;
-    for (int i = 0; i < fw; ++i) {
-      const int32_t ex = columns[i] & 0xFFFF;
-      const Uint8 *c01 = c00 + right;
-      const Uint8 *c10 = c00 + below;
-      const Uint8 *c11 = c10 + right;
-      // 16-bit fractions, 32-bit products, arithmetic shifts, no rounding
-      // term: along the row first, then between the two rows.
-      for (int b = 0; b < 4; ++b) {
-        const int32_t t1 = (c00[b] + (((c01[b] - c00[b]) * ex) >> 16)) & 0xFF;
-        const int32_t t2 = (c10[b] + (((c11[b] - c10[b]) * ex) >> 16)) & 0xFF;
-        out[b] = static_cast<Uint8>((t1 + (((t2 - t1) * ey) >> 16)) & 0xFF);
-      }
-      int32_t step = columns[i + 1] >> 16;
-      lx += step;
-      if (lx >= sw) {
-        step = 0;
-      }
-      c00 += static_cast<ptrdiff_t>(step) * 4;
-      out += 4;
-    }
-    int32_t step = rows[j + 1] >> 16;
-    ly += step;
-    if (ly >= sh) {
-      step = 0;
-    }
-    sourceRow += static_cast<ptrdiff_t>(step) * sourcePitch;
-  }
+  // Destination rows are whole pixels apart, as the formula addresses them.
+  RunScalePlan(plan, static_cast<const Uint8 *>(source->pixels), source->pitch,
+               static_cast<Uint8 *>(destination->pixels), destination->pitch / 4 * 4);
   return 0;
 }
