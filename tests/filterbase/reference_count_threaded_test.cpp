@@ -9,8 +9,6 @@
 
 #include "platform/media/filters.h"
 #include "platform/media/guids.h"
-#include "tests/filterbase/fakes/fake_clock.h"
-#include "tests/filterbase/fakes/test_filter.h"
 
 namespace {
 
@@ -93,30 +91,6 @@ TEST(ReferenceCount, LiveObjectCountReturnsAfterObjectsComeAndGoOnManyThreads) {
   for (auto &thread : threads) thread.join();
   EXPECT_EQ(destroyed, 8000);
   EXPECT_EQ(__atomic_load_n(&ActiveObjectCount, __ATOMIC_SEQ_CST), before);
-}
-
-// A clock swap on one thread while another asks the stream time: the asking
-// thread must hold its own reference while it uses the clock.
-TEST(ReferenceCount, StreamTimeNeverUsesAClockTheSwapHasLetGo) {
-  auto *filter = new fbtest::TestFilter();
-  filter->Interface()->AddRef();
-  fbtest::FakeClock clocks[2];
-  std::atomic<int> unheld{0};
-  for (fbtest::FakeClock &clock : clocks) {
-    clock.onGetTime = [&clock, &unheld] { unheld += clock.RefCount() == 0 ? 1 : 0; };
-  }
-  std::atomic<bool> done{false};
-  std::thread reader([&] {
-    REFERENCE_TIME time = 0;
-    while (!done) filter->CurrentStreamTime(&time);
-  });
-  for (int i = 0; i < 20000; ++i) filter->SetSyncSource(&clocks[i % 2]);
-  done = true;
-  reader.join();
-  filter->SetSyncSource(nullptr);
-  EXPECT_EQ(0, unheld.load());
-  EXPECT_EQ(0u, clocks[0].RefCount() + clocks[1].RefCount());
-  filter->Interface()->Release();
 }
 
 }  // namespace
