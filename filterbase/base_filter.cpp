@@ -3,6 +3,7 @@
 #include <new>
 
 #include "filterbase/base_pin.h"
+#include "filterbase/counted_slot.h"
 #include "filterbase/enum_pins.h"
 #include "platform/win32/strings.h"
 
@@ -34,9 +35,10 @@ STDMETHODIMP CBaseFilter::InnerQueryInterface(REFIID iid, void **out) {
 
 HRESULT CBaseFilter::CurrentStreamTime(REFERENCE_TIME *time) {
   if (time == nullptr) return E_POINTER;
-  IReferenceClock *current = ClockNoLock();
+  IReferenceClock *current = AcquireFromSlot(&clockSlotLock, &clock);
   if (current == nullptr) return VFW_E_NO_CLOCK;
   const HRESULT hr = current->GetTime(time);
+  current->Release();
   if (FAILED(hr)) return hr;
   *time -= StartTime();
   return S_OK;
@@ -114,8 +116,7 @@ STDMETHODIMP CBaseFilter::GetState(DWORD, FILTER_STATE *out) {
 STDMETHODIMP CBaseFilter::SetSyncSource(IReferenceClock *newClock) {
   ScopedLock guard(filterLock);
   if (newClock != nullptr) newClock->AddRef();
-  IReferenceClock *old = clock;
-  __atomic_store_n(&clock, newClock, __ATOMIC_RELEASE);
+  IReferenceClock *old = ExchangeSlot(&clockSlotLock, &clock, newClock);
   if (old != nullptr) old->Release();
   return S_OK;
 }

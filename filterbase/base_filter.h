@@ -57,7 +57,9 @@ class CBaseFilter : public CUnknown, public IBaseFilter, public IAMovieSetup {
   // --- Own virtual operations, in table order.
 
   // Clock time minus the run start time. VFW_E_NO_CLOCK without a clock; a
-  // failure of the clock's GetTime is returned unchanged. No lock.
+  // failure of the clock's GetTime is returned unchanged. Holds a reference on
+  // the clock while it asks, so SetSyncSource may run at the same time; takes
+  // only the clock's leaf lock.
   virtual HRESULT CurrentStreamTime(REFERENCE_TIME *time);
   // Bumped whenever the set of pins changes; pin enumerators compare it.
   virtual LONG PinListVersion();
@@ -133,4 +135,5 @@ class CBaseFilter : public CUnknown, public IBaseFilter, public IAMovieSetup {
   IFilterGraph *graph;       // not counted
   IMediaEventSink *eventSink;  // the graph's; not counted; read without lock
   LONG volatile pinListVersion;  // starts 1; interlocked increments
+  CriticalLock clockSlotLock;    // leaf: swapping clock, counted reads of it
 };

@@ -114,10 +114,11 @@ void CBaseInputPin::FillPropertiesFromSample(IMediaSample *sample) {
     flags |= AM_SAMPLE_TIMEVALID | AM_SAMPLE_STOPVALID;
   }
   AM_MEDIA_TYPE *type = nullptr;
-  if (sample->GetMediaType(&type) == S_OK && type != nullptr) {
+  // S_OK announces a change even with a null type, which Receive then refuses.
+  if (sample->GetMediaType(&type) == S_OK) {
     flags |= AM_SAMPLE_TYPECHANGED;
     sampleProps.pMediaType = type;
-    ownsSampleType = true;  // GetMediaType hands over a copy
+    ownsSampleType = type != nullptr;  // GetMediaType hands over a copy
   }
   sampleProps.dwSampleFlags = flags;
   sample->GetPointer(&sampleProps.pbBuffer);

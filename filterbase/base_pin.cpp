@@ -3,6 +3,7 @@
 #include <new>
 
 #include "filterbase/base_filter.h"
+#include "filterbase/counted_slot.h"
 #include "filterbase/enum_media_types.h"
 #include "platform/win32/strings.h"
 
@@ -102,11 +103,12 @@ bool CBasePin::FilterIsStopped() const {
 
 void CBasePin::HoldPeer(IPin *peer) {
   peer->AddRef();
-  __atomic_store_n(&connectedPeer, peer, __ATOMIC_RELEASE);
+  IPin *old = ExchangeSlot(&peerSlotLock, &connectedPeer, peer);
+  if (old != nullptr) old->Release();
 }
 
 void CBasePin::DropPeer() {
-  IPin *peer = __atomic_exchange_n(&connectedPeer, nullptr, __ATOMIC_ACQ_REL);
+  IPin *peer = ExchangeSlot(&peerSlotLock, &connectedPeer, static_cast<IPin *>(nullptr));
   if (peer != nullptr) peer->Release();
 }
 
@@ -151,10 +153,11 @@ HRESULT CBasePin::TryTypeList(IPin *receivePin, const AM_MEDIA_TYPE *pattern,
   ULONG fetched = 0;
   while (types->Next(1, &type, &fetched) == S_OK && type != nullptr) {
     HRESULT outcome = VFW_E_NO_ACCEPTABLE_TYPES;
+    // A type the pattern rules out was never tried: it has nothing to report.
     if (pattern == nullptr || MatchesPattern(type, pattern)) {
       outcome = AttemptConnectionWith(receivePin, type);
+      if (FAILED(outcome) && SUCCEEDED(result) && !IsPlainRefusal(outcome)) result = outcome;
     }
-    if (FAILED(outcome) && SUCCEEDED(result) && !IsPlainRefusal(outcome)) result = outcome;
     DestroyMediaTypeBlock(type);
     type = nullptr;
     // Any success means the pins are now connected: trying another type would
@@ -225,11 +228,11 @@ STDMETHODIMP CBasePin::Disconnect() {
 
 STDMETHODIMP CBasePin::ConnectedTo(IPin **pin) {
   if (pin == nullptr) return E_POINTER;
-  IPin *peer = ConnectedPeer();
+  // No pin lock (the streaming thread asks too); the slot's leaf lock keeps
+  // a Disconnect from releasing the peer between reading and AddRef.
+  IPin *peer = AcquireFromSlot(&peerSlotLock, &connectedPeer);
   *pin = peer;
-  if (peer == nullptr) return VFW_E_NOT_CONNECTED;
-  peer->AddRef();
-  return S_OK;
+  return peer != nullptr ? S_OK : VFW_E_NOT_CONNECTED;
 }
 
 STDMETHODIMP CBasePin::ConnectionMediaType(AM_MEDIA_TYPE *mediaType) {

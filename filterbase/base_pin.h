@@ -168,6 +168,7 @@ class CBasePin : public CUnknown, public IPin, public IQualityControl {
   CBaseFilter *const filter;    // not counted
   IQualityControl *qualitySink;  // not counted
   LONG volatile typeListVersion;  // starts 1; interlocked increments
+  CriticalLock peerSlotLock;      // leaf: swapping connectedPeer, ConnectedTo
   MediaTypeRecord connectionType;
   // --- written by NewSegment, from the upstream thread, without a lock
   REFERENCE_TIME segmentStart;

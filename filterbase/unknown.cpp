@@ -1,14 +1,27 @@
 #include "filterbase/unknown.h"
 
+#include "filterbase/critical_lock.h"
 #include "platform/win32/modules.h"
 #include "platform/win32/sync.h"
 
 LONG volatile ActiveObjectCount = 0;
 HMODULE AutomationLibrary = nullptr;
 
-// The handle is read and swapped atomically so that the last object going on
-// one thread and a first automation call on another never free it twice.
+namespace {
+
+// Loading and the last object's free are serialised, and the free looks at
+// the object count again under the lock: otherwise a first object made on one
+// thread could be handed the library that the last one going on another
+// thread is just freeing. Never destroyed, so late static destructors may go.
+CriticalLock &AutomationLibraryLock() {
+  static CriticalLock *const lock = new CriticalLock;
+  return *lock;
+}
+
+}  // namespace
+
 HMODULE LoadAutomationLibrary() {
+  ScopedLock guard(&AutomationLibraryLock());
   HMODULE library = __atomic_load_n(&AutomationLibrary, __ATOMIC_ACQUIRE);
   if (library == nullptr) {
     library = LoadLibraryW(L"OleAut32.dll");
@@ -22,10 +35,11 @@ HMODULE CurrentAutomationLibrary() { return __atomic_load_n(&AutomationLibrary, 
 CBaseObject::CBaseObject(LPCWSTR) { InterlockedIncrement(&ActiveObjectCount); }
 
 CBaseObject::~CBaseObject() {
-  if (InterlockedDecrement(&ActiveObjectCount) == 0) {
-    HMODULE library = __atomic_exchange_n(&AutomationLibrary, nullptr, __ATOMIC_ACQ_REL);
-    if (library != nullptr) FreeLibrary(library);
-  }
+  if (InterlockedDecrement(&ActiveObjectCount) != 0) return;
+  ScopedLock guard(&AutomationLibraryLock());
+  if (__atomic_load_n(&ActiveObjectCount, __ATOMIC_ACQUIRE) != 0) return;
+  HMODULE library = __atomic_exchange_n(&AutomationLibrary, nullptr, __ATOMIC_ACQ_REL);
+  if (library != nullptr) FreeLibrary(library);
 }
 
 HRESULT HandOutInterface(IUnknown *iface, void **out) {

@@ -5,7 +5,7 @@ CTextureRenderer::CTextureRenderer(FrameSinkOwner *owner_, HRESULT *result)
   if (result != nullptr) *result = S_OK;
 }
 
-CTextureRenderer::~CTextureRenderer() = default;
+CTextureRenderer::~CTextureRenderer() { StopTimedCallbacks(); }
 
 LONG CTextureRenderer::RowStrideFor(LONG width) {
   return static_cast<LONG>(((static_cast<int64_t>(width) + 1) * 3) & ~static_cast<int64_t>(3));

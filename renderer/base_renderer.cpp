@@ -32,8 +32,7 @@ CBaseRenderer::CBaseRenderer(REFCLSID filterClassId, LPCWSTR objectName, IUnknow
 
 CBaseRenderer::~CBaseRenderer() {
   // A timer or an advise left behind would signal into a destroyed object.
-  KillEndOfStreamTimer();
-  CancelClockAdvise();
+  StopTimedCallbacks();
   EndStreamingRun();
   ReleaseHeldSample();
   if (qualitySink != nullptr) {
@@ -94,6 +93,11 @@ CBasePin *CBaseRenderer::PinAt(int index) {
 IPin *CBaseRenderer::InputPinInterface() {
   CBasePin *pin = PinAt(0);
   return pin != nullptr ? static_cast<IPin *>(pin) : nullptr;
+}
+
+void CBaseRenderer::StopTimedCallbacks() {
+  KillEndOfStreamTimer();
+  CancelClockAdvise();
 }
 
 bool CBaseRenderer::InputConnected() {

@@ -49,6 +49,7 @@
 //      PresentSample (both locks): NoteRenderBegin, DrawSample, NoteRenderFinish
 //  - NoteStreamingBegin / NoteStreamingFinish run under rendererLock (and
 //    interfaceLock) when the filter starts and stops streaming.
+//  - A derived destructor starts with StopTimedCallbacks.
 #pragma once
 
 #include "filterbase/base_filter.h"
@@ -184,6 +185,11 @@ class CBaseRenderer : public CBaseFilter {
     return __atomic_load_n(&positionPassThru, __ATOMIC_ACQUIRE);
   }
   bool InputConnected();
+  // Kills the end-of-stream timer and cancels the clock advise. The most
+  // derived destructor calls it first: either could otherwise call into the
+  // object after its derived parts are gone. ~CBaseRenderer repeats it.
+  // No lock held on entry.
+  void StopTimedCallbacks();
   void SetInReceive(BOOL value) { __atomic_store_n(&inReceive, value, __ATOMIC_RELEASE); }
 
   // --- objectCreationLock to create; atomic reads from any thread

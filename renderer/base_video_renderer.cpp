@@ -6,6 +6,7 @@
 #include "filterbase/mul_div.h"
 #include "platform/win32/windows.h"
 #include "renderer/renderer_input_pin.h"
+#include "renderer/saturating_time.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ CBaseVideoRenderer::CBaseVideoRenderer(REFCLSID filterClassId, LPCWSTR objectNam
   CBaseVideoRenderer::ResetQualityStatistics();
 }
 
-CBaseVideoRenderer::~CBaseVideoRenderer() = default;
+CBaseVideoRenderer::~CBaseVideoRenderer() { StopTimedCallbacks(); }
 
 STDMETHODIMP CBaseVideoRenderer::InnerQueryInterface(REFIID iid, void **out) {
   if (out == nullptr) return E_POINTER;
@@ -59,8 +60,10 @@ STDMETHODIMP CBaseVideoRenderer::JoinFilterGraph(IFilterGraph *newGraph, LPCWSTR
 
 int CBaseVideoRenderer::ThrottleForProportion(LONG proportion) {
   if (proportion >= kFullProportion) return 0;
-  // -167 would divide by zero; no throttle is the safe answer.
-  if (proportion == -kThrottleOffset) return 0;
+  // A negative share of the frame rate means nothing; near -167 the formula
+  // would sleep for seconds with both renderer locks held (and divide by zero
+  // at -167). No throttle keeps the longest sleep at the one for 0 (199 ms).
+  if (proportion < 0) return 0;
   return kThrottleNumerator / (proportion + kThrottleOffset) - kThrottleBase;
 }
 
@@ -228,7 +231,9 @@ void CBaseVideoRenderer::NoteRenderBegin(IMediaSample *) {
 }
 
 void CBaseVideoRenderer::NoteRenderFinish(IMediaSample *) {
-  const int taken = static_cast<int>((timeGetTime() - static_cast<DWORD>(renderStart)) * 10000u);
+  // Held to +-50 s: the running sums below must not leave 32 bits.
+  const int taken =
+      ClampTimeDiff((timeGetTime() - static_cast<DWORD>(renderStart)) * LONGLONG{10000});
   // An outlier more than twice both the average and the last value is left out.
   if (taken < 2 * renderAverage || taken < 2 * lastRender) {
     renderAverage = (taken + 3 * renderAverage) / 4;
@@ -274,11 +279,13 @@ HRESULT CBaseVideoRenderer::DecideDrawTiming(IMediaSample *sample, REFERENCE_TIM
 
   REFERENCE_TIME now = 0;
   if (FAILED(CurrentStreamTime(&now))) return S_FALSE;  // wait for the time as is
-  const int late = ClampTimeDiff(now - *start);  // positive = late
+  const int late = ClampTimeDiff(SubtractTimesSaturated(now, *start));  // positive = late
   supplierHandlesQuality = ReportQuality(late, now) == S_OK;
 
   // A change of more than about 3 % (or the first frame) resets the reference.
-  const int frameDuration = static_cast<int>(*stop - *start);
+  // Held to +-50 s like every other difference, so that the sums below stay
+  // inside 32 bits whatever a damaged file claims.
+  const int frameDuration = ClampTimeDiff(SubtractTimesSaturated(*stop, *start));
   const int tolerance = duration / 32;
   if (frameDuration > duration + tolerance || frameDuration < duration - tolerance) {
     frameAverage = frameDuration;
@@ -299,9 +306,8 @@ HRESULT CBaseVideoRenderer::DecideDrawTiming(IMediaSample *sample, REFERENCE_TIM
   // Lateness never enters the wait average.
   const int newWaitAverage = (std::max(-late, 0) + 3 * waitAverage) / 4;
 
-  LONGLONG sinceLastDraw = now - lastDraw;
-  if (sinceLastDraw > kMaxFrameTime) sinceLastDraw = kMaxFrameTime;
-  int frameTime = static_cast<int>(sinceLastDraw);
+  const LONGLONG sinceLastDraw = SubtractTimesSaturated(now, lastDraw);
+  int frameTime = ClampTimeDiff(std::min(sinceLastDraw, kMaxFrameTime));
 
   const LONGLONG late64 = late;
   const LONGLONG duration64 = duration;
@@ -310,7 +316,7 @@ HRESULT CBaseVideoRenderer::DecideDrawTiming(IMediaSample *sample, REFERENCE_TIM
       (supplierHandlesQuality ? late64 <= 4 * duration64    // under four frames late
                               : 2 * late64 < duration64) ||  // under half a frame late
       waitAverage > kWaitWorthKeeping ||
-      now - lastDraw > kMaxFrameTime;  // nothing drawn for over a second
+      sinceLastDraw > kMaxFrameTime;  // nothing drawn for over a second
   if (!draw) {
     waitAverage = newWaitAverage;
     normalCount = -1;
@@ -335,17 +341,18 @@ HRESULT CBaseVideoRenderer::DecideDrawTiming(IMediaSample *sample, REFERENCE_TIM
   ++normalCount;
   frameAverage = duration;
   // Start up to one frame earlier, as early as frames have been playing.
-  *start += std::max(earliness, -frameAverage);
+  *start = AddTimesSaturated(*start, std::max(earliness, -frameAverage));
   const int delay = -late;
   const HRESULT result = delay > 0 ? S_FALSE : S_OK;
   waitAverage = newWaitAverage;
   if (result == S_FALSE) {
-    frameTime = ClampTimeDiff(*start - lastDraw);
+    frameTime = ClampTimeDiff(SubtractTimesSaturated(*start, lastDraw));
     lastDraw = *start;
   } else {
     lastDraw = now;
   }
-  const int accuracy = delay > 0 ? ClampTimeDiff(*start - rememberedStamp) : late;
+  const int accuracy =
+      delay > 0 ? ClampTimeDiff(SubtractTimesSaturated(*start, rememberedStamp)) : late;
   StashFrameTimings(accuracy, frameTime);
   return result;
 }

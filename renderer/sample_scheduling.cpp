@@ -19,12 +19,16 @@
 #include <cstdint>
 
 #include "platform/win32/windows.h"
+#include "renderer/saturating_time.h"
 
 namespace {
 
 // Below this the completion is raised at once rather than by a timer.
 constexpr LONG kMinimumTimerDelayMs = 50;
 constexpr UINT kTimerResolutionMs = 10;
+// The longest delay the multimedia timer takes; a later completion re-arms
+// from the callback until it is due.
+constexpr LONGLONG kMaximumTimerDelayMs = 1000000;
 // Bounds a single wait; a stop or flush ends the wait long before.
 constexpr DWORD kWaitSliceMs = 10000;
 
@@ -99,10 +103,10 @@ HRESULT CBaseRenderer::DeliverCompletion() {
 
   REFERENCE_TIME now = 0;
   if (FAILED(graphClock->GetTime(&now))) return SignalCompletion();
-  const REFERENCE_TIME due = StartTime() + signalTime;
-  // 100 ns to ms, truncated toward zero; clamped rather than wrapped into 32 bits.
-  LONGLONG delayMs = (due - now) / 10000;
-  if (delayMs > INT32_MAX) delayMs = INT32_MAX;
+  const REFERENCE_TIME due = AddTimesSaturated(StartTime(), signalTime);
+  // 100 ns to ms, truncated toward zero.
+  LONGLONG delayMs = SubtractTimesSaturated(due, now) / 10000;
+  if (delayMs > kMaximumTimerDelayMs) delayMs = kMaximumTimerDelayMs;
   if (delayMs < kMinimumTimerDelayMs) return SignalCompletion();
 
   // rendererLock is held, so the callback cannot run before the id is stored.

@@ -27,10 +27,17 @@ bool HasDecoder(const AVStream *stream) {
 
 OpenStatus MovieFile::Open(const std::string &path, std::unique_ptr<MovieFile> *out) {
   out->reset();
-  AVFormatContext *raw = nullptr;
+  std::unique_ptr<FileInput> input;
+  const OpenStatus opened = FileInput::Open(path, &input);
+  if (opened != OpenStatus::kOk) return opened;
+  AVFormatContext *raw = avformat_alloc_context();
+  if (raw == nullptr) return OpenStatus::kNoMemory;
+  raw->pb = input->Context();
+  // The path still names the file for probing by its extension.
   int error = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
   if (error < 0) return StatusFromOpenError(error);
   std::unique_ptr<MovieFile> file(new MovieFile());
+  file->input_ = std::move(input);
   file->format_.reset(raw);
   AVFormatContext *format = raw;
 

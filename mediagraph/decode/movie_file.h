@@ -10,18 +10,10 @@
 #include <string>
 
 #include "mediagraph/decode/av_handles.h"
+#include "mediagraph/decode/file_input.h"
+#include "mediagraph/decode/open_status.h"
 
 namespace mediagraph {
-
-enum class OpenStatus {
-  kOk,
-  kNotFound,       // no such file or directory
-  kAccessDenied,   // exists but may not be read
-  kUnreadable,     // an I/O error other than the two above
-  kUnknownFormat,  // not a container FFmpeg knows, or no stream in it
-  kNoVideo,        // a container without a video stream FFmpeg can decode
-  kNoMemory,
-};
 
 class MovieFile {
  public:
@@ -65,6 +57,7 @@ class MovieFile {
  private:
   MovieFile() = default;
 
+  std::unique_ptr<FileInput> input_;  // outlives format_, which reads through it
   FormatContextPtr format_;
   int videoIndex_ = -1;
   int audioIndex_ = -1;

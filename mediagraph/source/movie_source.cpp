@@ -34,6 +34,8 @@ HRESULT ResultOfOpen(OpenStatus status) {
     case OpenStatus::kOk: return S_OK;
     case OpenStatus::kNotFound: return Win32Failure(ERROR_FILE_NOT_FOUND);
     case OpenStatus::kAccessDenied: return Win32Failure(ERROR_ACCESS_DENIED);
+    case OpenStatus::kNameTooLong: return Win32Failure(ERROR_FILENAME_EXCED_RANGE);
+    case OpenStatus::kNotRegularFile: return Win32Failure(ERROR_OPEN_FAILED);
     case OpenStatus::kUnreadable: return Win32Failure(ERROR_INVALID_DATA);
     case OpenStatus::kNoMemory: SetLastError(ERROR_NOT_ENOUGH_MEMORY); return E_OUTOFMEMORY;
     case OpenStatus::kNoVideo: SetLastError(ERROR_BAD_FORMAT); return VFW_E_CANNOT_RENDER;

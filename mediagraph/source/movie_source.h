@@ -80,7 +80,11 @@ class MovieSource {
 //   null path                         E_INVALIDARG
 //   no such file                      HRESULT of ERROR_FILE_NOT_FOUND (0x80070002),
 //                                     last error ERROR_FILE_NOT_FOUND (2)
-//   file that may not be read         HRESULT of ERROR_ACCESS_DENIED, last error set
+//   file that may not be read, or a directory
+//                                     HRESULT of ERROR_ACCESS_DENIED, last error set
+//   path longer than the system takes HRESULT of ERROR_FILENAME_EXCED_RANGE
+//   FIFO, socket or device (never waited on)
+//                                     HRESULT of ERROR_OPEN_FAILED
 //   file that cannot be read          HRESULT of ERROR_INVALID_DATA, last error set
 //   path not valid UTF-16/32          HRESULT of ERROR_NO_UNICODE_TRANSLATION
 //   not a movie FFmpeg can decode     VFW_E_UNKNOWN_FILE_TYPE (last error

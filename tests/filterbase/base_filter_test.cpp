@@ -183,6 +183,17 @@ TEST_F(BaseFilterTest, StreamTimeIsClockTimeMinusTheRunStart) {
   EXPECT_EQ(now, 4000000);
   clock.timeResult = E_UNEXPECTED;
   EXPECT_EQ(filter->CurrentStreamTime(&now), E_UNEXPECTED);
+
+  // A clock swapped out while it is being asked is still held by the asker.
+  fbtest::FakeClock next;
+  ULONG heldDuringSwap = 0;
+  clock.onGetTime = [&] {
+    filter->SetSyncSource(&next);
+    heldDuringSwap = clock.RefCount();
+  };
+  EXPECT_EQ(filter->CurrentStreamTime(&now), E_UNEXPECTED);
+  EXPECT_EQ(heldDuringSwap, 1u);
+  EXPECT_EQ(clock.RefCount(), 0u);
   EXPECT_EQ(filter->SetSyncSource(nullptr), S_OK);
 }
 

@@ -268,6 +268,13 @@ TEST_F(BaseInputPinTest, ASample2HandsOverItsPropertiesWhole) {
   EXPECT_EQ(in->Receive(&sample), VFW_E_INVALIDMEDIATYPE);
   EXPECT_TRUE(in->HasRuntimeError());
   EXPECT_EQ(sample.RefCount(), 0u);
+
+  // So is one that a plain sample announces with S_OK and a null type.
+  in->SetRuntimeError(false);
+  FakeSample plain;
+  plain.untypedAnswer = S_OK;
+  EXPECT_EQ(in->Receive(&plain), VFW_E_INVALIDMEDIATYPE);
+  EXPECT_TRUE(in->HasRuntimeError());
 }
 
 TEST_F(BaseInputPinTest, ARejectedTypeChangeStopsTheStreamUntilAFlushEnds) {

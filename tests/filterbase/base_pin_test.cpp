@@ -181,6 +181,12 @@ TEST_F(BasePinTest, AWildcardTypeIsAPatternOverBothLists) {
   EXPECT_EQ(out->Connect(in, &anyWaveFormat), VFW_E_NO_ACCEPTABLE_TYPES);
   EXPECT_EQ(in->script.tested, Subtypes({3, 4}));
 
+  // A type the pattern rules out hides no real failure of a later one.
+  in->Propose({});
+  out->Propose({Video(6), MakeType(MEDIATYPE_Audio, TestSubtype(4), FORMAT_WaveFormatEx)});
+  in->script.accept = AcceptOnly({}, E_OUTOFMEMORY);
+  EXPECT_EQ(out->Connect(in, &anyWaveFormat), E_OUTOFMEMORY);
+
   in->script.accept = AcceptOnly(Subtypes({4}));
   EXPECT_EQ(out->Connect(in, &anyWaveFormat), S_OK);
   EXPECT_EQ(in->ConnectionType().majortype, MEDIATYPE_Audio);
@@ -352,6 +358,8 @@ TEST_F(BasePinTest, InterfacesOfAPinAndTheirCounts) {
 
   EXPECT_EQ(out->Notify(nullptr, Quality{}), E_POINTER);
   EXPECT_EQ(out->Notify(source->Interface(), Quality{}), S_OK);
+  EXPECT_EQ(out->SetSink(in), S_OK);
+  EXPECT_EQ(out->QualitySink(), static_cast<IQualityControl *>(in));
   EXPECT_EQ(out->SetSink(nullptr), S_OK);
   EXPECT_EQ(out->QualitySink(), nullptr);
   EXPECT_EQ(out->EndOfStream(), S_OK);

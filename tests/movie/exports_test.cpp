@@ -130,6 +130,25 @@ TEST_F(Exports, FailedRenderEndsTheLoadWithTheGraphsError) {
               "Movie_Load failed with error 11: ");
 }
 
+TEST_F(Exports, PartialRenderingStillLoadsAFullMovie) {
+  for (HRESULT partial : {VFW_S_PARTIAL_RENDER, VFW_S_AUDIO_NOT_RENDERED}) {
+    ScriptedGraph::script.renderResult = partial;
+    const int movie = Load();
+    EXPECT_TRUE(Movie_Play(movie) && Movie_SetVolume(movie, 50) && Movie_Release(movie));
+  }
+  EXPECT_EQ((std::vector<LONG>{-5000, -5000}), ScriptedGraph::script.volumes);
+}
+
+TEST_F(Exports, NoGraphOrARefusedRendererEndsTheLoad) {
+  ScriptedGraph::script.addFilterResult = E_OUTOFMEMORY;
+  EXPECT_EXIT(Load(), testing::ExitedWithCode(ERROR_NOT_ENOUGH_MEMORY), "with error 8: ");
+  StandInRegisterClass(CLSID_FilterGraph, [](IUnknown *, REFIID, void **) -> HRESULT {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return REGDB_E_CLASSNOTREG;
+  });
+  EXPECT_EXIT(Load(), testing::ExitedWithCode(ERROR_MOD_NOT_FOUND), "with error 126: ");
+}
+
 TEST_F(Exports, NullPathEndsEitherLoadWithAReport) {
   EXPECT_EXIT(Movie_Load(nullptr, 64, 48), testing::ExitedWithCode(ERROR_INVALID_PARAMETER),
               "Movie_Load failed with error 87: ");
@@ -150,6 +169,19 @@ TEST_F(Exports, ReleaseDropsTheGraphAndTheHandleForGood) {
   EXPECT_FALSE(Movie_Release(movie));
   EXPECT_EQ(3, Movie_GetState(movie));
   EXPECT_EQ(movie + 1, Load());
+}
+
+TEST_F(Exports, TheVoidExportsLeaveLiveMoviesAloneOnAnInvalidHandle) {
+  const int live = Load();
+  ScriptedGraph::script.pendingCompletions = 1;
+  for (int invalid : {-1, live + 1, INT_MAX}) {
+    Movie_SetRepetitive(invalid, 1);
+    Movie_CheckVideoStatus(invalid);
+  }
+  EXPECT_EQ(1, ScriptedGraph::script.pendingCompletions);  // the queue untouched
+  Movie_CheckVideoStatus(live);  // still not repetitive: its end stops it
+  EXPECT_EQ(1, ScriptedGraph::script.stops);
+  EXPECT_TRUE(Movie_Release(live));
 }
 
 }  // namespace

@@ -1,10 +1,15 @@
 #include "movie/fatal_report.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "frames/sdl_surface_flusher.h"
+#include "movie/movie_instance.h"
 #include "platform/win32/windows.h"
 
 namespace {
@@ -64,6 +69,42 @@ TEST(ReportFatalErrorDeathTest, ErrorZeroStillReportsAndExitsWithZero) {
         ReportFatalError(L"Movie_GetState");
       },
       testing::ExitedWithCode(0), "Movie_GetState failed with error 0: ");
+}
+
+// The load's own steps with the real graph.
+void LoadOrReport(const std::string &path) {
+  CoInitialize(nullptr);
+  const std::wstring wide(path.begin(), path.end());
+  auto *movie = new MovieInstance(new SDLSurfaceFlusher(64, 48));
+  if (FAILED(movie->CreateGraph()) || FAILED(movie->RenderMovieFile(wide.c_str()))) {
+    ReportFatalError(L"Movie_Load");
+  }
+}
+
+TEST(ReportFatalErrorDeathTest, ALoadOfWhatIsNoMovieFileEndsAtOnceWithItsCause) {
+  setenv("CINELINK_NO_DIALOG", "1", 1);
+  char dir[] = "/tmp/cinelink-odd-XXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(dir));
+  const std::string fifo = std::string(dir) + "/pipe.mp4", file = std::string(dir) + "/a.mp4";
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));  // no writer: a plain open would wait
+  std::fclose(std::fopen(file.c_str(), "w"));
+  std::string tooLong = dir;  // names that file in over 4096 bytes
+  while (tooLong.size() <= 4096) tooLong += "/.";
+  const struct {
+    std::string path;
+    int code;
+    const char *text;
+  } rows[] = {{fifo, 110, "The system cannot open the device or file specified."},
+              {"/dev/null", 110, "The system cannot open the device or file specified."},
+              {dir, 5, "Access is denied."},
+              {tooLong + "/a.mp4", 206, "The filename or extension is too long."}};
+  for (const auto &row : rows) {
+    EXPECT_EXIT(LoadOrReport(row.path), testing::ExitedWithCode(row.code),
+                "Movie_Load failed with error " + std::to_string(row.code) + ": " + row.text);
+  }
+  unlink(fifo.c_str());
+  unlink(file.c_str());
+  rmdir(dir);
 }
 
 }  // namespace

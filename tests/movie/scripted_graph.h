@@ -19,6 +19,7 @@ class ScriptedGraph final : public IGraphBuilder,
   // Results the next calls give, and what the exports asked of the graph.
   struct Script {
     HRESULT renderResult = S_OK;
+    HRESULT addFilterResult = S_OK;  // a failure sets ERROR_NOT_ENOUGH_MEMORY
     HRESULT runResult = S_OK;
     HRESULT pauseResult = S_OK;
     HRESULT stopResult = S_OK;
@@ -79,6 +80,10 @@ class ScriptedGraph final : public IGraphBuilder,
 
   // IFilterGraph / IGraphBuilder
   STDMETHODIMP AddFilter(IBaseFilter *filter, LPCWSTR name) override {
+    if (FAILED(script.addFilterResult)) {
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return script.addFilterResult;
+    }
     filter->AddRef();
     filters_.push_back(filter);
     return filter->JoinFilterGraph(this, name);

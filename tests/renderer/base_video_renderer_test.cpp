@@ -272,22 +272,57 @@ TEST_F(VideoRenderer, TheThrottleFollowsTheProportionOfReceivedNotices) {
   control->Release();
 }
 
-TEST_F(VideoRenderer, AProportionThatWouldDivideByZeroGivesNoThrottle) {
-  EXPECT_EQ(0, CBaseVideoRenderer::ThrottleForProportion(-167));
-  Quality q{Flood, -167, 0, 0};
-  EXPECT_EQ(S_OK, video->Notify(nullptr, q));
-  EXPECT_EQ(0u, video->ThrottleSleepMs());
-  Quality lowest{Flood, INT_MIN, 0, 0};
-  EXPECT_EQ(S_OK, video->Notify(nullptr, lowest));
-  EXPECT_EQ(0u, video->ThrottleSleepMs());
+TEST_F(VideoRenderer, ANegativeProportionGivesNoThrottle) {
+  // Near -167 the formula would sleep up to 38.9 s with both locks held.
+  for (LONG proportion : {-1, -100, -166, -167, -168, INT_MIN}) {
+    EXPECT_EQ(S_OK, video->Notify(nullptr, Quality{Flood, proportion, 0, 0}));
+    EXPECT_EQ(0u, video->ThrottleSleepMs()) << proportion;
+  }
 }
 
-TEST_F(VideoRenderer, ApplyThrottleSleepsAfterTheFrame) {
-  Quality q{Flood, 700, 0, 0};
-  video->Notify(nullptr, q);
-  const DWORD before = timeGetTime();
-  video->ApplyThrottle();
-  EXPECT_GE(timeGetTime() - before, 10u);  // 11 ms asked; a sleep never ends early
+TEST_F(VideoRenderer, AbsurdTimesSaturateInsteadOfOverflowing) {
+  // {start, stop, now}, each decided on the state the one before left.
+  const REFERENCE_TIME rows[][3] = {{0, REFERENCE_TIME{1} << 31, 0}, {0, INT64_MAX, 0},
+                                    {INT64_MIN, INT64_MAX, INT64_MAX},
+                                    {INT64_MAX - 1, INT64_MAX, INT64_MIN}, {0, kFrame, 0}};
+  for (const auto &row : rows) {
+    clock.SetTime(row[2]);
+    fakes::FakeMediaSample sample(row[0], row[1]);
+    REFERENCE_TIME start = row[0], stop = row[1];
+    video->DecideDrawTiming(&sample, &start, &stop);
+    EXPECT_TRUE(video->duration >= 0 && video->duration <= 500000000) << row[0];  // 50 s
+    EXPECT_LE(video->frameAverage, 500000000) << row[0];
+  }
+}
+
+// Its destructor starts as a concrete renderer's must, and notes what is left.
+struct DestroyedProbe : VideoProbe {
+  using CBaseRenderer::endOfStream;
+  using CBaseRenderer::signalTime;
+  ~DestroyedProbe() override {
+    StopTimedCallbacks();
+    *left = PendingEndOfStreamTimer() +
+            static_cast<fakes::ManualReferenceClock *>(ClockNoLock())->PendingCount();
+  }
+  std::size_t *left = nullptr;
+};
+
+TEST_F(VideoRenderer, TheTimerAndTheAdviseStopBeforeTheDerivedPartsGo) {
+  std::size_t left = 1;
+  auto *probe = new DestroyedProbe;
+  probe->left = &left;
+  IBaseFilter *filter = probe;
+  filter->AddRef();
+  probe->SetSyncSource(&clock);
+  fakes::FakeMediaSample future(kFrame * 1000, kFrame * 1001);
+  ASSERT_TRUE(probe->PlanSample(&future));
+  // Due in 2000 s, beyond the longest timer: a timer is armed all the same.
+  probe->endOfStream = TRUE;
+  probe->signalTime = 20000000000;
+  probe->DeliverCompletion();
+  ASSERT_NE(0u, probe->PendingEndOfStreamTimer() * clock.PendingCount());
+  filter->Release();
+  EXPECT_EQ(0u, left);
 }
 
 // --- Statistics ----------------------------------------------------------------

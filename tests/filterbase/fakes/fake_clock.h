@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 
 #include "tests/filterbase/fakes/counted_object.h"
 
@@ -12,6 +13,7 @@ class FakeClock final : public CountedObject<IReferenceClock> {
   ~FakeClock() = default;
   std::atomic<REFERENCE_TIME> now{0};
   HRESULT timeResult = S_OK;
+  std::function<void()> onGetTime;  // runs inside every GetTime
 
   STDMETHODIMP QueryInterface(REFIID iid, void **out) override {
     if (out == nullptr) return E_POINTER;
@@ -22,6 +24,7 @@ class FakeClock final : public CountedObject<IReferenceClock> {
     return S_OK;
   }
   STDMETHODIMP GetTime(REFERENCE_TIME *time) override {
+    if (onGetTime) onGetTime();
     if (FAILED(timeResult)) return timeResult;
     *time = now.load();
     return timeResult;

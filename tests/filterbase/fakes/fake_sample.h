@@ -24,8 +24,9 @@ class FakeSample final : public CountedObject<IMediaSample2> {
   REFERENCE_TIME stop = 200;
   LONG actual = 24;
   // GetMediaType hands out a task-memory copy of this when set (S_OK), else
-  // S_FALSE with null.
+  // untypedAnswer with null.
   const AM_MEDIA_TYPE *mediaType = nullptr;
+  HRESULT untypedAnswer = S_FALSE;
   // IMediaSample2.
   AM_SAMPLE2_PROPERTIES properties{};
   HRESULT propertiesResult = S_OK;
@@ -64,7 +65,7 @@ class FakeSample final : public CountedObject<IMediaSample2> {
   STDMETHODIMP GetMediaType(AM_MEDIA_TYPE **out) override {
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
-    if (mediaType == nullptr) return S_FALSE;
+    if (mediaType == nullptr) return untypedAnswer;
     auto *block = static_cast<AM_MEDIA_TYPE *>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
     if (block == nullptr) return E_OUTOFMEMORY;
     CopyMediaTypeContents(block, mediaType);
