@@ -203,6 +203,29 @@ class CinelinkTest(unittest.TestCase):
         self.lib.pixel(surface, 100, 75)  # still mapped and readable
         self.lib.pixel(surface, 199, 149)
 
+    def test_every_read_of_the_surface_sees_one_whole_frame(self):
+        c = self.lib.c
+        movie = os.path.join(self.dir, "black-white.mp4")
+        ffmpeg("-f", "lavfi", "-i", "nullsrc=s=1280x720:r=30:d=2,geq=lum='255*mod(N\\,2)'"
+               ":cb=128:cr=128", "-c:v", "libx264", "-preset", "ultrafast", "-qp", "0",
+               "-pix_fmt", "yuv420p", movie)
+        h = c.Movie_Load_UTF8(movie, 1920, 1080)  # the picture fills the surface
+        s = SDLSurface.from_address(c.Movie_GetSurface(h))
+        samples, torn, white = 0, 0, 0
+        self.assertTrue(c.Movie_Play(h))
+        while True:
+            if samples % 1000 == 0:
+                c.Movie_CheckVideoStatus(h)
+                if c.Movie_GetState(h) != PLAYING:
+                    break
+            pixels = s.pixels  # loaded once, as a blit does
+            top = ctypes.string_at(pixels, s.w * 4)
+            bottom = ctypes.string_at(pixels + (s.h - 1) * s.pitch, s.w * 4)
+            samples, torn, white = samples + 1, torn + (top != bottom), white + (top[0] > 128)
+        self.assertEqual(torn, 0, f"{torn} of {samples} reads saw two frames")
+        self.assertTrue(100 < white < samples - 100, (white, samples))
+        self.assertTrue(c.Movie_Release(h))
+
     def test_volume_results(self):
         c = self.lib.c
         h = self.load()
