@@ -41,6 +41,11 @@ class SDLSurface(ctypes.Structure):
                 ("pixels", ctypes.c_void_p)]
 
 
+class MallInfo2(ctypes.Structure):
+    _fields_ = [(name, ctypes.c_size_t) for name in (
+        "arena ordblks smblks hblks hblkhd usmblks fsmblks uordblks fordblks keepcost".split())]
+
+
 class Library:
     def __init__(self):
         self.sdl = ctypes.CDLL("libSDL-1.2.so.0")
@@ -225,6 +230,32 @@ class CinelinkTest(unittest.TestCase):
         self.assertEqual(torn, 0, f"{torn} of {samples} reads saw two frames")
         self.assertTrue(100 < white < samples - 100, (white, samples))
         self.assertTrue(c.Movie_Release(h))
+
+    def test_released_movies_keep_only_their_output_surface(self):
+        c = self.lib.c
+        libc = ctypes.CDLL("libc.so.6")
+        libc.mallinfo2.restype = MallInfo2
+        movie = os.path.join(self.dir, "small.mp4")
+        make_two_colour_movie(movie, "320x240")
+
+        def cycle():
+            h = c.Movie_Load_UTF8(movie, 640, 480)
+            surface = c.Movie_GetSurface(h)
+            self.assertTrue(c.Movie_Play(h))
+            self.assertTrue(wait_for(lambda: is_red(self.lib.pixel(surface, 320, 240)[1])))
+            self.assertTrue(c.Movie_Release(h))
+
+        def in_use():  # large blocks are mapped, not in the arena
+            info = libc.mallinfo2()
+            return (info.uordblks + info.hblkhd, len(os.listdir("/proc/self/task")),
+                    len(os.listdir("/proc/self/fd")))
+        cycle()
+        before = in_use()
+        for _ in range(20):
+            cycle()
+        after = in_use()
+        self.assertLess((after[0] - before[0]) / 20, 640 * 480 * 4 + 65536)
+        self.assertEqual(after[1:], before[1:])  # threads and descriptors
 
     def test_volume_results(self):
         c = self.lib.c
