@@ -64,11 +64,16 @@ SDLSurfaceFlusher::SDLSurfaceFlusher(LONG width, LONG height)
 SDLSurfaceFlusher::~SDLSurfaceFlusher() { ReleaseSurfaces(); }
 
 void SDLSurfaceFlusher::ReleaseSurfaces() {
+  DropFramePath();
+  outputSurface.store(nullptr);
+  RetireSurface(output.Detach());
+}
+
+void SDLSurfaceFlusher::DropFramePath() {
+  framesTaken = false;
   FreeSurface(frameSurface);
   FreeSurface(workSurface);
   plan = ScalePlan();
-  outputSurface.store(nullptr);
-  RetireSurface(output.Detach());
 }
 
 bool SDLSurfaceFlusher::PrepareFormat(const BITMAPINFOHEADER *header) {
@@ -77,37 +82,48 @@ bool SDLSurfaceFlusher::PrepareFormat(const BITMAPINFOHEADER *header) {
   }
   ReleaseSurfaces();
   frameHeader = *header;
-  if (frameHeader.biWidth >= 1 && frameHeader.biHeight >= 1) {
-    workSurface = CreateDisplaySurface(frameHeader.biWidth, frameHeader.biHeight);
-  }
-  if (!CanScaleInto(workSurface)) {
-    FreeSurface(workSurface);
-  }
   SDL_Surface *shown = CreateDisplaySurface(targetWidth, targetHeight);
   // A display format the scaler cannot write: no surface rather than one
   // that never shows the movie. The host has not seen it yet.
   if (!CanScaleInto(shown) || !output.Attach(shown)) {
     FreeSurface(shown);
   }
-  directFrames = frameHeader.biBitCount == 24 && frameHeader.biCompression == BI_RGB &&
-                 workSurface != nullptr && CanConvert24To32(workSurface->format);
-  if (!directFrames) {
-    frameSurface = CreateFrameSurface(frameHeader);
-  }
-  if (workSurface != nullptr && shown != nullptr &&
-      !plan.Prepare(workSurface->w, workSurface->h, shown->w, shown->h,
-                    ScalePlan::SameSize::kCopy)) {
-    // No memory for the position tables: frames are refused, the host
-    // keeps its surface.
-    FreeSurface(workSurface);
+  // Frames that cannot be taken leave the host its surface all the same.
+  if (shown != nullptr && !PrepareFramePath(*shown)) {
+    DropFramePath();
   }
   outputSurface.store(shown);
   return true;
 }
 
+bool SDLSurfaceFlusher::PrepareFramePath(const SDL_Surface &shown) {
+  const LONG width = frameHeader.biWidth;
+  const LONG height = frameHeader.biHeight;
+  if (width < 1 || height < 1 ||
+      !plan.Prepare(width, height, shown.w, shown.h, ScalePlan::SameSize::kCopy)) {
+    return false;
+  }
+  directFrames = frameHeader.biBitCount == 24 && frameHeader.biCompression == BI_RGB &&
+                 SdlCanHoldSurface(width, height, 24) && CanConvert24To32(shown.format);
+  // A direct frame of the output's own size is converted into place.
+  if (!directFrames || !plan.Copies()) {
+    workSurface = CreateDisplaySurface(width, height);
+    if (!CanScaleInto(workSurface)) {
+      return false;
+    }
+  }
+  if (!directFrames) {
+    frameSurface = CreateFrameSurface(frameHeader);
+    if (frameSurface == nullptr) {
+      return false;
+    }
+  }
+  framesTaken = true;
+  return true;
+}
+
 bool SDLSurfaceFlusher::FlushFrame(BYTE *buffer, LONG length, LONG stride) {
-  if ((frameSurface == nullptr && !directFrames) || workSurface == nullptr ||
-      output.Surface() == nullptr) {
+  if (!framesTaken) {
     return false;
   }
   // Not a frame that failed to read, so the surfaces stay.
@@ -124,17 +140,14 @@ bool SDLSurfaceFlusher::FlushFrame(BYTE *buffer, LONG length, LONG stride) {
       ReleaseSurfaces();
       return false;
     }
-    const BYTE *const topRow = buffer + static_cast<ptrdiff_t>(frameHeader.biHeight - 1) * pitch;
-    if (plan.Copies()) {
-      // A picture of the output's own size needs no work surface.
-      Convert24To32(topRow, -pitch,
-                    back + static_cast<ptrdiff_t>(plan.Top()) * shown->pitch + plan.Left() * 4,
-                    shown->pitch, plan.Width(), plan.Height(), shown->format);
-    } else {
-      Convert24To32(topRow, -pitch, static_cast<Uint8 *>(workSurface->pixels),
-                    workSurface->pitch, frameHeader.biWidth, frameHeader.biHeight,
-                    workSurface->format);
-    }
+    // A picture of the output's own size goes straight to its place.
+    Uint8 *const to = workSurface != nullptr
+                          ? static_cast<Uint8 *>(workSurface->pixels)
+                          : back + static_cast<ptrdiff_t>(plan.Top()) * shown->pitch +
+                                static_cast<ptrdiff_t>(plan.Left()) * 4;
+    const ptrdiff_t toPitch = workSurface != nullptr ? workSurface->pitch : shown->pitch;
+    Convert24To32(buffer + static_cast<ptrdiff_t>(frameHeader.biHeight - 1) * pitch, -pitch, to,
+                  toPitch, frameHeader.biWidth, frameHeader.biHeight, shown->format);
   } else {
     SDL_RWops *const stream = SDL_RWFromMem(buffer, length);
     if (stream == nullptr) {
@@ -150,7 +163,7 @@ bool SDLSurfaceFlusher::FlushFrame(BYTE *buffer, LONG length, LONG stride) {
     // Into the display format at the frame's own size.
     SDL_UpperBlit(frameSurface, nullptr, workSurface, nullptr);
   }
-  if (!directFrames || !plan.Copies()) {
+  if (workSurface != nullptr) {
     RunScalePlan(plan, static_cast<const Uint8 *>(workSurface->pixels), workSurface->pitch, back,
                  shown->pitch);
   }

@@ -83,17 +83,21 @@ class SDLSurfaceFlusher : public TextureFlushInterface {
   SDL_Surface *OutputSurface() const;
 
  private:
-  bool DrawFrame(BYTE *buffer, LONG length, LONG stride);
+  // Makes the plan and the surfaces frames need on their way into `shown`;
+  // false when frames of this format cannot be taken.
+  bool PrepareFramePath(const SDL_Surface &shown);
+  void DropFramePath();
 
   // Written by PrepareFormat, ReleaseSurfaces and a failing FlushFrame; read
   // by the host at any time.
   std::atomic<SDL_Surface *> outputSurface{nullptr};
   // The rest is touched only by the thread the caller lets in (see above).
   DoubleBufferedSurface output;
-  SDL_Surface *frameSurface = nullptr;  // the frame's own format; not made for direct frames
-  SDL_Surface *workSurface = nullptr;   // display format, the frame's size
-  ScalePlan plan;                       // work surface into the output surface
+  bool framesTaken = false;             // every part of the frame path was made
   bool directFrames = false;            // 24-bit rows converted from the buffer
+  SDL_Surface *frameSurface = nullptr;  // the frame's own format; not for direct frames
+  SDL_Surface *workSurface = nullptr;   // display format, the frame's size; not for copies
+  ScalePlan plan;                       // the frame's size into the output surface
   BITMAPINFOHEADER frameHeader{};
   const LONG targetWidth;
   const LONG targetHeight;

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "frames/texture_flush_interface.h"
@@ -161,6 +164,44 @@ TEST_F(Flusher, FrameBecomesTheFittedOutputSurface) {
   flusher.NotifyStopped();
   EXPECT_EQ(flusher.OutputSurface(), output);
   EXPECT_EQ(SurfaceBytes(output), shown);
+
+  // A picture of the output's own size (here letterboxed) is a plain copy.
+  SDLSurfaceFlusher sameSize(8, 10);
+  ASSERT_TRUE(sameSize.PrepareFormat(&header));
+  ASSERT_TRUE(frame.FlushInto(sameSize));
+  for (int y = 0; y < frame.height; ++y) {
+    for (int x = 0; x < frame.width; ++x) {
+      EXPECT_TRUE(ColourAt(sameSize.OutputSurface(), x, y + 2) == frame.At(x, y)) << x << "," << y;
+    }
+  }
+}
+
+TEST_F(Flusher, EachFrameIsDrawnAsideAndShownByMovingThePixelPointer) {
+  Frame frame(4, 4);
+  SDLSurfaceFlusher flusher(12, 4);  // bars of 4 columns left and right
+  const BITMAPINFOHEADER header = frame.Header();
+  ASSERT_TRUE(flusher.PrepareFormat(&header));
+  SDL_Surface *output = flusher.OutputSurface();
+  const SDL_Surface created = *output;
+  const Rgb host{1, 2, 3};
+  std::vector<void *> shown;
+  for (const Rgb colour : {Rgb{200, 0, 0}, Rgb{0, 0, 200}, Rgb{0, 200, 0}}) {
+    FillColour(output, host);  // the host draws into what is on show
+    frame.Fill(colour);
+    ASSERT_TRUE(frame.FlushInto(flusher));
+    EXPECT_EQ(flusher.OutputSurface(), output);
+    shown.push_back(output->pixels);
+    EXPECT_TRUE(ColourAt(output, 6, 2) == colour);
+    EXPECT_TRUE(ColourAt(output, 0, 0) == host);
+    EXPECT_TRUE(ColourAt(output, 11, 3) == host);
+  }
+  // Two buffers in turn; nothing else about the surface changes.
+  EXPECT_NE(shown[0], created.pixels);
+  EXPECT_EQ(shown[1], created.pixels);
+  EXPECT_EQ(shown[2], shown[0]);
+  EXPECT_EQ(output->flags, created.flags);
+  EXPECT_EQ(output->pitch, created.pitch);
+  EXPECT_EQ(output->format, created.format);
 }
 
 struct MovieCase {
@@ -263,9 +304,13 @@ TEST_F(Flusher, ReleasedSurfacesRefuseFramesAndStayValid) {
   const BITMAPINFOHEADER header = frame.Header();
   ASSERT_TRUE(flusher.PrepareFormat(&header));
   SDL_Surface *held = flusher.OutputSurface();
+  frame.Fill({9, 99, 199});
+  ASSERT_TRUE(frame.FlushInto(flusher));
+  const std::vector<Uint8> lastShown = SurfaceBytes(held);
   flusher.ReleaseSurfaces();
   EXPECT_EQ(flusher.OutputSurface(), nullptr);
   EXPECT_FALSE(WasFreed(held));
+  EXPECT_EQ(SurfaceBytes(held), lastShown);
   EXPECT_FALSE(frame.FlushInto(flusher));
 }
 
@@ -295,31 +340,43 @@ TEST_F(Flusher, BadBufferArgumentsAreRefusedWithoutReading) {
   SDLSurfaceFlusher flusher(8, 8);
   const BITMAPINFOHEADER header = frame.Header();
   ASSERT_TRUE(flusher.PrepareFormat(&header));
+  SDL_Surface *output = flusher.OutputSurface();
+  ASSERT_NE(output, nullptr);
+  const void *pixels = output->pixels;
+  FillColour(output, {4, 5, 6});
+  const std::vector<Uint8> shown = SurfaceBytes(output);
   const int opened = StreamOpenCount();
   EXPECT_FALSE(flusher.FlushFrame(nullptr, 64, frame.stride));
   EXPECT_FALSE(flusher.FlushFrame(frame.bytes.data(), -1, frame.stride));
   EXPECT_EQ(StreamOpenCount(), opened);
-  EXPECT_NE(flusher.OutputSurface(), nullptr);
+  EXPECT_EQ(flusher.OutputSurface(), output);
+  EXPECT_EQ(output->pixels, pixels);
+  EXPECT_EQ(SurfaceBytes(output), shown);
   EXPECT_TRUE(frame.FlushInto(flusher));
   EXPECT_FALSE(flusher.PrepareFormat(nullptr));
 }
 
-TEST_F(Flusher, UnusableFrameFormatsAreRefused) {
-  for (const LONG height : {-4, 0}) {
-    SCOPED_TRACE(height);
+TEST_F(Flusher, UnusableFrameFormatsAreRefusedAndTheOutputSurfaceKept) {
+  // Top-down, empty, a depth SDL cannot blit, a width past SDL's pitch.
+  const std::pair<LONG, WORD> formats[] = {{-4, 24}, {0, 24}, {4, 2}, {4, 32}};
+  for (const auto &[height, bits] : formats) {
+    SCOPED_TRACE(testing::Message() << height << " rows, " << bits << " bits");
     Frame frame(4, 4);
     BITMAPINFOHEADER header = frame.Header();
-    header.biHeight = height;  // top-down or empty
+    header.biHeight = height;
+    header.biBitCount = bits;
+    header.biWidth = bits == 32 ? 16384 : 4;
     SDLSurfaceFlusher flusher(8, 8);
     EXPECT_TRUE(flusher.PrepareFormat(&header));
+    SDL_Surface *output = flusher.OutputSurface();
+    ASSERT_NE(output, nullptr);
+    const std::vector<Uint8> shown = SurfaceBytes(output);
+    const void *pixels = output->pixels;
     EXPECT_FALSE(frame.FlushInto(flusher));
+    EXPECT_EQ(flusher.OutputSurface(), output);
+    EXPECT_EQ(output->pixels, pixels);
+    EXPECT_EQ(SurfaceBytes(output), shown);
   }
-  Frame frame(4, 4);
-  BITMAPINFOHEADER header = frame.Header();
-  header.biBitCount = 2;
-  SDLSurfaceFlusher flusher(8, 8);
-  EXPECT_TRUE(flusher.PrepareFormat(&header));
-  EXPECT_FALSE(frame.FlushInto(flusher));
 }
 
 TEST_F(SdlVideo, WithoutVideoModeThereIsNoSurfaceAndFramesAreRefused) {
@@ -387,6 +444,33 @@ TEST_F(Flusher, EveryHeaderKindIsTakenOrRefusedSafely) {
       EXPECT_EQ(flusher.OutputSurface() != nullptr, taken);
     }
   }
+}
+
+// The host reads the pixel pointer on its own thread while frames are shown:
+// it only ever sees one of the two buffers, and the store is no race.
+TEST_F(Flusher, ThreadedHostSeesOnlyWholeBuffers) {
+  Frame frame(16, 8);
+  SDLSurfaceFlusher flusher(32, 16);
+  const BITMAPINFOHEADER header = frame.Header();
+  ASSERT_TRUE(flusher.PrepareFormat(&header));
+  SDL_Surface *output = flusher.OutputSurface();
+  void *const first = output->pixels;
+  ASSERT_TRUE(frame.FlushInto(flusher));
+  void *const second = output->pixels;
+  std::atomic<bool> done{false};
+  std::thread host([&] {
+    while (!done.load()) {
+      void *const pixels = __atomic_load_n(&output->pixels, __ATOMIC_ACQUIRE);
+      if (pixels != first && pixels != second) {
+        ADD_FAILURE() << "pixels at " << pixels;
+      }
+    }
+  });
+  for (int k = 0; k < 500; ++k) {
+    frame.FlushInto(flusher);
+  }
+  done.store(true);
+  host.join();
 }
 
 }  // namespace
