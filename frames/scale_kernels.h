@@ -25,6 +25,16 @@ struct ScaleRowKernel {
 };
 
 ScaleRowKernel ScalarScaleRowKernel();
+#if defined(__x86_64__) || defined(__i386__)
+ScaleRowKernel Sse2ScaleRowKernel();
+ScaleRowKernel Avx2ScaleRowKernel();
+#endif
+
+// The scalar passes from fitted column `first` and from channel `first` on:
+// the vector kernels finish their rows with them.
+void AlongRowFrom(const ScalePlan &plan, const Uint8 *sourceRow, int16_t *out, int first);
+void BetweenRowsFrom(const int16_t *upper, const int16_t *lower, uint16_t weight, Uint8 *out,
+                     int first, int count);
 
 // The row functions of a kernel; the scalar ones when it is not built here.
 ScaleRowKernel ScaleRowKernelFor(ScaleKernel kernel);

@@ -89,6 +89,12 @@ void RunRows(const ScaleRowKernel &kernel, const ScalePlan &plan, const Uint8 *s
 
 ScaleRowKernel ScaleRowKernelFor(ScaleKernel kernel) {
   switch (kernel) {
+#if defined(__x86_64__) || defined(__i386__)
+    case ScaleKernel::kSse2:
+      return Sse2ScaleRowKernel();
+    case ScaleKernel::kAvx2:
+      return Avx2ScaleRowKernel();
+#endif
     default:
       return ScalarScaleRowKernel();
   }
@@ -109,6 +115,9 @@ bool ScalePlan::Prepare(int sourceWidth, int sourceHeight, int destinationWidth,
     return false;
   }
   const FitRectangle fit = FitInto(sourceWidth, sourceHeight, destinationWidth, destinationHeight);
+  if (fit.width <= 0 || fit.height <= 0) {
+    return true;  // nothing to write, and no step to take
+  }
   const auto width = static_cast<size_t>(fit.width);
   const auto height = static_cast<size_t>(fit.height);
   // Scratch rows padded to whole 32-byte vectors.
@@ -146,6 +155,12 @@ bool ScaleKernelAvailable(ScaleKernel kernel) {
   switch (kernel) {
     case ScaleKernel::kScalar:
       return true;
+#if defined(__x86_64__) || defined(__i386__)
+    case ScaleKernel::kSse2:
+      return __builtin_cpu_supports("sse2");
+    case ScaleKernel::kAvx2:
+      return __builtin_cpu_supports("avx2");
+#endif
     default:
       return false;
   }

@@ -1,11 +1,13 @@
-// Scales fuzzed sizes and pixels and checks every destination byte against
-// the straightforward per-pixel reference, bars included.
+// Scales fuzzed sizes and pixels with the chosen kernel and with every other
+// kernel this CPU has, and checks every destination byte against the
+// straightforward per-pixel reference, bars included.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <vector>
 
+#include "frames/scale_kernels.h"
 #include "frames/scale_to_fit.h"
 #include "tests/frames/reference_scale.h"
 
@@ -46,6 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     scaledPixels.resize(1);  // SDL wants an address even for no pixels
     expectedPixels.resize(1);
   }
+  const std::vector<uint8_t> untouched = scaledPixels;
 
   SurfacePtr source = Wrap(sourcePixels, sw, sh, sourcePitch);
   SurfacePtr scaled = Wrap(scaledPixels, dw, dh, destinationPitch);
@@ -59,6 +62,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   ReferenceScaleToFit(source.get(), expected.get());
   if (scaledPixels != expectedPixels) {
     __builtin_trap();
+  }
+  ScalePlan plan;
+  if (!plan.Prepare(sw, sh, dw, dh)) {
+    __builtin_trap();
+  }
+  for (const ScaleKernel kernel : {ScaleKernel::kScalar, ScaleKernel::kSse2, ScaleKernel::kAvx2}) {
+    if (!ScaleKernelAvailable(kernel)) {
+      continue;
+    }
+    std::vector<uint8_t> pixels = untouched;
+    RunScalePlanWith(kernel, plan, sourcePixels.data(), sourcePitch, pixels.data(),
+                     destinationPitch);
+    if (pixels != expectedPixels) {
+      __builtin_trap();
+    }
   }
   return 0;
 }
