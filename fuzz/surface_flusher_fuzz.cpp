@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
   }
   SDL_Surface *output = flusher.OutputSurface();
-  if (shown && header.biBitCount == 24 && header.biCompression == BI_RGB) {
+  if (shown && output->w > 0 && header.biBitCount == 24 && header.biCompression == BI_RGB) {
     SDL_Surface *expected = ShownBySdl(header, buffer, output);
     for (int y = 0; y < output->h; ++y) {
       if (std::memcmp(static_cast<Uint8 *>(output->pixels) + y * output->pitch,
