@@ -64,11 +64,11 @@ class SDLSurfaceFlusher : public TextureFlushInterface {
   // for a null header. Pin-connecting thread.
   bool PrepareFormat(const BITMAPINFOHEADER *header) override;
   // Reads the frame (bottom-up rows, the agreed format), scales it into the
-  // back buffer and shows it. False without reading when the sink has no
-  // surfaces, the buffer is null or its length negative, or no stream can
-  // be opened over it. False after reading when the frame is incomplete or
-  // malformed: the SDL error text says why and the sink enters `failed`.
-  // Streaming thread.
+  // back buffer and shows it. False without reading when the sink takes no
+  // frames, the buffer is null or its length negative, or (formats read
+  // through a stream) no stream can be opened over it. False after reading
+  // when the frame is incomplete or malformed: the SDL error text says why
+  // and the sink enters `failed`. Streaming thread.
   bool FlushFrame(BYTE *buffer, LONG length, LONG stride) override;
   // The output surface keeps the last frame shown.
   void NotifyStopped() override;
