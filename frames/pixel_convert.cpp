@@ -1,18 +1,13 @@
 #include "frames/pixel_convert.h"
+#include "frames/pixel_convert_rows.h"
 
 #include <cstdint>
 #include <cstring>
 
-namespace {
-
-// What SDL writes into the fourth byte: the source's full opacity when the
-// destination has an alpha channel, nothing otherwise.
-Uint32 FourthByte(const SDL_PixelFormat *format) {
-  return format->Amask != 0 ? 0xFF000000u : 0u;
-}
-
-void ConvertRow(const Uint8 *in, Uint8 *out, int width, Uint32 fourth) {
-  for (int x = 0; x < width; ++x) {
+void Convert24To32RowFrom(const Uint8 *in, Uint8 *out, int first, int width, Uint32 fourth) {
+  in += static_cast<ptrdiff_t>(first) * 3;
+  out += static_cast<ptrdiff_t>(first) * 4;
+  for (int x = first; x < width; ++x) {
     // Blue, green, red in memory is 0x00RRGGBB read little-endian: the
     // destination's layout for the low three bytes.
     const Uint32 pixel = in[0] | (Uint32{in[1]} << 8) | (Uint32{in[2]} << 16) | fourth;
@@ -22,7 +17,17 @@ void ConvertRow(const Uint8 *in, Uint8 *out, int width, Uint32 fourth) {
   }
 }
 
+namespace {
+
+void ConvertRow(const Uint8 *in, Uint8 *out, int width, Uint32 fourth) {
+  Convert24To32RowFrom(in, out, 0, width, fourth);
+}
+
 }  // namespace
+
+// The source's full opacity when the destination has an alpha channel,
+// nothing otherwise.
+Uint8 ConvertedFourthByte(const SDL_PixelFormat *format) { return format->Amask != 0 ? 0xFF : 0; }
 
 bool CanConvert24To32(const SDL_PixelFormat *destination) {
   if (destination == nullptr || destination->BitsPerPixel != 32 ||
@@ -37,11 +42,24 @@ bool CanConvert24To32(const SDL_PixelFormat *destination) {
          (destination->Amask == 0 || destination->Amask == 0xFF000000);
 }
 
+void Convert24To32With(PixelKernel kernel, const Uint8 *source, ptrdiff_t sourcePitch,
+                       Uint8 *destination, ptrdiff_t destinationPitch, int width, int height,
+                       const SDL_PixelFormat *format) {
+  Convert24To32Row *convertRow = ConvertRow;
+#ifdef CINELINK_X86_KERNELS
+  if (kernel == PixelKernel::kAvx2) {
+    convertRow = Avx2Convert24To32Row;
+  }
+#endif
+  const Uint32 fourth = Uint32{ConvertedFourthByte(format)} << 24;
+  for (int y = 0; y < height; ++y) {
+    convertRow(source + y * sourcePitch, destination + y * destinationPitch, width, fourth);
+  }
+}
+
 void Convert24To32(const Uint8 *source, ptrdiff_t sourcePitch, Uint8 *destination,
                    ptrdiff_t destinationPitch, int width, int height,
                    const SDL_PixelFormat *format) {
-  const Uint32 fourth = FourthByte(format);
-  for (int y = 0; y < height; ++y) {
-    ConvertRow(source + y * sourcePitch, destination + y * destinationPitch, width, fourth);
-  }
+  Convert24To32With(ChosenPixelKernel(), source, sourcePitch, destination, destinationPitch, width,
+                    height, format);
 }

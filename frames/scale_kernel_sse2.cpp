@@ -3,7 +3,7 @@
 // from the high half of a signed 16-bit product (see MultiplyHigh).
 #include "frames/scale_kernels.h"
 
-#if defined(__x86_64__) || defined(__i386__)
+#ifdef CINELINK_X86_KERNELS
 
 #include <emmintrin.h>
 
@@ -20,17 +20,20 @@ inline __m128i MultiplyHigh(__m128i difference, __m128i weight) {
   return _mm_add_epi16(high, _mm_and_si128(difference, _mm_srai_epi16(weight, 15)));
 }
 
+inline __m128i Load8(const Uint8 *bytes) {
+  return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(bytes));
+}
+
 void AlongRow(const ScalePlan &plan, const Uint8 *sourceRow, int16_t *out) {
-  const int32_t *offsets = plan.ColumnOffsets();
+  const int32_t *columns = plan.ColumnIndices();
   const uint16_t *weights = plan.ColumnWeights();
   const int width = plan.Width();
   const __m128i zero = _mm_setzero_si128();
   int i = 0;
   // Two fitted pixels at a time, each loaded with its right neighbour.
   for (; i + 2 <= width; i += 2) {
-    const __m128i first = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(sourceRow + offsets[i]));
-    const __m128i second =
-        _mm_loadl_epi64(reinterpret_cast<const __m128i *>(sourceRow + offsets[i + 1]));
+    const __m128i first = Load8(sourceRow + columns[i] * 4);
+    const __m128i second = Load8(sourceRow + columns[i + 1] * 4);
     // left0 left1 right0 right1
     const __m128i pixels =
         _mm_shuffle_epi32(_mm_unpacklo_epi64(first, second), _MM_SHUFFLE(3, 1, 2, 0));
@@ -41,6 +44,29 @@ void AlongRow(const ScalePlan &plan, const Uint8 *sourceRow, int16_t *out) {
     _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i * 4), result);
   }
   AlongRowFrom(plan, sourceRow, out, i);
+}
+
+void AlongRow24(const ScalePlan &plan, const Uint8 *sourceRow, int16_t *out, int16_t fourth) {
+  const int32_t *columns = plan.ColumnIndices();
+  const uint16_t *weights = plan.ColumnWeights();
+  const int wide = plan.WideColumns24();
+  const __m128i zero = _mm_setzero_si128();
+  // Keeps the three colour channels of each pixel and sets the fourth.
+  const __m128i colours = _mm_set_epi16(0, -1, -1, -1, 0, -1, -1, -1);
+  const __m128i fourths = _mm_set_epi16(fourth, 0, 0, 0, fourth, 0, 0, 0);
+  int i = 0;
+  for (; i + 2 <= wide; i += 2) {
+    // Each: blue green red of the pixel, then of its right neighbour, then two more bytes.
+    const __m128i first = _mm_unpacklo_epi8(Load8(sourceRow + columns[i] * 3), zero);
+    const __m128i second = _mm_unpacklo_epi8(Load8(sourceRow + columns[i + 1] * 3), zero);
+    const __m128i left = _mm_unpacklo_epi64(first, second);
+    const __m128i right = _mm_unpacklo_epi64(_mm_srli_si128(first, 6), _mm_srli_si128(second, 6));
+    const __m128i weight = _mm_loadu_si128(reinterpret_cast<const __m128i *>(weights + i * 4));
+    const __m128i result = _mm_add_epi16(left, MultiplyHigh(_mm_sub_epi16(right, left), weight));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i * 4),
+                     _mm_or_si128(_mm_and_si128(result, colours), fourths));
+  }
+  AlongRow24From(plan, sourceRow, out, i, fourth);
 }
 
 void BetweenRows(const int16_t *upper, const int16_t *lower, uint16_t weight, Uint8 *out,
@@ -64,6 +90,6 @@ void BetweenRows(const int16_t *upper, const int16_t *lower, uint16_t weight, Ui
 
 }  // namespace
 
-ScaleRowKernel Sse2ScaleRowKernel() { return {AlongRow, BetweenRows}; }
+ScaleRowKernel Sse2ScaleRowKernel() { return {AlongRow, AlongRow24, BetweenRows}; }
 
 #endif

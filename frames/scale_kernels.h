@@ -10,14 +10,18 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "frames/pixel_kernels.h"
+
 class ScalePlan;
 
-enum class ScaleKernel { kScalar, kSse2, kAvx2 };
-
 struct ScaleRowKernel {
-  // Interpolates the plan's fitted columns along one source row (the row
-  // holds the plan's source width, at least 2 pixels): Width() * 4 channels.
+  // Interpolates the plan's fitted columns along one source row of 4-byte
+  // pixels (the row holds the plan's source width, at least 2 pixels):
+  // Width() * 4 channels.
   void (*alongRow)(const ScalePlan &plan, const Uint8 *sourceRow, int16_t *out);
+  // The same from 3-byte pixels; every pixel's fourth channel is `fourth`
+  // (interpolating a constant gives the constant).
+  void (*alongRow24)(const ScalePlan &plan, const Uint8 *sourceRow, int16_t *out, int16_t fourth);
   // out[k] = upper[k] + (((lower[k] - upper[k]) * weight) >> 16) for
   // `count` channels.
   void (*betweenRows)(const int16_t *upper, const int16_t *lower, uint16_t weight, Uint8 *out,
@@ -25,7 +29,7 @@ struct ScaleRowKernel {
 };
 
 ScaleRowKernel ScalarScaleRowKernel();
-#if defined(__x86_64__) || defined(__i386__)
+#ifdef CINELINK_X86_KERNELS
 ScaleRowKernel Sse2ScaleRowKernel();
 ScaleRowKernel Avx2ScaleRowKernel();
 #endif
@@ -33,17 +37,18 @@ ScaleRowKernel Avx2ScaleRowKernel();
 // The scalar passes from fitted column `first` and from channel `first` on:
 // the vector kernels finish their rows with them.
 void AlongRowFrom(const ScalePlan &plan, const Uint8 *sourceRow, int16_t *out, int first);
+void AlongRow24From(const ScalePlan &plan, const Uint8 *sourceRow, int16_t *out, int first,
+                    int16_t fourth);
 void BetweenRowsFrom(const int16_t *upper, const int16_t *lower, uint16_t weight, Uint8 *out,
                      int first, int count);
 
 // The row functions of a kernel; the scalar ones when it is not built here.
-ScaleRowKernel ScaleRowKernelFor(ScaleKernel kernel);
+ScaleRowKernel ScaleRowKernelFor(PixelKernel kernel);
 
-// Whether this build and CPU can run the kernel.
-bool ScaleKernelAvailable(ScaleKernel kernel);
-// The fastest available kernel, decided on first use.
-ScaleKernel ChosenScaleKernel();
-
-// RunScalePlan with a given kernel, which must be available.
-void RunScalePlanWith(ScaleKernel kernel, const ScalePlan &plan, const Uint8 *source,
+// RunScalePlan and RunScalePlan24 with a given kernel, which must be
+// available.
+void RunScalePlanWith(PixelKernel kernel, const ScalePlan &plan, const Uint8 *source,
                       ptrdiff_t sourcePitch, Uint8 *destination, ptrdiff_t destinationPitch);
+void RunScalePlan24With(PixelKernel kernel, const ScalePlan &plan, const Uint8 *source,
+                        ptrdiff_t sourcePitch, Uint8 *destination, ptrdiff_t destinationPitch,
+                        const SDL_PixelFormat *format);

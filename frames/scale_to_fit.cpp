@@ -1,9 +1,9 @@
 #include "frames/scale_to_fit.h"
 
 #include <cstring>
-#include <initializer_list>
 #include <new>
 
+#include "frames/pixel_convert.h"
 #include "frames/scale_geometry.h"
 #include "frames/scale_kernels.h"
 
@@ -40,24 +40,12 @@ void WalkSteps(int count, int32_t step, int sourceLength, Visit visit) {
   }
 }
 
-void RunRows(const ScaleRowKernel &kernel, const ScalePlan &plan, const Uint8 *source,
-             ptrdiff_t sourcePitch, Uint8 *destination, ptrdiff_t destinationPitch) {
-  if (plan.Empty()) {
-    return;
-  }
-  const int channels = plan.Width() * 4;
-  Uint8 *out = destination + static_cast<ptrdiff_t>(plan.Top()) * destinationPitch +
-               static_cast<ptrdiff_t>(plan.Left()) * 4;
-  if (plan.Copies()) {
-    for (int j = 0; j < plan.Height(); ++j) {
-      std::memcpy(out + j * destinationPitch, source + j * sourcePitch,
-                  static_cast<size_t>(channels));
-    }
-    return;
-  }
-  // The vector kernels load each pixel with its right neighbour.
-  const auto alongRow =
-      plan.RightNeighbour() != 0 ? kernel.alongRow : ScalarScaleRowKernel().alongRow;
+// Runs the two passes over the fitted rows; `alongRow(sourceRow, out)` is the
+// first pass for the source's pixel size.
+template <typename AlongRow>
+void RunRows(const ScalePlan &plan, AlongRow alongRow,
+             void (*betweenRows)(const int16_t *, const int16_t *, uint16_t, Uint8 *, int),
+             const Uint8 *source, ptrdiff_t sourcePitch, Uint8 *out, ptrdiff_t destinationPitch) {
   // Which source row each scratch row holds: consecutive fitted rows mostly
   // share one or both of their source rows.
   int16_t *const scratch[2] = {plan.ScratchRow(0), plan.ScratchRow(1)};
@@ -69,7 +57,7 @@ void RunRows(const ScaleRowKernel &kernel, const ScalePlan &plan, const Uint8 *s
       }
     }
     const int s = held[0] == keep ? 1 : 0;
-    alongRow(plan, source + row * sourcePitch, scratch[s]);
+    alongRow(source + row * sourcePitch, scratch[s]);
     held[s] = row;
     return scratch[s];
   };
@@ -81,18 +69,24 @@ void RunRows(const ScaleRowKernel &kernel, const ScalePlan &plan, const Uint8 *s
     const int16_t *upper = along(upperRow, lowerRow);
     // With no weight on it the lower row does not change the result.
     const int16_t *lower = weights[j] != 0 ? along(lowerRow, upperRow) : upper;
-    kernel.betweenRows(upper, lower, weights[j], out + j * destinationPitch, channels);
+    betweenRows(upper, lower, weights[j], out + j * destinationPitch, plan.Width() * 4);
   }
+}
+
+// The first byte of the fitted rectangle.
+Uint8 *FittedStart(const ScalePlan &plan, Uint8 *destination, ptrdiff_t destinationPitch) {
+  return destination + static_cast<ptrdiff_t>(plan.Top()) * destinationPitch +
+         static_cast<ptrdiff_t>(plan.Left()) * 4;
 }
 
 }  // namespace
 
-ScaleRowKernel ScaleRowKernelFor(ScaleKernel kernel) {
+ScaleRowKernel ScaleRowKernelFor(PixelKernel kernel) {
   switch (kernel) {
-#if defined(__x86_64__) || defined(__i386__)
-    case ScaleKernel::kSse2:
+#ifdef CINELINK_X86_KERNELS
+    case PixelKernel::kSse2:
       return Sse2ScaleRowKernel();
-    case ScaleKernel::kAvx2:
+    case PixelKernel::kAvx2:
       return Avx2ScaleRowKernel();
 #endif
     default:
@@ -104,6 +98,7 @@ void ScalePlan::Clear() {
   sourceWidth_ = sourceHeight_ = 0;
   left_ = top_ = width_ = height_ = 0;
   copies_ = false;
+  wideColumns24_ = 0;
 }
 
 bool ScalePlan::Prepare(int sourceWidth, int sourceHeight, int destinationWidth,
@@ -122,7 +117,7 @@ bool ScalePlan::Prepare(int sourceWidth, int sourceHeight, int destinationWidth,
   const auto height = static_cast<size_t>(fit.height);
   // Scratch rows padded to whole 32-byte vectors.
   const size_t stride = (width * 4 + 15) / 16 * 16;
-  if (!Allocate(columnOffsets_, width + 1) || !Allocate(columnWeights_, width * 4 + 1) ||
+  if (!Allocate(columnIndices_, width + 1) || !Allocate(columnWeights_, width * 4 + 1) ||
       !Allocate(rowIndices_, height + 1) || !Allocate(rowWeights_, height + 1) ||
       !Allocate(scratch_, stride * 2 + 1)) {
     return false;
@@ -131,7 +126,7 @@ bool ScalePlan::Prepare(int sourceWidth, int sourceHeight, int destinationWidth,
 
   WalkSteps(fit.width, FitStep(sourceWidth, fit.width), sourceWidth,
             [this](int i, int x, uint16_t ex) {
-              columnOffsets_[i] = x * 4;
+              columnIndices_[i] = x;
               for (int b = 0; b < 4; ++b) {
                 columnWeights_[i * 4 + b] = ex;
               }
@@ -141,6 +136,10 @@ bool ScalePlan::Prepare(int sourceWidth, int sourceHeight, int destinationWidth,
               rowIndices_[j] = y;
               rowWeights_[j] = ey;
             });
+  // Columns only move right, so the wide ones come first.
+  while (wideColumns24_ < fit.width && columnIndices_[wideColumns24_] <= sourceWidth - 3) {
+    ++wideColumns24_;
+  }
   sourceWidth_ = sourceWidth;
   sourceHeight_ = sourceHeight;
   left_ = fit.left;
@@ -151,42 +150,56 @@ bool ScalePlan::Prepare(int sourceWidth, int sourceHeight, int destinationWidth,
   return true;
 }
 
-bool ScaleKernelAvailable(ScaleKernel kernel) {
-  switch (kernel) {
-    case ScaleKernel::kScalar:
-      return true;
-#if defined(__x86_64__) || defined(__i386__)
-    case ScaleKernel::kSse2:
-      return __builtin_cpu_supports("sse2");
-    case ScaleKernel::kAvx2:
-      return __builtin_cpu_supports("avx2");
-#endif
-    default:
-      return false;
-  }
-}
-
-ScaleKernel ChosenScaleKernel() {
-  static const ScaleKernel chosen = [] {
-    for (const ScaleKernel kernel : {ScaleKernel::kAvx2, ScaleKernel::kSse2}) {
-      if (ScaleKernelAvailable(kernel)) {
-        return kernel;
-      }
-    }
-    return ScaleKernel::kScalar;
-  }();
-  return chosen;
-}
-
-void RunScalePlanWith(ScaleKernel kernel, const ScalePlan &plan, const Uint8 *source,
+void RunScalePlanWith(PixelKernel kernel, const ScalePlan &plan, const Uint8 *source,
                       ptrdiff_t sourcePitch, Uint8 *destination, ptrdiff_t destinationPitch) {
-  RunRows(ScaleRowKernelFor(kernel), plan, source, sourcePitch, destination, destinationPitch);
+  if (plan.Empty()) {
+    return;
+  }
+  Uint8 *const out = FittedStart(plan, destination, destinationPitch);
+  if (plan.Copies()) {
+    for (int j = 0; j < plan.Height(); ++j) {
+      std::memcpy(out + j * destinationPitch, source + j * sourcePitch,
+                  static_cast<size_t>(plan.Width()) * 4);
+    }
+    return;
+  }
+  const ScaleRowKernel rows = ScaleRowKernelFor(kernel);
+  // The vector kernels load each pixel with its right neighbour.
+  const auto alongRow = plan.SourceWidth() > 1 ? rows.alongRow : ScalarScaleRowKernel().alongRow;
+  RunRows(
+      plan, [&](const Uint8 *row, int16_t *scratch) { alongRow(plan, row, scratch); },
+      rows.betweenRows, source, sourcePitch, out, destinationPitch);
+}
+
+void RunScalePlan24With(PixelKernel kernel, const ScalePlan &plan, const Uint8 *source,
+                        ptrdiff_t sourcePitch, Uint8 *destination, ptrdiff_t destinationPitch,
+                        const SDL_PixelFormat *format) {
+  if (plan.Empty()) {
+    return;
+  }
+  Uint8 *const out = FittedStart(plan, destination, destinationPitch);
+  if (plan.Copies()) {
+    Convert24To32(source, sourcePitch, out, destinationPitch, plan.Width(), plan.Height(), format);
+    return;
+  }
+  const ScaleRowKernel rows = ScaleRowKernelFor(kernel);
+  const auto alongRow24 =
+      plan.SourceWidth() > 1 ? rows.alongRow24 : ScalarScaleRowKernel().alongRow24;
+  const auto fourth = static_cast<int16_t>(ConvertedFourthByte(format));
+  RunRows(
+      plan, [&](const Uint8 *row, int16_t *scratch) { alongRow24(plan, row, scratch, fourth); },
+      rows.betweenRows, source, sourcePitch, out, destinationPitch);
 }
 
 void RunScalePlan(const ScalePlan &plan, const Uint8 *source, ptrdiff_t sourcePitch,
                   Uint8 *destination, ptrdiff_t destinationPitch) {
-  static const ScaleRowKernel kernel = ScaleRowKernelFor(ChosenScaleKernel());
-  RunRows(kernel, plan, source, sourcePitch, destination, destinationPitch);
+  RunScalePlanWith(ChosenPixelKernel(), plan, source, sourcePitch, destination, destinationPitch);
+}
+
+void RunScalePlan24(const ScalePlan &plan, const Uint8 *source, ptrdiff_t sourcePitch,
+                    Uint8 *destination, ptrdiff_t destinationPitch, const SDL_PixelFormat *format) {
+  RunScalePlan24With(ChosenPixelKernel(), plan, source, sourcePitch, destination,
+                     destinationPitch, format);
 }
 
 int ScaleToFit(SDL_Surface *source, SDL_Surface *destination) {

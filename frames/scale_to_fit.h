@@ -40,17 +40,19 @@ class ScalePlan {
   int SourceHeight() const { return sourceHeight_; }
   bool Copies() const { return copies_; }
 
-  // Per fitted column: the byte offset of its left source pixel in a row,
-  // and its 16-bit fraction repeated once per byte of the pixel (the vector
-  // kernels load two or four columns' weights at once).
-  const int32_t *ColumnOffsets() const { return columnOffsets_.get(); }
+  // Per fitted column: the index of its left source pixel in a row, and its
+  // 16-bit fraction repeated once per byte of the pixel (the vector kernels
+  // load two or four columns' weights at once).
+  const int32_t *ColumnIndices() const { return columnIndices_.get(); }
   const uint16_t *ColumnWeights() const { return columnWeights_.get(); }
   // Per fitted row: the index of its upper source row and its fraction.
   const int32_t *RowIndices() const { return rowIndices_.get(); }
   const uint16_t *RowWeights() const { return rowWeights_.get(); }
-  // Byte offset of the right neighbour (0 for a one-pixel-wide source, whose
-  // weight there is always 0) and row offset of the lower neighbour.
-  ptrdiff_t RightNeighbour() const { return sourceWidth_ > 1 ? 4 : 0; }
+  // How many leading fitted columns of a 3-byte source can be read eight
+  // bytes at a time (pixel and right neighbour and two more) within the row.
+  int WideColumns24() const { return wideColumns24_; }
+  // The lower neighbour's row offset: 0 for a one-pixel-high source, whose
+  // weight there is always 0. The right neighbour is alike.
   int LowerNeighbour() const { return sourceHeight_ > 1 ? 1 : 0; }
 
   // Two rows of horizontally interpolated 16-bit channels, Width() * 4
@@ -67,7 +69,8 @@ class ScalePlan {
   int width_ = 0;
   int height_ = 0;
   bool copies_ = false;
-  std::unique_ptr<int32_t[]> columnOffsets_;
+  int wideColumns24_ = 0;
+  std::unique_ptr<int32_t[]> columnIndices_;
   std::unique_ptr<uint16_t[]> columnWeights_;
   std::unique_ptr<int32_t[]> rowIndices_;
   std::unique_ptr<uint16_t[]> rowWeights_;
@@ -82,6 +85,13 @@ class ScalePlan {
 // Allocates nothing; an empty plan writes nothing.
 void RunScalePlan(const ScalePlan &plan, const Uint8 *source, ptrdiff_t sourcePitch,
                   Uint8 *destination, ptrdiff_t destinationPitch);
+
+// Scales 3-byte pixels (blue, green, red in memory) with a prepared plan into
+// 4-byte pixels of a `format` that CanConvert24To32 accepts: exactly the
+// bytes of Convert24To32 followed by RunScalePlan, without the converted
+// copy. The same conditions otherwise.
+void RunScalePlan24(const ScalePlan &plan, const Uint8 *source, ptrdiff_t sourcePitch,
+                    Uint8 *destination, ptrdiff_t destinationPitch, const SDL_PixelFormat *format);
 
 // Scales the whole of `source` into the largest rectangle of `destination`
 // that keeps the source's aspect ratio, centred; pixels outside that

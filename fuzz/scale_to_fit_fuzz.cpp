@@ -67,10 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (!plan.Prepare(sw, sh, dw, dh)) {
     __builtin_trap();
   }
-  for (const ScaleKernel kernel : {ScaleKernel::kScalar, ScaleKernel::kSse2, ScaleKernel::kAvx2}) {
-    if (!ScaleKernelAvailable(kernel)) {
-      continue;
-    }
+  for (const PixelKernel kernel : AvailablePixelKernels()) {
     std::vector<uint8_t> pixels = untouched;
     RunScalePlanWith(kernel, plan, sourcePixels.data(), sourcePitch, pixels.data(),
                      destinationPitch);

@@ -15,12 +15,18 @@ struct Masks {
   Uint32 r, g, b, a;
 };
 
-SurfacePtr Frame24(int width, int height, std::mt19937 &random) {
-  SurfacePtr frame(
-      SDL_CreateRGBSurface(SDL_SWSURFACE, width, height, 24, 0xFF0000, 0x00FF00, 0x0000FF, 0));
-  FillRandom(frame.get(), random);
-  return frame;
-}
+// Rows of exactly 3 * width bytes, the last one ending where readable
+// memory does.
+struct Frame24 {
+  Frame24(int width, int height, std::mt19937 &random)
+      : pixels(static_cast<size_t>(width) * 3 * height),
+        surface(SDL_CreateRGBSurfaceFrom(pixels.data(), width, height, 24, width * 3, 0xFF0000,
+                                         0x00FF00, 0x0000FF, 0)) {
+    FillRandom(surface.get(), random);
+  }
+  GuardedBuffer pixels;
+  SurfacePtr surface;
+};
 
 // SDL's blit and the conversion agree on every byte, the fourth included,
 // for each format the conversion accepts; the rows are also read bottom-up
@@ -34,19 +40,22 @@ void ExpectSameAsBlit(SDL_Surface *frame, const SDL_PixelFormat *format) {
   SurfacePtr converted(SDL_CreateRGBSurface(SDL_SWSURFACE, frame->w, frame->h, 32, format->Rmask,
                                             format->Gmask, format->Bmask, format->Amask));
   FillBytes(blitted.get(), 0x5A);
-  FillBytes(converted.get(), 0x5A);
   ASSERT_EQ(SDL_UpperBlit(frame, nullptr, blitted.get(), nullptr), 0);
   const auto *pixels = static_cast<const Uint8 *>(frame->pixels);
-  Convert24To32(pixels, frame->pitch, static_cast<Uint8 *>(converted->pixels), converted->pitch,
-                frame->w, frame->h, format);
-  EXPECT_EQ(SurfaceBytes(converted.get()), SurfaceBytes(blitted.get()));
-
-  FillBytes(converted.get(), 0x5A);
   const auto *lastRow = pixels + static_cast<ptrdiff_t>(frame->h - 1) * frame->pitch;
   auto *lastOut = static_cast<Uint8 *>(converted->pixels) +
                   static_cast<ptrdiff_t>(frame->h - 1) * converted->pitch;
-  Convert24To32(lastRow, -frame->pitch, lastOut, -converted->pitch, frame->w, frame->h, format);
-  EXPECT_EQ(SurfaceBytes(converted.get()), SurfaceBytes(blitted.get()));
+  for (const PixelKernel kernel : AvailablePixelKernels()) {
+    SCOPED_TRACE(static_cast<int>(kernel));
+    FillBytes(converted.get(), 0x5A);
+    Convert24To32With(kernel, pixels, frame->pitch, static_cast<Uint8 *>(converted->pixels),
+                      converted->pitch, frame->w, frame->h, format);
+    EXPECT_EQ(SurfaceBytes(converted.get()), SurfaceBytes(blitted.get()));
+    FillBytes(converted.get(), 0x5A);
+    Convert24To32With(kernel, lastRow, -frame->pitch, lastOut, -converted->pitch, frame->w,
+                      frame->h, format);
+    EXPECT_EQ(SurfaceBytes(converted.get()), SurfaceBytes(blitted.get()));
+  }
 }
 
 TEST(PixelConvert, EqualsSdlBlitIntoTheDisplayAndTheSameMasksWithAndWithoutAlpha) {
@@ -62,11 +71,11 @@ TEST(PixelConvert, EqualsSdlBlitIntoTheDisplayAndTheSameMasksWithAndWithoutAlpha
       SDL_CreateRGBSurface(SDL_SWSURFACE, 1, 1, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000));
 
   std::mt19937 random(9);
-  const int sizes[][2] = {{1, 1}, {2, 3}, {5, 2}, {7, 7}, {31, 4}, {64, 3}, {333, 5}};
+  const int sizes[][2] = {{1, 1}, {2, 3}, {5, 2}, {7, 7}, {8, 2}, {9, 2}, {10, 3}, {31, 4}, {64, 3}, {333, 5}};
   for (const auto &size : sizes) {
-    SurfacePtr frame = Frame24(size[0], size[1], random);
+    Frame24 frame(size[0], size[1], random);
     for (const SDL_Surface *target : {display.get(), noAlpha.get(), alpha.get()}) {
-      ExpectSameAsBlit(frame.get(), target->format);
+      ExpectSameAsBlit(frame.surface.get(), target->format);
     }
   }
   SDL_Quit();

@@ -1,4 +1,5 @@
 #include "frames/scale_to_fit.h"
+#include "frames/pixel_convert.h"
 #include "frames/scale_kernels.h"
 
 #include <gtest/gtest.h>
@@ -196,32 +197,22 @@ TEST(ScaleToFit, RefusesWhatItCannotScale) {
   EXPECT_EQ(SurfaceBytes(destination.get()), before);
 }
 
-std::vector<ScaleKernel> AvailableKernels() {
-  std::vector<ScaleKernel> kernels;
-  for (const ScaleKernel kernel : {ScaleKernel::kScalar, ScaleKernel::kSse2, ScaleKernel::kAvx2}) {
-    if (ScaleKernelAvailable(kernel)) {
-      kernels.push_back(kernel);
-    }
-  }
-  return kernels;
-}
-
 struct PlanCase {
   int sw, sh, dw, dh;
   int sourceSlack, destinationSlack;  // pixels of pitch beyond the width
 };
 
+const PlanCase kPlanCases[] = {
+    {1, 1, 9, 7, 0, 0},       {1, 13, 40, 17, 0, 1},   {13, 1, 40, 17, 3, 0},
+    {2, 2, 2, 2, 0, 0},       {3, 5, 3, 5, 1, 2},      {7, 5, 23, 19, 1, 3},
+    {33, 17, 31, 65, 5, 0},   {64, 48, 17, 13, 0, 7},  {97, 61, 203, 111, 2, 1},
+    {160, 90, 97, 55, 0, 0},  {320, 240, 641, 480, 1, 1}, {211, 307, 100, 100, 0, 2},
+    {1000, 3, 37, 500, 0, 0}, {5, 1000, 301, 17, 0, 0},
+};
 TEST(ScaleKernels, EveryKernelEqualsTheReference) {
-  const PlanCase cases[] = {
-      {1, 1, 9, 7, 0, 0},       {1, 13, 40, 17, 0, 1},   {13, 1, 40, 17, 3, 0},
-      {2, 2, 2, 2, 0, 0},       {3, 5, 3, 5, 1, 2},      {7, 5, 23, 19, 1, 3},
-      {33, 17, 31, 65, 5, 0},   {64, 48, 17, 13, 0, 7},  {97, 61, 203, 111, 2, 1},
-      {160, 90, 97, 55, 0, 0},  {320, 240, 641, 480, 1, 1}, {211, 307, 100, 100, 0, 2},
-      {1000, 3, 37, 500, 0, 0}, {5, 1000, 301, 17, 0, 0},
-  };
   std::mt19937 random(6);
-  for (const ScaleKernel kernel : AvailableKernels()) {
-    for (const PlanCase &c : cases) {
+  for (const PixelKernel kernel : AvailablePixelKernels()) {
+    for (const PlanCase &c : kPlanCases) {
       SCOPED_TRACE(testing::Message() << "kernel " << static_cast<int>(kernel) << ", " << c.sw
                                       << "x" << c.sh << " -> " << c.dw << "x" << c.dh);
       std::vector<Uint8> sourcePixels(static_cast<size_t>(c.sw + c.sourceSlack) * 4 * c.sh);
@@ -252,6 +243,43 @@ TEST(ScaleKernels, EveryKernelEqualsTheReference) {
   }
 }
 
+TEST(ScaleKernels, EveryKernelScalesThreeBytePixelsAsConvertingThenScaling) {
+  SurfacePtr noAlpha(SDL_CreateRGBSurface(SDL_SWSURFACE, 1, 1, 32, 0xFF0000, 0xFF00, 0xFF, 0));
+  SurfacePtr alpha(
+      SDL_CreateRGBSurface(SDL_SWSURFACE, 1, 1, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000));
+  std::mt19937 random(10);
+  for (const PixelKernel kernel : AvailablePixelKernels()) {
+    for (const PlanCase &c : kPlanCases) {
+      for (const SDL_Surface *target : {noAlpha.get(), alpha.get()}) {
+        SCOPED_TRACE(testing::Message() << "kernel " << static_cast<int>(kernel) << ", " << c.sw
+                                        << "x" << c.sh << " -> " << c.dw << "x" << c.dh);
+        // Rows end at the last pixel, and the last row where the memory does.
+        const int pitch = (c.sw + c.sourceSlack) * 3;
+        GuardedBuffer frame(static_cast<size_t>(pitch) * c.sh);
+        std::generate_n(frame.data(), static_cast<size_t>(pitch) * c.sh,
+                        [&] { return static_cast<Uint8>(random()); });
+        // Top-down, then the same rows read bottom-up.
+        for (const bool bottomUp : {false, true}) {
+          const Uint8 *first = bottomUp ? frame.data() + static_cast<ptrdiff_t>(c.sh - 1) * pitch
+                                        : frame.data();
+          const ptrdiff_t step = bottomUp ? -pitch : pitch;
+          SurfacePtr converted = MakeSurface32(c.sw, c.sh);
+          Convert24To32(first, step, static_cast<Uint8 *>(converted->pixels), converted->pitch,
+                        c.sw, c.sh, target->format);
+          SurfacePtr expected = MakeSurface32(c.dw, c.dh);
+          SurfacePtr scaled = MakeSurface32(c.dw, c.dh);
+          ASSERT_EQ(ScaleToFitReference(converted.get(), expected.get()), 0);
+          ScalePlan plan;
+          ASSERT_TRUE(plan.Prepare(c.sw, c.sh, c.dw, c.dh));
+          RunScalePlan24With(kernel, plan, first, step, static_cast<Uint8 *>(scaled->pixels),
+                             scaled->pitch, target->format);
+          ASSERT_EQ(SurfaceBytes(scaled.get()), SurfaceBytes(expected.get())) << bottomUp;
+        }
+      }
+    }
+  }
+}
+
 TEST(ScaleKernels, EveryKernelMultipliesLikeTheFormulaForAllDifferencesAndWeights) {
   // Rows from 0 and from 255 to every byte value: every difference in
   // -255..255, under every 16-bit weight.
@@ -263,7 +291,7 @@ TEST(ScaleKernels, EveryKernelMultipliesLikeTheFormulaForAllDifferencesAndWeight
     lower[v] = lower[256 + v] = static_cast<int16_t>(v);
   }
   std::vector<Uint8> out(512);
-  for (const ScaleKernel kernel : AvailableKernels()) {
+  for (const PixelKernel kernel : AvailablePixelKernels()) {
     SCOPED_TRACE(static_cast<int>(kernel));
     const ScaleRowKernel rows = ScaleRowKernelFor(kernel);
     for (int32_t weight = 0; weight < 65536; ++weight) {
