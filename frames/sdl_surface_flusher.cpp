@@ -105,16 +105,10 @@ bool SDLSurfaceFlusher::PrepareFramePath(const SDL_Surface &shown) {
   }
   directFrames = frameHeader.biBitCount == 24 && frameHeader.biCompression == BI_RGB &&
                  SdlCanHoldSurface(width, height, 24) && CanConvert24To32(shown.format);
-  // A direct frame of the output's own size is converted into place.
-  if (!directFrames || !plan.Copies()) {
-    workSurface = CreateDisplaySurface(width, height);
-    if (!CanScaleInto(workSurface)) {
-      return false;
-    }
-  }
   if (!directFrames) {
     frameSurface = CreateFrameSurface(frameHeader);
-    if (frameSurface == nullptr) {
+    workSurface = CreateDisplaySurface(width, height);
+    if (frameSurface == nullptr || !CanScaleInto(workSurface)) {
       return false;
     }
   }
@@ -140,14 +134,8 @@ bool SDLSurfaceFlusher::FlushFrame(BYTE *buffer, LONG length, LONG stride) {
       ReleaseSurfaces();
       return false;
     }
-    // A picture of the output's own size goes straight to its place.
-    Uint8 *const to = workSurface != nullptr
-                          ? static_cast<Uint8 *>(workSurface->pixels)
-                          : back + static_cast<ptrdiff_t>(plan.Top()) * shown->pitch +
-                                static_cast<ptrdiff_t>(plan.Left()) * 4;
-    const ptrdiff_t toPitch = workSurface != nullptr ? workSurface->pitch : shown->pitch;
-    Convert24To32(buffer + static_cast<ptrdiff_t>(frameHeader.biHeight - 1) * pitch, -pitch, to,
-                  toPitch, frameHeader.biWidth, frameHeader.biHeight, shown->format);
+    RunScalePlan24(plan, buffer + static_cast<ptrdiff_t>(frameHeader.biHeight - 1) * pitch,
+                   -pitch, back, shown->pitch, shown->format);
   } else {
     SDL_RWops *const stream = SDL_RWFromMem(buffer, length);
     if (stream == nullptr) {
@@ -160,10 +148,8 @@ bool SDLSurfaceFlusher::FlushFrame(BYTE *buffer, LONG length, LONG stride) {
       ReleaseSurfaces();
       return false;
     }
-    // Into the display format at the frame's own size.
+    // Into the display format at the frame's own size, then fitted.
     SDL_UpperBlit(frameSurface, nullptr, workSurface, nullptr);
-  }
-  if (workSurface != nullptr) {
     RunScalePlan(plan, static_cast<const Uint8 *>(workSurface->pixels), workSurface->pitch, back,
                  shown->pitch);
   }

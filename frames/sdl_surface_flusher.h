@@ -32,12 +32,13 @@
 // is drawn into the one not on show and then published (see
 // DoubleBufferedSurface), so a host blitting at any moment sees one frame.
 //
-// Two paths per frame. 24-bit BI_RGB frames (the renderer's only format),
-// when the display format is one the fast converter handles: the bottom-up
-// rows are converted straight from the sample buffer into the work surface.
-// Every other format: read into a frame surface of the frame's own format,
-// blitted by SDL into the work surface. Both then scale by the plan made
-// once per format. Nothing is allocated per frame on the first path.
+// Two paths per frame, both through the scale plan made once per format.
+// 24-bit BI_RGB frames (the renderer's only format), when the display format
+// is one the fast converter handles: the bottom-up rows are converted and
+// scaled in one pass straight from the sample buffer into the output; nothing
+// is allocated or copied on the way. Every other format: read through a
+// stream into a frame surface of the frame's own format, blitted by SDL into
+// the work surface (display format, the frame's size) and scaled from there.
 //
 // Surface lifetime: an output surface may have been handed to the host, who
 // may keep blitting it, so it is never freed; when a new format, a failed
@@ -96,7 +97,7 @@ class SDLSurfaceFlusher : public TextureFlushInterface {
   bool framesTaken = false;             // every part of the frame path was made
   bool directFrames = false;            // 24-bit rows converted from the buffer
   SDL_Surface *frameSurface = nullptr;  // the frame's own format; not for direct frames
-  SDL_Surface *workSurface = nullptr;   // display format, the frame's size; not for copies
+  SDL_Surface *workSurface = nullptr;   // display format, the frame's size; likewise
   ScalePlan plan;                       // the frame's size into the output surface
   BITMAPINFOHEADER frameHeader{};
   const LONG targetWidth;
