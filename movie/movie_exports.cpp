@@ -133,9 +133,6 @@ bool Movie_Release(int handle) {
   MovieInstance *record = Lookup(handle);
   if (record == nullptr) return false;
   record->ReleaseGraph();
-  // No frame can arrive any more: all but the output surface the game may
-  // still hold, with its last frame, is given back.
-  record->flusher->ReleaseSurfaces();
   movieTable[static_cast<size_t>(handle)] = nullptr;
   return true;
 }
