@@ -62,6 +62,11 @@ struct Frame {
     header.biSizeImage = static_cast<DWORD>(bytes.size());
     return header;
   }
+  // Tells the sink this frame's format; its output surface, or null.
+  SDL_Surface *PrepareIn(SDLSurfaceFlusher &sink) const {
+    const BITMAPINFOHEADER header = Header();
+    return sink.PrepareFormat(&header) ? sink.OutputSurface() : nullptr;
+  }
   bool FlushInto(TextureFlushInterface &sink, LONG length) {
     return sink.FlushFrame(bytes.data(), length, stride);
   }
@@ -184,9 +189,8 @@ TEST_F(Flusher, FrameBecomesTheFittedOutputSurface) {
 TEST_F(Flusher, EachFrameIsDrawnAsideAndShownByMovingThePixelPointer) {
   Frame frame(4, 4);
   SDLSurfaceFlusher flusher(12, 4);  // bars of 4 columns left and right
-  const BITMAPINFOHEADER header = frame.Header();
-  ASSERT_TRUE(flusher.PrepareFormat(&header));
-  SDL_Surface *output = flusher.OutputSurface();
+  SDL_Surface *output = frame.PrepareIn(flusher);
+  ASSERT_NE(output, nullptr);
   const SDL_Surface created = *output;
   const Rgb host{1, 2, 3};
   std::vector<void *> shown;
@@ -304,9 +308,7 @@ TEST_F(Flusher, NewFormatReplacesTheOutputSurfaceButKeepsTheOldOneValid) {
 TEST_F(Flusher, ReleasedSurfacesRefuseFramesAndStayValid) {
   Frame frame(4, 4);
   SDLSurfaceFlusher flusher(8, 8);
-  const BITMAPINFOHEADER header = frame.Header();
-  ASSERT_TRUE(flusher.PrepareFormat(&header));
-  SDL_Surface *held = flusher.OutputSurface();
+  SDL_Surface *held = frame.PrepareIn(flusher);
   frame.Fill({9, 99, 199});
   ASSERT_TRUE(frame.FlushInto(flusher));
   const std::vector<Uint8> lastShown = SurfaceBytes(held);
@@ -341,9 +343,7 @@ TEST_F(Flusher, FrameIsRefusedWithoutReadingWhenNoStreamOpensOverIt) {
 TEST_F(Flusher, BadBufferArgumentsAreRefusedWithoutReading) {
   Frame frame(4, 4);
   SDLSurfaceFlusher flusher(8, 8);
-  const BITMAPINFOHEADER header = frame.Header();
-  ASSERT_TRUE(flusher.PrepareFormat(&header));
-  SDL_Surface *output = flusher.OutputSurface();
+  SDL_Surface *output = frame.PrepareIn(flusher);
   FillColour(output, {4, 5, 6});
   const auto before = Seen(output);
   const int opened = StreamOpenCount();
@@ -449,9 +449,8 @@ TEST_F(Flusher, EveryHeaderKindIsTakenOrRefusedSafely) {
 TEST_F(Flusher, ThreadedHostSeesOnlyWholeBuffers) {
   Frame frame(16, 8);
   SDLSurfaceFlusher flusher(32, 16);
-  const BITMAPINFOHEADER header = frame.Header();
-  ASSERT_TRUE(flusher.PrepareFormat(&header));
-  SDL_Surface *output = flusher.OutputSurface();
+  SDL_Surface *output = frame.PrepareIn(flusher);
+  ASSERT_NE(output, nullptr);
   void *const first = output->pixels;
   ASSERT_TRUE(frame.FlushInto(flusher));
   void *const second = output->pixels;
