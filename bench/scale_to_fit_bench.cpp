@@ -70,36 +70,30 @@ void BM_Surfaces(benchmark::State &state) {
 void BM_ScaleToFit(benchmark::State &state) { BM_Surfaces<ScaleToFit>(state); }
 void BM_ScaleToFitReference(benchmark::State &state) { BM_Surfaces<ScaleToFitReference>(state); }
 
-// The per-frame path: the plan made once.
-void BM_RunScalePlan(benchmark::State &state) {
+// The per-frame path: the plan made once; from a 24-bit source, the fused
+// conversion and scale.
+template <int kSourceDepth>
+void BM_Plan(benchmark::State &state) {
   const Sizes s(state);
-  SurfacePtr source = MakeSurface(s.sw, s.sh, 32);
+  SurfacePtr source = MakeSurface(s.sw, s.sh, kSourceDepth);
   SurfacePtr destination = MakeSurface(s.dw, s.dh, 32);
   ScalePlan plan;
   plan.Prepare(s.sw, s.sh, s.dw, s.dh);
+  const auto *pixels = static_cast<const Uint8 *>(source->pixels);
+  auto *out = static_cast<Uint8 *>(destination->pixels);
   for (auto _ : state) {
-    RunScalePlan(plan, static_cast<const Uint8 *>(source->pixels), source->pitch,
-                 static_cast<Uint8 *>(destination->pixels), destination->pitch);
+    if (kSourceDepth == 24) {
+      RunScalePlan24(plan, pixels, source->pitch, out, destination->pitch, destination->format);
+    } else {
+      RunScalePlan(plan, pixels, source->pitch, out, destination->pitch);
+    }
     benchmark::ClobberMemory();
   }
   SetCounters(state, plan);
 }
 
-// The fused path: 24-bit frame rows straight into the 32-bit destination.
-void BM_RunScalePlan24(benchmark::State &state) {
-  const Sizes s(state);
-  SurfacePtr source = MakeSurface(s.sw, s.sh, 24);
-  SurfacePtr destination = MakeSurface(s.dw, s.dh, 32);
-  ScalePlan plan;
-  plan.Prepare(s.sw, s.sh, s.dw, s.dh);
-  for (auto _ : state) {
-    RunScalePlan24(plan, static_cast<const Uint8 *>(source->pixels), source->pitch,
-                   static_cast<Uint8 *>(destination->pixels), destination->pitch,
-                   destination->format);
-    benchmark::ClobberMemory();
-  }
-  SetCounters(state, plan);
-}
+void BM_RunScalePlan(benchmark::State &state) { BM_Plan<32>(state); }
+void BM_RunScalePlan24(benchmark::State &state) { BM_Plan<24>(state); }
 
 void BM_SwsScaleBilinear(benchmark::State &state) {
   const Sizes s(state);

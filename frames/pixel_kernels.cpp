@@ -3,6 +3,11 @@
 #include <initializer_list>
 
 bool PixelKernelAvailable(PixelKernel kernel) {
+#ifdef CINELINK_X86_KERNELS
+  // The feature bits may not be read yet when this runs from another
+  // library's constructor.
+  __builtin_cpu_init();
+#endif
   switch (kernel) {
     case PixelKernel::kScalar:
       return true;
