@@ -22,8 +22,8 @@ class ScalePlan {
 
   // Computes the fit of a sourceWidth x sourceHeight picture into the
   // destination and the tables for it. False when a size is out of range
-  // (the source must be at least 1 x 1, the destination at least 0 x 0) or
-  // a table cannot be allocated; the plan is then empty.
+  // (the source must be at least 1 x 1, the destination at least 0 x 0, no
+  // side above 2^20) or a table cannot be allocated; the plan is then empty.
   bool Prepare(int sourceWidth, int sourceHeight, int destinationWidth, int destinationHeight,
                SameSize sameSize = SameSize::kInterpolate);
 

@@ -1,12 +1,14 @@
 // Scales fuzzed sizes and pixels with the chosen kernel and with every other
 // kernel this CPU has, and checks every destination byte against the
 // straightforward per-pixel reference, bars included.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <vector>
 
+#include "frames/pixel_convert.h"
 #include "frames/scale_kernels.h"
 #include "frames/scale_to_fit.h"
 #include "tests/frames/reference_scale.h"
@@ -35,6 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const int dh = data[3] % 193;
   const int sourcePitch = (sw + data[4] % 3) * 4;
   const int destinationPitch = (dw + data[5] % 3) * 4;
+  const bool withAlpha = (data[5] & 0x80) != 0;
   data += 6;
   size -= 6;
 
@@ -71,6 +74,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::vector<uint8_t> pixels = untouched;
     RunScalePlanWith(kernel, plan, sourcePixels.data(), sourcePitch, pixels.data(),
                      destinationPitch);
+    if (pixels != expectedPixels) {
+      __builtin_trap();
+    }
+  }
+
+  // The source's first sw * 3 bytes of each row as 3-byte pixels, rows of
+  // exactly that length: scaling them must equal converting, then scaling.
+  const int framePitch = sw * 3;
+  std::vector<uint8_t> frame(static_cast<size_t>(framePitch) * sh);
+  for (int y = 0; y < sh; ++y) {
+    std::memcpy(&frame[static_cast<size_t>(y) * framePitch],
+                &sourcePixels[static_cast<size_t>(y) * sourcePitch], static_cast<size_t>(framePitch));
+  }
+  static const SurfacePtr formats[2] = {
+      SurfacePtr(SDL_CreateRGBSurface(SDL_SWSURFACE, 1, 1, 32, 0xFF0000, 0xFF00, 0xFF, 0),
+                 SDL_FreeSurface),
+      SurfacePtr(SDL_CreateRGBSurface(SDL_SWSURFACE, 1, 1, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000),
+                 SDL_FreeSurface)};
+  const SDL_PixelFormat *format = formats[withAlpha ? 1 : 0]->format;
+  Convert24To32With(PixelKernel::kScalar, frame.data(), framePitch, sourcePixels.data(),
+                    sourcePitch, sw, sh, format);
+  std::copy(untouched.begin(), untouched.end(), expectedPixels.begin());
+  ReferenceScaleToFit(source.get(), expected.get());
+  for (const PixelKernel kernel : AvailablePixelKernels()) {
+    std::vector<uint8_t> pixels = untouched;
+    RunScalePlan24With(kernel, plan, frame.data(), framePitch, pixels.data(), destinationPitch,
+                       format);
     if (pixels != expectedPixels) {
       __builtin_trap();
     }
