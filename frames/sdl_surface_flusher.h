@@ -11,9 +11,8 @@
 #include "platform/media/structs.h"
 #include "platform/win32/types.h"
 
-// Converts each frame to the display format at the frame's size and scales
-// it, aspect kept and centred, into the output surface of the size the host
-// asked for. The bars beside or above and below the picture are never drawn
+// Converts each frame to the display format and scales it, aspect kept and
+// centred, into the output surface of the size the host asked for. The bars beside or above and below the picture are never drawn
 // by the sink; what the host put there stays.
 //
 //   constructed --PrepareFormat--> prepared --FlushFrame ok--> prepared
