@@ -1,6 +1,7 @@
-// The whole FlushFrame of a 1280x720 RGB24 frame into a 1920x1080 output
-// (read, convert, scale) against one sws_scale from bottom-up BGR24 straight
-// to the 32-bit output format.
+// The whole FlushFrame of an RGB24 frame into a 1920x1080 output (convert,
+// scale, show) against one sws_scale from bottom-up BGR24 straight to the
+// 32-bit output format, for a 1280x720 frame and for a 1920x1080 one (the
+// same-size path).
 #include <benchmark/benchmark.h>
 
 extern "C" {
@@ -21,14 +22,13 @@ extern "C" {
 
 namespace {
 
-constexpr int kFrameWidth = 1280;
-constexpr int kFrameHeight = 720;
-constexpr int kStride = (kFrameWidth * 3 + 3) / 4 * 4;
 constexpr int kOutputWidth = 1920;
 constexpr int kOutputHeight = 1080;
 
-std::vector<BYTE> MakeFrame() {
-  std::vector<BYTE> frame(static_cast<size_t>(kStride) * kFrameHeight);
+int Stride(int width) { return (width * 3 + 3) / 4 * 4; }
+
+std::vector<BYTE> MakeFrame(int width, int height) {
+  std::vector<BYTE> frame(static_cast<size_t>(Stride(width)) * height);
   std::mt19937 random(8);
   for (BYTE &b : frame) {
     b = static_cast<BYTE>(random());
@@ -36,11 +36,11 @@ std::vector<BYTE> MakeFrame() {
   return frame;
 }
 
-BITMAPINFOHEADER FrameHeader() {
+BITMAPINFOHEADER FrameHeader(int width, int height) {
   BITMAPINFOHEADER header{};
   header.biSize = sizeof(header);
-  header.biWidth = kFrameWidth;
-  header.biHeight = kFrameHeight;
+  header.biWidth = width;
+  header.biHeight = height;
   header.biPlanes = 1;
   header.biBitCount = 24;
   header.biCompression = BI_RGB;
@@ -48,43 +48,48 @@ BITMAPINFOHEADER FrameHeader() {
 }
 
 void BM_FlushFrame(benchmark::State &state) {
-  std::vector<BYTE> frame = MakeFrame();
-  // Sinks live as long as the process in the library; one for the run.
-  static SDLSurfaceFlusher flusher(kOutputWidth, kOutputHeight);
-  const BITMAPINFOHEADER header = FrameHeader();
-  flusher.PrepareFormat(&header);
+  const int width = static_cast<int>(state.range(0));
+  const int height = static_cast<int>(state.range(1));
+  std::vector<BYTE> frame = MakeFrame(width, height);
+  // Sinks live as long as the process in the library; one per size.
+  auto *flusher = new SDLSurfaceFlusher(kOutputWidth, kOutputHeight);
+  const BITMAPINFOHEADER header = FrameHeader(width, height);
+  flusher->PrepareFormat(&header);
   for (auto _ : state) {
-    if (!flusher.FlushFrame(frame.data(), static_cast<LONG>(frame.size()), kStride)) {
+    if (!flusher->FlushFrame(frame.data(), static_cast<LONG>(frame.size()), Stride(width))) {
       state.SkipWithError("frame refused");
       break;
     }
     benchmark::ClobberMemory();
   }
+  flusher->ReleaseSurfaces();
   state.SetItemsProcessed(state.iterations());
 }
 
 void BM_SwsScaleFromBottomUpBgr24(benchmark::State &state) {
-  std::vector<BYTE> frame = MakeFrame();
+  const int width = static_cast<int>(state.range(0));
+  const int height = static_cast<int>(state.range(1));
+  std::vector<BYTE> frame = MakeFrame(width, height);
   const SDL_PixelFormat *display = SDL_GetVideoSurface()->format;
   // The 32-bit display format as swscale names it (little-endian bytes).
   const AVPixelFormat outputFormat =
       display->Rmask == 0x00FF0000 ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_RGB0;
   std::vector<uint8_t> output(static_cast<size_t>(kOutputWidth) * 4 * kOutputHeight);
-  SwsContext *context =
-      sws_getContext(kFrameWidth, kFrameHeight, AV_PIX_FMT_BGR24, kOutputWidth, kOutputHeight,
-                     outputFormat, SWS_BILINEAR, nullptr, nullptr, nullptr);
+  SwsContext *context = sws_getContext(width, height, AV_PIX_FMT_BGR24, kOutputWidth,
+                                       kOutputHeight, outputFormat, SWS_BILINEAR, nullptr,
+                                       nullptr, nullptr);
   if (context == nullptr) {
     state.SkipWithError("sws_getContext failed");
     return;
   }
   // Bottom-up rows: start at the last buffer row and step backwards.
   const uint8_t *const sourcePlanes[1] = {frame.data() +
-                                          static_cast<size_t>(kFrameHeight - 1) * kStride};
-  const int sourceStrides[1] = {-kStride};
+                                          static_cast<size_t>(height - 1) * Stride(width)};
+  const int sourceStrides[1] = {-Stride(width)};
   uint8_t *const outputPlanes[1] = {output.data()};
   const int outputStrides[1] = {kOutputWidth * 4};
   for (auto _ : state) {
-    benchmark::DoNotOptimize(sws_scale(context, sourcePlanes, sourceStrides, 0, kFrameHeight,
+    benchmark::DoNotOptimize(sws_scale(context, sourcePlanes, sourceStrides, 0, height,
                                        outputPlanes, outputStrides));
     benchmark::ClobberMemory();
   }
@@ -92,8 +97,12 @@ void BM_SwsScaleFromBottomUpBgr24(benchmark::State &state) {
   state.SetItemsProcessed(state.iterations());
 }
 
-BENCHMARK(BM_FlushFrame)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SwsScaleFromBottomUpBgr24)->Unit(benchmark::kMillisecond);
+void FrameSizes(benchmark::internal::Benchmark *benchmark) {
+  benchmark->Args({1280, 720})->Args({kOutputWidth, kOutputHeight});
+}
+
+BENCHMARK(BM_FlushFrame)->Apply(FrameSizes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SwsScaleFromBottomUpBgr24)->Apply(FrameSizes)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

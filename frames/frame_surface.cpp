@@ -1,5 +1,8 @@
 #include "frames/frame_surface.h"
 
+#include <climits>
+#include <cstdint>
+
 namespace {
 
 struct ChannelMasks {
@@ -46,12 +49,24 @@ bool IsSupportedDepth(WORD bitCount) {
 
 }  // namespace
 
+bool SdlCanHoldSurface(int width, int height, int bitsPerPixel) {
+  if (width < 0 || height < 0 || bitsPerPixel < 1) {
+    return false;
+  }
+  const int64_t bytesPerPixel = (bitsPerPixel + 7) / 8;
+  // Packed depths are widened to bytes before they reach SDL.
+  const int64_t pitch = (width * bytesPerPixel + 3) & ~int64_t{3};
+  return pitch <= UINT16_MAX && height * pitch <= INT_MAX;
+}
+
 SDL_Surface *CreateFrameSurface(const BITMAPINFOHEADER &header) {
-  if (header.biWidth < 1 || header.biWidth > kMaxSurfaceSide || header.biHeight < 1 ||
-      header.biHeight > kMaxSurfaceSide || !IsSupportedDepth(header.biBitCount)) {
+  if (header.biWidth < 1 || header.biHeight < 1 || !IsSupportedDepth(header.biBitCount)) {
     return nullptr;
   }
   const int depth = (header.biBitCount == 1 || header.biBitCount == 4) ? 8 : header.biBitCount;
+  if (!SdlCanHoldSurface(header.biWidth, header.biHeight, depth)) {
+    return nullptr;
+  }
   const ChannelMasks masks = MasksFor(header);
   return SDL_CreateRGBSurface(SDL_SWSURFACE, header.biWidth, header.biHeight, depth, masks.red,
                               masks.green, masks.blue, masks.alpha);

@@ -1,11 +1,12 @@
 #include "frames/sdl_surface_flusher.h"
 
+#include <cstdint>
 #include <mutex>
 #include <vector>
 
 #include "frames/frame_pixels.h"
 #include "frames/frame_surface.h"
-#include "frames/scale_to_fit.h"
+#include "frames/pixel_convert.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ void FreeSurface(SDL_Surface *&surface) {
 // A display-format surface of the given size, made from a 32-bit software
 // template; null when SDL cannot make it (no video mode yet, or no video at all).
 SDL_Surface *CreateDisplaySurface(LONG width, LONG height) {
-  if (width < 0 || width > kMaxSurfaceSide || height < 0 || height > kMaxSurfaceSide) {
+  if (!SdlCanHoldSurface(width, height, 32)) {
     return nullptr;
   }
   SDL_Surface *const templateSurface = SDL_CreateRGBSurface(
@@ -48,9 +49,11 @@ SDL_Surface *CreateDisplaySurface(LONG width, LONG height) {
   return displaySurface;
 }
 
-// The scaler works on 4-byte pixels only.
-bool HasFourBytePixels(const SDL_Surface *surface) {
-  return surface != nullptr && surface->format->BytesPerPixel == 4;
+// The scaler works on 4-byte pixels only, and the pixels are written
+// directly, which video memory would not allow.
+bool CanScaleInto(const SDL_Surface *surface) {
+  return surface != nullptr && surface->format->BytesPerPixel == 4 &&
+         (surface->flags & SDL_HWSURFACE) == 0;
 }
 
 }  // namespace
@@ -58,64 +61,103 @@ bool HasFourBytePixels(const SDL_Surface *surface) {
 SDLSurfaceFlusher::SDLSurfaceFlusher(LONG width, LONG height)
     : targetWidth(width), targetHeight(height) {}
 
-SDLSurfaceFlusher::~SDLSurfaceFlusher() { DropSurfaces(); }
+SDLSurfaceFlusher::~SDLSurfaceFlusher() { ReleaseSurfaces(); }
 
-void SDLSurfaceFlusher::DropSurfaces() {
+void SDLSurfaceFlusher::ReleaseSurfaces() {
+  DropFramePath();
+  outputSurface.store(nullptr);
+  RetireSurface(output.Detach());
+}
+
+void SDLSurfaceFlusher::DropFramePath() {
+  framesTaken = false;
   FreeSurface(frameSurface);
   FreeSurface(workSurface);
-  RetireSurface(outputSurface.exchange(nullptr));
+  plan = ScalePlan();
 }
 
 bool SDLSurfaceFlusher::PrepareFormat(const BITMAPINFOHEADER *header) {
   if (header == nullptr) {
     return false;
   }
-  DropSurfaces();
+  ReleaseSurfaces();
   frameHeader = *header;
-  frameSurface = CreateFrameSurface(frameHeader);
-  workSurface = CreateDisplaySurface(frameHeader.biWidth, frameHeader.biHeight);
-  SDL_Surface *output = CreateDisplaySurface(targetWidth, targetHeight);
-  if (!HasFourBytePixels(workSurface) || !HasFourBytePixels(output)) {
-    // A display format the scaler cannot write: refuse frames rather than
-    // show them garbled. The host has not seen either surface yet.
-    FreeSurface(workSurface);
-    FreeSurface(output);
+  SDL_Surface *shown = CreateDisplaySurface(targetWidth, targetHeight);
+  // A display format the scaler cannot write: no surface rather than one
+  // that never shows the movie. The host has not seen it yet.
+  if (!CanScaleInto(shown) || !output.Attach(shown)) {
+    FreeSurface(shown);
   }
-  outputSurface.store(output);
+  // Frames that cannot be taken leave the host its surface all the same.
+  if (shown != nullptr && !PrepareFramePath(*shown)) {
+    DropFramePath();
+  }
+  outputSurface.store(shown);
+  return true;
+}
+
+bool SDLSurfaceFlusher::PrepareFramePath(const SDL_Surface &shown) {
+  const LONG width = frameHeader.biWidth;
+  const LONG height = frameHeader.biHeight;
+  if (width < 1 || height < 1 ||
+      !plan.Prepare(width, height, shown.w, shown.h, ScalePlan::SameSize::kCopy)) {
+    return false;
+  }
+  directFrames = frameHeader.biBitCount == 24 && frameHeader.biCompression == BI_RGB &&
+                 SdlCanHoldSurface(width, height, 24) && CanConvert24To32(shown.format);
+  if (!directFrames) {
+    frameSurface = CreateFrameSurface(frameHeader);
+    workSurface = CreateDisplaySurface(width, height);
+    if (frameSurface == nullptr || !CanScaleInto(workSurface)) {
+      return false;
+    }
+  }
+  framesTaken = true;
   return true;
 }
 
 bool SDLSurfaceFlusher::FlushFrame(BYTE *buffer, LONG length, LONG stride) {
-  SDL_Surface *const output = outputSurface.load();
-  if (frameSurface == nullptr || workSurface == nullptr || output == nullptr) {
+  if (!framesTaken) {
     return false;
   }
   // Not a frame that failed to read, so the surfaces stay.
   if (buffer == nullptr || length < 0) {
     return false;
   }
-  SDL_RWops *const stream = SDL_RWFromMem(buffer, length);
-  if (stream == nullptr) {
-    return false;
+  SDL_Surface *const shown = output.Surface();
+  Uint8 *const back = output.BackBuffer();
+  if (directFrames) {
+    // Bottom-up rows of the frame surface's pitch, read in place.
+    const LONG pitch = Rgb24Pitch(frameHeader.biWidth);
+    if (static_cast<int64_t>(pitch) * frameHeader.biHeight > length) {
+      SDL_Error(SDL_EFREAD);
+      ReleaseSurfaces();
+      return false;
+    }
+    RunScalePlan24(plan, buffer + static_cast<ptrdiff_t>(frameHeader.biHeight - 1) * pitch,
+                   -pitch, back, shown->pitch, shown->format);
+  } else {
+    SDL_RWops *const stream = SDL_RWFromMem(buffer, length);
+    if (stream == nullptr) {
+      return false;
+    }
+    const bool complete = ReadFramePixels(frameSurface, stream, frameHeader.biBitCount,
+                                          frameHeader.biCompression, stride);
+    SDL_RWclose(stream);
+    if (!complete) {
+      ReleaseSurfaces();
+      return false;
+    }
+    // Into the display format at the frame's own size, then fitted.
+    SDL_UpperBlit(frameSurface, nullptr, workSurface, nullptr);
+    RunScalePlan(plan, static_cast<const Uint8 *>(workSurface->pixels), workSurface->pitch, back,
+                 shown->pitch);
   }
-  const bool complete = ReadFramePixels(frameSurface, stream, frameHeader.biBitCount,
-                                        frameHeader.biCompression, stride);
-  SDL_RWclose(stream);
-  if (!complete) {
-    DropSurfaces();
-    return false;
-  }
-  // Into the display format at the frame's own size, then fitted.
-  SDL_UpperBlit(frameSurface, nullptr, workSurface, nullptr);
-  ScaleToFit(workSurface, output);
+  output.CopyOutside(plan.Left(), plan.Top(), plan.Width(), plan.Height());
+  output.Publish();
   return true;
 }
 
 void SDLSurfaceFlusher::NotifyStopped() {}
-
-void SDLSurfaceFlusher::ReleaseSurfaces() {
-  FreeSurface(frameSurface);
-  RetireSurface(outputSurface.exchange(nullptr));
-}
 
 SDL_Surface *SDLSurfaceFlusher::OutputSurface() const { return outputSurface.load(); }

@@ -5,34 +5,49 @@
 
 #include <atomic>
 
+#include "frames/double_buffered_surface.h"
+#include "frames/scale_to_fit.h"
 #include "frames/texture_flush_interface.h"
 #include "platform/media/structs.h"
 #include "platform/win32/types.h"
 
-// Reads each frame into a surface of its own format, converts it to the
-// display format at the frame's size and scales it, aspect kept and
-// centred, into the output surface of the size the host asked for. The bars
-// beside or above and below the picture are never written.
+// Converts each frame to the display format and scales it, aspect kept and
+// centred, into the output surface of the size the host asked for. The bars beside or above and below the picture are never drawn
+// by the sink; what the host put there stays.
 //
 //   constructed --PrepareFormat--> prepared --FlushFrame ok--> prepared
 //        ^                           |   ^                        |
 //        |                           |   +----PrepareFormat-------+
-//        |                      unreadable frame
+//        |                 unreadable frame, ReleaseSurfaces
 //        |                           v
 //        +------------------------ failed --PrepareFormat--> prepared
 //
-// Only in `prepared` with all three surfaces made (a 32-bit video mode was
-// set) are frames taken; otherwise they are refused without reading.
+// Only in `prepared` with every surface made (a 32-bit video mode was set,
+// the frame size is one SDL can hold) are frames taken; otherwise they are
+// refused without reading. The output surface exists whenever the display
+// format allows, even when frames are refused.
+//
+// Whole frames: the output surface's pixels live in two buffers; each frame
+// is drawn into the one not on show and then published (see
+// DoubleBufferedSurface), so a host blitting at any moment sees one frame.
+//
+// Two paths per frame, both through the scale plan made once per format.
+// 24-bit BI_RGB frames (the renderer's only format), when the display format
+// is one the fast converter handles: the bottom-up rows are converted and
+// scaled in one pass straight from the sample buffer into the output; nothing
+// is allocated or copied on the way. Every other format: read through a
+// stream into a frame surface of the frame's own format, blitted by SDL into
+// the work surface (display format, the frame's size) and scaled from there.
 //
 // Surface lifetime: an output surface may have been handed to the host, who
-// may keep blitting it, so it is never freed; when a new format or a failed
-// frame replaces it, it is retired and stays valid, showing its last frame,
-// until the process ends. The frame and work surfaces never leave the sink
-// and are freed when replaced.
+// may keep blitting it, so it is never freed; when a new format, a failed
+// frame or ReleaseSurfaces gives it up, it is retired with its last frame
+// and stays valid until the process ends. Everything else is freed then.
 //
 // Threads: PrepareFormat runs on the pin-connecting thread, FlushFrame on the
-// streaming thread; the connection protocol orders them, so the sink takes no
-// lock. OutputSurface may be read on any thread at any time.
+// streaming thread, ReleaseSurfaces after the graph has stopped; the caller
+// orders them, so the sink takes no lock. OutputSurface may be read on any
+// thread at any time.
 class SDLSurfaceFlusher : public TextureFlushInterface {
  public:
   SDLSurfaceFlusher(LONG targetWidth, LONG targetHeight);
@@ -42,37 +57,47 @@ class SDLSurfaceFlusher : public TextureFlushInterface {
   SDLSurfaceFlusher(const SDLSurfaceFlusher &) = delete;
   SDLSurfaceFlusher &operator=(const SDLSurfaceFlusher &) = delete;
 
-  // Makes the frame, work and output surfaces for this header, replacing
-  // those of an earlier format. True even when SDL could not make a surface
-  // (no video mode yet) or the display format does not have 4 bytes per
-  // pixel: the sink then refuses frames and has no output surface. False
-  // only for a null header. Pin-connecting thread.
+  // Makes the surfaces and the scale plan for this header, replacing those
+  // of an earlier format. True even when SDL could not make a surface (no
+  // video mode yet), the frame size is unusable or the display format does
+  // not have 4 bytes per pixel: the sink then refuses frames. False only
+  // for a null header. Pin-connecting thread.
   bool PrepareFormat(const BITMAPINFOHEADER *header) override;
-  // Reads the frame (bottom-up rows, the agreed format) and scales it into
-  // the output surface. False without reading when the sink has no surfaces,
-  // the buffer is null or its length negative, or no stream can be opened
-  // over it. False after reading when the frame is incomplete or malformed:
-  // the SDL error text says why and the sink enters `failed`. Streaming
-  // thread.
+  // Reads the frame (bottom-up rows, the agreed format), scales it into the
+  // back buffer and shows it. False without reading when the sink takes no
+  // frames, the buffer is null or its length negative, or (formats read
+  // through a stream) no stream can be opened over it. False after reading
+  // when the frame is incomplete or malformed: the SDL error text says why
+  // and the sink enters `failed`. Streaming thread.
   bool FlushFrame(BYTE *buffer, LONG length, LONG stride) override;
-  // The output surface keeps the last frame drawn.
+  // The output surface keeps the last frame shown.
   void NotifyStopped() override;
-  // Drops the frame surface and retires the output surface.
+  // Retires the output surface with its last frame and frees everything
+  // else the sink holds. Called once the graph can deliver no more frames.
   void ReleaseSurfaces() override;
 
   // The surface the host blits, in the display format and of the target
-  // size, or null: before the format is known, after a failed frame, and
-  // when no usable display format could be made. Any thread.
+  // size, or null: before the format is known, after a failed frame, after
+  // ReleaseSurfaces, and when no usable display format could be made. Any
+  // thread.
   SDL_Surface *OutputSurface() const;
 
  private:
-  void DropSurfaces();
+  // Makes the plan and the surfaces frames need on their way into `shown`;
+  // false when frames of this format cannot be taken.
+  bool PrepareFramePath(const SDL_Surface &shown);
+  void DropFramePath();
 
-  // Written by PrepareFormat and by a failing FlushFrame; read by FlushFrame
-  // and, for outputSurface only, by the host at any time.
+  // Written by PrepareFormat, ReleaseSurfaces and a failing FlushFrame; read
+  // by the host at any time.
   std::atomic<SDL_Surface *> outputSurface{nullptr};
-  SDL_Surface *frameSurface = nullptr;  // the frame's own format and size
-  SDL_Surface *workSurface = nullptr;   // display format, the frame's size
+  // The rest is touched only by the thread the caller lets in (see above).
+  DoubleBufferedSurface output;
+  bool framesTaken = false;             // every part of the frame path was made
+  bool directFrames = false;            // 24-bit rows converted from the buffer
+  SDL_Surface *frameSurface = nullptr;  // the frame's own format; not for direct frames
+  SDL_Surface *workSurface = nullptr;   // display format, the frame's size; likewise
+  ScalePlan plan;                       // the frame's size into the output surface
   BITMAPINFOHEADER frameHeader{};
   const LONG targetWidth;
   const LONG targetHeight;

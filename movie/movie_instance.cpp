@@ -69,11 +69,15 @@ void MovieInstance::ProcessGraphEvents() {
 }
 
 void MovieInstance::ReleaseGraph() {
-  if (control != nullptr) control->Stop();
+  const bool stopped = control != nullptr;
+  if (stopped) control->Stop();
   ReleaseField(control);
   ReleaseField(audio);
   ReleaseField(events);
   ReleaseField(position);
   ReleaseField(graph);
   ReleaseField(rendererFilter);
+  // No frame can arrive any more: all the sink holds but the output surface
+  // the game may still blit, with its last frame, is given back.
+  if (stopped) flusher->ReleaseSurfaces();
 }

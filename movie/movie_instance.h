@@ -30,7 +30,8 @@ class MovieInstance : public FrameSinkOwner {
   HRESULT RenderMovieFile(const wchar_t *path);
   // Handles every queued graph event without waiting.
   void ProcessGraphEvents();
-  // Stops the graph and drops every reference; the record and its sink stay.
+  // Stops the graph, drops every reference and lets the sink give back all
+  // but its output surface; the record and its sink stay.
   void ReleaseGraph();
 
   // Every reference field is empty or holds exactly one counted reference.

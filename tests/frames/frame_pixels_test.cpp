@@ -127,7 +127,10 @@ TEST(FrameSurface, Rgb24PitchIsTheRenderersStrideAndBadHeadersGetNone) {
   EXPECT_EQ(rgb24->format->Bmask, 0x0000FFu);  // blue first, as the rows arrive
   EXPECT_EQ(CreateFrameSurface(Header(4, -2, 24)), nullptr);  // top-down
   EXPECT_EQ(CreateFrameSurface(Header(0, 2, 24)), nullptr);
-  EXPECT_EQ(CreateFrameSurface(Header(kMaxSurfaceSide + 1, 2, 24)), nullptr);
+  // SDL's limits only: a 16-bit pitch and height x pitch within an int.
+  EXPECT_EQ(CreateFrameSurface(Header(21845, 2, 24)), nullptr);
+  EXPECT_EQ(CreateFrameSurface(Header(21844, 32771, 24)), nullptr);
+  EXPECT_EQ(SurfacePtr(CreateFrameSurface(Header(2, 20000, 24)))->h, 20000);
   EXPECT_EQ(CreateFrameSurface(Header(4, 2, 2)), nullptr);
   EXPECT_EQ(CreateFrameSurface(Header(4, 2, 64)), nullptr);
   EXPECT_EQ(CreateFrameSurface(Header(4, 2, 0)), nullptr);

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "frames/texture_flush_interface.h"
@@ -58,6 +62,11 @@ struct Frame {
     header.biSizeImage = static_cast<DWORD>(bytes.size());
     return header;
   }
+  // Tells the sink this frame's format; its output surface, or null.
+  SDL_Surface *PrepareIn(SDLSurfaceFlusher &sink) const {
+    const BITMAPINFOHEADER header = Header();
+    return sink.PrepareFormat(&header) ? sink.OutputSurface() : nullptr;
+  }
   bool FlushInto(TextureFlushInterface &sink, LONG length) {
     return sink.FlushFrame(bytes.data(), length, stride);
   }
@@ -75,6 +84,11 @@ Rgb ColourAt(const SDL_Surface *surface, int x, int y) {
 }
 
 bool operator==(Rgb a, Rgb b) { return a.r == b.r && a.g == b.g && a.b == b.b; }
+
+// What a host holding the surface sees: where its pixels are and what they hold.
+std::pair<const void *, std::vector<Uint8>> Seen(const SDL_Surface *surface) {
+  return {surface->pixels, SurfaceBytes(surface)};
+}
 
 void FillColour(SDL_Surface *surface, Rgb colour) {
   SDL_FillRect(surface, nullptr, SDL_MapRGB(surface->format, colour.r, colour.g, colour.b));
@@ -143,7 +157,9 @@ TEST_F(Flusher, FrameBecomesTheFittedOutputSurface) {
   std::memcpy(expected->pixels, output->pixels, static_cast<size_t>(output->h) * output->pitch);
   ReferenceScaleToFit(converted.get(), expected.get());
 
+  const int opened = StreamOpenCount();
   ASSERT_TRUE(frame.FlushInto(flusher));
+  EXPECT_EQ(StreamOpenCount(), opened);  // 24-bit rows are read in place
   EXPECT_EQ(flusher.OutputSurface(), output);
   EXPECT_EQ(SurfaceBytes(output), SurfaceBytes(expected.get()));
   // Height decides: 13 of 20 columns, from column 3. The top-left fitted
@@ -158,6 +174,41 @@ TEST_F(Flusher, FrameBecomesTheFittedOutputSurface) {
   flusher.NotifyStopped();
   EXPECT_EQ(flusher.OutputSurface(), output);
   EXPECT_EQ(SurfaceBytes(output), shown);
+
+  // A picture of the output's own size (here letterboxed) is a plain copy.
+  SDLSurfaceFlusher sameSize(8, 10);
+  ASSERT_TRUE(sameSize.PrepareFormat(&header));
+  ASSERT_TRUE(frame.FlushInto(sameSize));
+  for (int y = 0; y < frame.height; ++y) {
+    for (int x = 0; x < frame.width; ++x) {
+      EXPECT_TRUE(ColourAt(sameSize.OutputSurface(), x, y + 2) == frame.At(x, y)) << x << "," << y;
+    }
+  }
+}
+
+TEST_F(Flusher, EachFrameIsDrawnAsideAndShownByMovingThePixelPointer) {
+  Frame frame(4, 4);
+  SDLSurfaceFlusher flusher(12, 4);  // bars of 4 columns left and right
+  SDL_Surface *output = frame.PrepareIn(flusher);
+  ASSERT_NE(output, nullptr);
+  const SDL_Surface created = *output;
+  const Rgb host{1, 2, 3};
+  std::vector<void *> shown;
+  for (const Rgb colour : {Rgb{200, 0, 0}, Rgb{0, 0, 200}, Rgb{0, 200, 0}}) {
+    FillColour(output, host);  // the host draws into what is on show
+    frame.Fill(colour);
+    ASSERT_TRUE(frame.FlushInto(flusher));
+    shown.push_back(output->pixels);
+    EXPECT_TRUE(ColourAt(output, 6, 2) == colour);
+    EXPECT_TRUE(ColourAt(output, 0, 0) == host);
+    EXPECT_TRUE(ColourAt(output, 11, 3) == host);
+  }
+  // Two buffers in turn; nothing else about the surface changes.
+  EXPECT_NE(shown[0], created.pixels);
+  EXPECT_EQ(shown[1], created.pixels);
+  EXPECT_EQ(shown[2], shown[0]);
+  EXPECT_TRUE(output->flags == created.flags && output->pitch == created.pitch &&
+              output->format == created.format);
 }
 
 struct MovieCase {
@@ -257,65 +308,73 @@ TEST_F(Flusher, NewFormatReplacesTheOutputSurfaceButKeepsTheOldOneValid) {
 TEST_F(Flusher, ReleasedSurfacesRefuseFramesAndStayValid) {
   Frame frame(4, 4);
   SDLSurfaceFlusher flusher(8, 8);
-  const BITMAPINFOHEADER header = frame.Header();
-  ASSERT_TRUE(flusher.PrepareFormat(&header));
-  SDL_Surface *held = flusher.OutputSurface();
+  SDL_Surface *held = frame.PrepareIn(flusher);
+  frame.Fill({9, 99, 199});
+  ASSERT_TRUE(frame.FlushInto(flusher));
+  const std::vector<Uint8> lastShown = SurfaceBytes(held);
   flusher.ReleaseSurfaces();
   EXPECT_EQ(flusher.OutputSurface(), nullptr);
   EXPECT_FALSE(WasFreed(held));
+  EXPECT_EQ(SurfaceBytes(held), lastShown);
   EXPECT_FALSE(frame.FlushInto(flusher));
 }
 
 TEST_F(Flusher, FrameIsRefusedWithoutReadingWhenNoStreamOpensOverIt) {
-  Frame frame(4, 4);
-  frame.Fill({50, 60, 70});
+  // 32-bit frames are read through a stream; 24-bit ones are not.
+  BITMAPINFOHEADER header = Frame(4, 4).Header();
+  header.biBitCount = 32;
+  std::vector<BYTE> bytes(4 * 4 * 4, 70);
   SDLSurfaceFlusher flusher(8, 8);
-  const BITMAPINFOHEADER header = frame.Header();
   ASSERT_TRUE(flusher.PrepareFormat(&header));
   SDL_Surface *output = flusher.OutputSurface();
-  ASSERT_TRUE(frame.FlushInto(flusher));
-  const std::vector<Uint8> shown = SurfaceBytes(output);
+  ASSERT_TRUE(flusher.FlushFrame(bytes.data(), 64, 16));
+  const auto before = Seen(output);
 
-  frame.Fill({1, 1, 1});
+  std::fill(bytes.begin(), bytes.end(), BYTE{1});
   FailNextStreamOpen();
-  EXPECT_FALSE(frame.FlushInto(flusher));
+  EXPECT_FALSE(flusher.FlushFrame(bytes.data(), 64, 16));
   // Not a broken frame: the sink keeps its surfaces and the picture.
   EXPECT_EQ(flusher.OutputSurface(), output);
-  EXPECT_EQ(SurfaceBytes(output), shown);
-  EXPECT_TRUE(frame.FlushInto(flusher));
-  EXPECT_TRUE(ColourAt(output, 0, 0) == (Rgb{1, 1, 1}));
+  EXPECT_EQ(Seen(output), before);
+  EXPECT_TRUE(flusher.FlushFrame(bytes.data(), 64, 16));
+  EXPECT_NE(SurfaceBytes(output), before.second);
 }
 
 TEST_F(Flusher, BadBufferArgumentsAreRefusedWithoutReading) {
   Frame frame(4, 4);
   SDLSurfaceFlusher flusher(8, 8);
-  const BITMAPINFOHEADER header = frame.Header();
-  ASSERT_TRUE(flusher.PrepareFormat(&header));
+  SDL_Surface *output = frame.PrepareIn(flusher);
+  FillColour(output, {4, 5, 6});
+  const auto before = Seen(output);
   const int opened = StreamOpenCount();
   EXPECT_FALSE(flusher.FlushFrame(nullptr, 64, frame.stride));
   EXPECT_FALSE(flusher.FlushFrame(frame.bytes.data(), -1, frame.stride));
   EXPECT_EQ(StreamOpenCount(), opened);
-  EXPECT_NE(flusher.OutputSurface(), nullptr);
+  EXPECT_EQ(flusher.OutputSurface(), output);
+  EXPECT_EQ(Seen(output), before);
   EXPECT_TRUE(frame.FlushInto(flusher));
   EXPECT_FALSE(flusher.PrepareFormat(nullptr));
 }
 
-TEST_F(Flusher, UnusableFrameFormatsAreRefused) {
-  for (const LONG height : {-4, 0}) {
-    SCOPED_TRACE(height);
+TEST_F(Flusher, UnusableFrameFormatsAreRefusedAndTheOutputSurfaceKept) {
+  // Top-down, empty, a depth SDL cannot blit, a width past SDL's pitch.
+  const std::pair<LONG, WORD> formats[] = {{-4, 24}, {0, 24}, {4, 2}, {4, 32}};
+  for (const auto &[height, bits] : formats) {
+    SCOPED_TRACE(testing::Message() << height << " rows, " << bits << " bits");
     Frame frame(4, 4);
     BITMAPINFOHEADER header = frame.Header();
-    header.biHeight = height;  // top-down or empty
+    header.biHeight = height;
+    header.biBitCount = bits;
+    header.biWidth = bits == 32 ? 16384 : 4;
     SDLSurfaceFlusher flusher(8, 8);
     EXPECT_TRUE(flusher.PrepareFormat(&header));
+    SDL_Surface *output = flusher.OutputSurface();
+    ASSERT_NE(output, nullptr);
+    const auto before = Seen(output);
     EXPECT_FALSE(frame.FlushInto(flusher));
+    EXPECT_EQ(flusher.OutputSurface(), output);
+    EXPECT_EQ(Seen(output), before);
   }
-  Frame frame(4, 4);
-  BITMAPINFOHEADER header = frame.Header();
-  header.biBitCount = 2;
-  SDLSurfaceFlusher flusher(8, 8);
-  EXPECT_TRUE(flusher.PrepareFormat(&header));
-  EXPECT_FALSE(frame.FlushInto(flusher));
 }
 
 TEST_F(SdlVideo, WithoutVideoModeThereIsNoSurfaceAndFramesAreRefused) {
@@ -383,6 +442,30 @@ TEST_F(Flusher, EveryHeaderKindIsTakenOrRefusedSafely) {
       EXPECT_EQ(flusher.OutputSurface() != nullptr, taken);
     }
   }
+}
+
+// The host reads the pixel pointer on its own thread while frames are shown:
+// it only ever sees one of the two buffers, and the store is no race.
+TEST_F(Flusher, ThreadedHostSeesOnlyWholeBuffers) {
+  Frame frame(16, 8);
+  SDLSurfaceFlusher flusher(32, 16);
+  SDL_Surface *output = frame.PrepareIn(flusher);
+  ASSERT_NE(output, nullptr);
+  void *const first = output->pixels;
+  ASSERT_TRUE(frame.FlushInto(flusher));
+  void *const second = output->pixels;
+  std::atomic<bool> done{false};
+  std::thread host([&] {
+    while (!done.load()) {
+      void *const pixels = __atomic_load_n(&output->pixels, __ATOMIC_ACQUIRE);
+      EXPECT_TRUE(pixels == first || pixels == second) << pixels;
+    }
+  });
+  for (int k = 0; k < 500; ++k) {
+    frame.FlushInto(flusher);
+  }
+  done.store(true);
+  host.join();
 }
 
 }  // namespace

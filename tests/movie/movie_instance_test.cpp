@@ -128,7 +128,7 @@ class FakeSink : public TextureFlushInterface {
   bool PrepareFormat(const BITMAPINFOHEADER *) override { return true; }
   bool FlushFrame(BYTE *, LONG, LONG) override { return true; }
   void NotifyStopped() override { journal_->push_back("sink.NotifyStopped"); }
-  void ReleaseSurfaces() override {}
+  void ReleaseSurfaces() override { journal_->push_back("sink.ReleaseSurfaces"); }
 
  private:
   Journal *journal_;
@@ -204,7 +204,7 @@ TEST_F(MovieInstanceEvents, RepetitiveMovieOnlyRewindsForEveryQueuedEnd) {
 TEST_F(MovieInstanceEvents, ReleaseStopsThenReleasesInOrderAndKeepsTheSink) {
   movie.ReleaseGraph();
   EXPECT_EQ((Journal{"control.Stop", "control.Release", "audio.Release", "events.Release",
-                     "position.Release"}),
+                     "position.Release", "sink.ReleaseSurfaces"}),
             journal);
   EXPECT_EQ(nullptr, movie.control);
   EXPECT_EQ(nullptr, movie.events);

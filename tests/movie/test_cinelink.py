@@ -41,6 +41,11 @@ class SDLSurface(ctypes.Structure):
                 ("pixels", ctypes.c_void_p)]
 
 
+class MallInfo2(ctypes.Structure):
+    _fields_ = [(name, ctypes.c_size_t) for name in (
+        "arena ordblks smblks hblks hblkhd usmblks fsmblks uordblks fordblks keepcost".split())]
+
+
 class Library:
     def __init__(self):
         self.sdl = ctypes.CDLL("libSDL-1.2.so.0")
@@ -202,6 +207,55 @@ class CinelinkTest(unittest.TestCase):
         self.assertIsNone(c.Movie_GetSurface(h))
         self.lib.pixel(surface, 100, 75)  # still mapped and readable
         self.lib.pixel(surface, 199, 149)
+
+    def test_every_read_of_the_surface_sees_one_whole_frame(self):
+        c = self.lib.c
+        movie = os.path.join(self.dir, "black-white.mp4")
+        ffmpeg("-f", "lavfi", "-i", "nullsrc=s=1280x720:r=30:d=2,geq=lum='255*mod(N\\,2)'"
+               ":cb=128:cr=128", "-c:v", "libx264", "-preset", "ultrafast", "-qp", "0",
+               "-pix_fmt", "yuv420p", movie)
+        h = c.Movie_Load_UTF8(movie, 1920, 1080)  # the picture fills the surface
+        s = SDLSurface.from_address(c.Movie_GetSurface(h))
+        samples, torn, white = 0, 0, 0
+        self.assertTrue(c.Movie_Play(h))
+        while True:
+            if samples % 1000 == 0:
+                c.Movie_CheckVideoStatus(h)
+                if c.Movie_GetState(h) != PLAYING:
+                    break
+            pixels = s.pixels  # loaded once, as a blit does
+            top = ctypes.string_at(pixels, s.w * 4)
+            bottom = ctypes.string_at(pixels + (s.h - 1) * s.pitch, s.w * 4)
+            samples, torn, white = samples + 1, torn + (top != bottom), white + (top[0] > 128)
+        self.assertEqual(torn, 0, f"{torn} of {samples} reads saw two frames")
+        self.assertTrue(100 < white < samples - 100, (white, samples))
+        self.assertTrue(c.Movie_Release(h))
+
+    def test_released_movies_keep_only_their_output_surface(self):
+        c = self.lib.c
+        libc = ctypes.CDLL("libc.so.6")
+        libc.mallinfo2.restype = MallInfo2
+        movie = os.path.join(self.dir, "small.mp4")
+        make_two_colour_movie(movie, "320x240")
+
+        def cycle():
+            h = c.Movie_Load_UTF8(movie, 640, 480)
+            surface = c.Movie_GetSurface(h)
+            self.assertTrue(c.Movie_Play(h))
+            self.assertTrue(wait_for(lambda: is_red(self.lib.pixel(surface, 320, 240)[1])))
+            self.assertTrue(c.Movie_Release(h))
+
+        def in_use():  # large blocks are mapped, not in the arena
+            info = libc.mallinfo2()
+            return (info.uordblks + info.hblkhd, len(os.listdir("/proc/self/task")),
+                    len(os.listdir("/proc/self/fd")))
+        cycle()
+        before = in_use()
+        for _ in range(20):
+            cycle()
+        self.assertLess((in_use()[0] - before[0]) / 20, 640 * 480 * 4 + 65536)
+        # Threads and descriptors; a detached thread may still be on its way out.
+        self.assertTrue(wait_for(lambda: in_use()[1:] == before[1:], 2.0), (in_use(), before))
 
     def test_invalid_handles(self):
         c = self.lib.c
