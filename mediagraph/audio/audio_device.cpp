@@ -1,28 +1,65 @@
 #include "mediagraph/audio/audio_device.h"
 
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <mutex>
+#include <thread>
 
 namespace mediagraph {
 
 namespace {
 
-std::mutex &SharedMutex() {
-  static std::mutex mutex;
-  return mutex;
+// Process-wide state, never destroyed: streaming threads may still use it
+// while the process's static objects go.
+struct Shared {
+  std::mutex mutex;
+  // Guarded by `mutex`. `current` expires when the last holder releases;
+  // `open` is the device whose handles are open (null once closed).
+  std::weak_ptr<AudioDevice> current;
+  AudioDevice *open = nullptr;
+  bool exitHandlerSet = false;
+  // The exit gate: a user counts itself in, then looks at `closed`; the exit
+  // handler sets `closed`, then waits for the count to drop. Both sequentially
+  // consistent, so at least one of the two sees the other.
+  std::atomic<int> users{0};
+  std::atomic<bool> closed{false};
+};
+
+Shared &State() {
+  static Shared *const state = new Shared;
+  return *state;
 }
 
-// Guarded by SharedMutex(); expires when the last holder releases.
-std::weak_ptr<AudioDevice> &SharedDevice() {
-  static std::weak_ptr<AudioDevice> device;
-  return device;
-}
+// A call stuck inside OpenAL must not hang the exit; the device then stays open.
+constexpr auto kLongestCallAtExit = std::chrono::seconds(1);
 
 }  // namespace
 
-std::shared_ptr<AudioDevice> AudioDevice::Acquire() {
-  std::lock_guard<std::mutex> lock(SharedMutex());
-  if (std::shared_ptr<AudioDevice> existing = SharedDevice().lock()) return existing;
+AudioDevice::Access::Access() : open_(true) {
+  Shared &state = State();
+  state.users.fetch_add(1);
+  if (state.closed.load()) {
+    state.users.fetch_sub(1);
+    open_ = false;
+  }
+}
 
+AudioDevice::Access::~Access() {
+  if (open_) State().users.fetch_sub(1);
+}
+
+std::shared_ptr<AudioDevice> AudioDevice::Acquire() {
+  Shared &state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  if (state.closed.load()) return nullptr;
+  if (std::shared_ptr<AudioDevice> existing = state.current.lock()) return existing;
+
+  if (!state.exitHandlerSet) {
+    // Runs before OpenAL's own teardown, which comes with the unloading of
+    // its library at the very end of the exit.
+    state.exitHandlerSet = std::atexit([] { CloseForExit(); }) == 0;
+  }
   std::unique_ptr<AudioDevice> device(new AudioDevice());
   device->device_ = alcOpenDevice(nullptr);
   if (device->device_ == nullptr) return nullptr;
@@ -40,19 +77,40 @@ std::shared_ptr<AudioDevice> AudioDevice::Acquire() {
   // The last release closes the device under the mutex, so a new Acquire
   // never opens a second device while the old one is still closing.
   std::shared_ptr<AudioDevice> shared(device.release(), [](AudioDevice *closing) {
-    std::lock_guard<std::mutex> closeLock(SharedMutex());
+    Shared &closingState = State();
+    std::lock_guard<std::mutex> closeLock(closingState.mutex);
+    if (closingState.open == closing) closingState.open = nullptr;
     delete closing;
   });
-  SharedDevice() = shared;
+  state.current = shared;
+  state.open = shared.get();
   return shared;
 }
 
-AudioDevice::~AudioDevice() {
+void AudioDevice::CloseForExit() {
+  Shared &state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.closed.store(true);
+  const auto giveUp = std::chrono::steady_clock::now() + kLongestCallAtExit;
+  while (state.users.load() != 0) {
+    if (std::chrono::steady_clock::now() > giveUp) return;
+    std::this_thread::yield();
+  }
+  if (state.open != nullptr) state.open->Close();
+  state.open = nullptr;
+}
+
+AudioDevice::~AudioDevice() { Close(); }
+
+void AudioDevice::Close() {
+  // Destroying the context also deletes the sources and buffers still in it.
   if (context_ != nullptr) {
     if (alcGetCurrentContext() == context_) alcMakeContextCurrent(nullptr);
     alcDestroyContext(context_);
+    context_ = nullptr;
   }
   if (device_ != nullptr) alcCloseDevice(device_);
+  device_ = nullptr;
 }
 
 void AudioDevice::SourceOffsetAndLatency(ALuint source, int64_t *frames,

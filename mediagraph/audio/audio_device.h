@@ -1,9 +1,16 @@
 // The process's one OpenAL device and context, shared by every movie that
 // plays sound. The first Acquire opens them and makes the context current for
-// the whole process; they close when the last holder lets go.
+// the whole process; they close when the last holder lets go, or when the
+// process ends, whichever comes first.
 //
-// Thread-safe: Acquire and the release of the last holder serialise on a
-// process-wide mutex; OpenAL's own calls are thread-safe.
+// Movie records live for the whole process, and so may their sound and its
+// streaming thread. At exit OpenAL would tear itself down under a thread still
+// calling it, so the device closes first, from an exit handler: every OpenAL
+// call of a sound user is made inside an Access, the handler waits for the
+// calls in flight and closes the device, and later Accesses make no call.
+//
+// Thread-safe: Acquire, the release of the last holder and the exit handler
+// serialise on a process-wide mutex; OpenAL's own calls are thread-safe.
 #pragma once
 
 #include <memory>
@@ -17,7 +24,8 @@ namespace mediagraph {
 class AudioDevice {
  public:
   // The shared device, opening it if nobody holds it. Null when there is no
-  // sound device or OpenAL refuses (the caller then plays no sound).
+  // sound device or OpenAL refuses (the caller then plays no sound), and once
+  // the process is ending.
   static std::shared_ptr<AudioDevice> Acquire();
 
   ~AudioDevice();
@@ -31,10 +39,29 @@ class AudioDevice {
   // Reads a source's queue offset (frames) with the device's output latency
   // (ns) in one atomic step when the implementation offers it
   // (AL_SOFT_source_latency); otherwise the plain offset and latency 0.
+  // Called inside an Access.
   void SourceOffsetAndLatency(ALuint source, int64_t *frames, int64_t *latencyNs) const;
+
+  // Scope of a sound user's OpenAL calls. False once the process is ending:
+  // the device is closed (or closing) and no OpenAL call may be made.
+  class Access {
+   public:
+    Access();
+    ~Access();
+    Access(const Access &) = delete;
+    Access &operator=(const Access &) = delete;
+    explicit operator bool() const { return open_; }
+
+   private:
+    bool open_;
+  };
 
  private:
   AudioDevice() = default;
+  // The exit handler: closes the open device for good, after the OpenAL calls
+  // in flight. Later Acquires give null, later Accesses false.
+  static void CloseForExit();
+  void Close();
 
   ALCdevice *device_ = nullptr;
   ALCcontext *context_ = nullptr;

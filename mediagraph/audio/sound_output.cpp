@@ -14,6 +14,8 @@ std::unique_ptr<SoundOutput> SoundOutput::Create(std::shared_ptr<AudioDevice> de
   output->rate_ = rate;
   output->channels_ = channels;
   output->format_ = channels == 1 ? AL_FORMAT_MONO16 : AL_FORMAT_STEREO16;
+  const AudioDevice::Access access;
+  if (!access) return nullptr;
   alGetError();
   alGenSources(1, &output->source_);
   if (alGetError() != AL_NO_ERROR) {
@@ -28,6 +30,9 @@ std::unique_ptr<SoundOutput> SoundOutput::Create(std::shared_ptr<AudioDevice> de
 }
 
 SoundOutput::~SoundOutput() {
+  // A closed device took its sources and buffers with it.
+  const AudioDevice::Access access;
+  if (!access) return;
   if (source_ != 0) {
     alSourceStop(source_);
     alSourcei(source_, AL_BUFFER, 0);
@@ -63,6 +68,9 @@ void SoundOutput::RewindIfStopped() {
 
 bool SoundOutput::Queue(const int16_t *pcm, int frames) {
   if (frames <= 0) return true;
+  // Once the device is closed every buffer stays in use: the feeder waits.
+  const AudioDevice::Access access;
+  if (!access) return false;
   RewindIfStopped();
   Reclaim();
   if (freeBuffers_.empty()) {
@@ -88,6 +96,9 @@ int64_t SoundOutput::PendingFrames() { return queuedTotal_ - GetPosition().playe
 
 SoundOutput::Position SoundOutput::GetPosition() {
   Position position{};
+  position.played = unqueuedTotal_;
+  const AudioDevice::Access access;
+  if (!access) return position;  // closed: nothing moves any more
   ALint state = AL_INITIAL;
   alGetSourcei(source_, AL_SOURCE_STATE, &state);
   if (state == AL_STOPPED) {
@@ -104,6 +115,8 @@ SoundOutput::Position SoundOutput::GetPosition() {
 }
 
 void SoundOutput::Play(int64_t skipFrames) {
+  const AudioDevice::Access access;
+  if (!access) return;
   RewindIfStopped();
   ALint state = AL_INITIAL;
   alGetSourcei(source_, AL_SOURCE_STATE, &state);
@@ -121,9 +134,14 @@ void SoundOutput::Play(int64_t skipFrames) {
   alSourcePlay(source_);
 }
 
-void SoundOutput::Pause() { alSourcePause(source_); }
+void SoundOutput::Pause() {
+  const AudioDevice::Access access;
+  if (access) alSourcePause(source_);
+}
 
 void SoundOutput::Reset() {
+  const AudioDevice::Access access;
+  if (!access) return;
   alSourceStop(source_);
   alSourcei(source_, AL_BUFFER, 0);  // unqueues everything
   for (const auto &entry : queued_) freeBuffers_.push_back(entry.first);
@@ -134,6 +152,8 @@ void SoundOutput::Reset() {
 }
 
 bool SoundOutput::IsIdle() {
+  const AudioDevice::Access access;
+  if (!access) return false;
   ALint state = AL_INITIAL;
   alGetSourcei(source_, AL_SOURCE_STATE, &state);
   return state == AL_STOPPED || state == AL_INITIAL;
@@ -145,6 +165,9 @@ float SoundOutput::GainForLevel(int32_t level) {
   return static_cast<float>(std::pow(10.0, level / 2000.0));
 }
 
-void SoundOutput::SetVolume(int32_t level) { alSourcef(source_, AL_GAIN, GainForLevel(level)); }
+void SoundOutput::SetVolume(int32_t level) {
+  const AudioDevice::Access access;
+  if (access) alSourcef(source_, AL_GAIN, GainForLevel(level));
+}
 
 }  // namespace mediagraph

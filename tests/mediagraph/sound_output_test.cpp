@@ -3,9 +3,12 @@
 // (Volume levels heard are tested through the graph.)
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
+#include <memory>
 #include <thread>
 #include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "mediagraph/audio/audio_device.h"
@@ -95,6 +98,29 @@ TEST(SoundOutputTest, DeviceIsSharedWhileHeldAndReopenedAfter) {
   auto third = AudioDevice::Acquire();
   ASSERT_TRUE(third);
   EXPECT_EQ(48000, third->MixRate());
+}
+
+// Movie records live for the process, so their sound may still stream while
+// it ends: no complaint from OpenAL about an open device, no crash from a
+// thread calling it while it tears down.
+TEST(SoundOutputDeathTest, ExitWhileAThreadStreamsIsQuiet) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process, no device open
+  EXPECT_EXIT(
+      {
+        std::shared_ptr<SoundOutput> output = SoundOutput::Create(AudioDevice::Acquire(), 48000, 1);
+        if (!output) std::_Exit(3);
+        const std::vector<int16_t> pcm = Tone(300, 48000, 0.02, 0.3);
+        std::thread([output, pcm] {
+          for (;;) {
+            if (!output->Queue(pcm.data(), static_cast<int>(pcm.size()))) std::this_thread::yield();
+            output->Play();
+            output->GetPosition();
+          }
+        }).detach();
+        std::this_thread::sleep_for(100ms);
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), ::testing::Not(::testing::HasSubstr("alc_cleanup")));
 }
 
 TEST(SoundOutputTest, QueuedToneComesOutWhole) {

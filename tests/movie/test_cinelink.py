@@ -282,6 +282,14 @@ class CinelinkTest(unittest.TestCase):
         self.assertTrue(self.play_to_end(h))
         self.assertTrue(c.Movie_Release(h))
 
+    def test_exit_with_a_movie_loaded_or_playing_is_clean(self):
+        # Streaming threads are still running when the process ends.
+        for drivers in ("null", ""):  # "": OpenAL's own choice of device
+            for play in ([], ["0"], ["0.3"]):
+                result = run_child("wide", self.movie, *play, ALSOFT_DRIVERS=drivers)
+                self.assertEqual(result.returncode, 0, (drivers, play, result.stderr))
+                self.assertNotIn("alc_cleanup", result.stderr, (drivers, play))
+
     def test_non_ascii_names(self):
         c = self.lib.c
         wide = c.Movie_Load_UTF8(self.unicode_movie, 64, 48)
@@ -293,7 +301,7 @@ class CinelinkTest(unittest.TestCase):
 
 
 CHILD = r"""
-import ctypes, sys
+import ctypes, sys, time
 lib = ctypes.CDLL(sys.argv[1])
 sdl = ctypes.CDLL("libSDL-1.2.so.0")
 sdl.SDL_Init(0x20); sdl.SDL_SetVideoMode(64, 48, 32, 0)
@@ -304,14 +312,21 @@ else:
     lib.Movie_Load.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int]
     lib.Movie_Load(bytes.fromhex(sys.argv[3]), 64, 48)
 print("returned")
+if len(sys.argv) > 4:  # play for that long, then end with the movie still loaded
+    lib.Movie_Play(0)
+    time.sleep(float(sys.argv[4]))
 """
+
+
+def run_child(kind, arg, *play, **env):
+    env = dict(os.environ, LC_ALL="C.UTF-8", **env)
+    return subprocess.run([sys.executable, "-c", CHILD, LIB, kind, arg, *play],
+                          capture_output=True, text=True, env=env, timeout=60)
 
 
 class FatalReportTest(unittest.TestCase):
     def run_child(self, kind, arg):
-        env = dict(os.environ, LC_ALL="C.UTF-8")
-        return subprocess.run([sys.executable, "-c", CHILD, LIB, kind, arg],
-                              capture_output=True, text=True, env=env, timeout=60)
+        return run_child(kind, arg)
 
     def test_missing_file_ends_the_process_with_error_2(self):
         result = self.run_child("wide", "/nonexistent/movie.mp4")
