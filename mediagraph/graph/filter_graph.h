@@ -11,6 +11,7 @@
 #include "mediagraph/clock/system_clock.h"
 #include "mediagraph/graph/com_ptr.h"
 #include "mediagraph/graph/completion_tracker.h"
+#include "mediagraph/graph/end_notice.h"
 #include "mediagraph/graph/event_queue.h"
 #include "mediagraph/source/movie_source.h"
 #include "platform/media/media.h"
@@ -39,14 +40,18 @@ constexpr DWORD kCueWaitMs = 2000;
 // that is not ready for it and the source's threads are joined last on Stop.
 //
 // Run picks a start time kRunLead ahead of the clock, less the stream time already
-// played when resuming from a pause. Seeking while running pauses, repositions the
-// source (which flushes and starts a new segment at stream time 0) and runs again
-// with a new start time.
+// played when resuming from a pause. Seeking while running changes the segment on
+// the running clock: the source flushes, repositions and starts a new segment at
+// the stream time reached (its first sample due at once); no filter changes state.
+// Seeking while paused or stopped starts the next segment at stream time 0.
 //
 // Completion: EC_COMPLETE from a filter is counted, not passed on. The renderers of
 // a run (see above, plus the source when it plays sound itself) are counted from the
-// first Run after a Stop or a seek; when the last of them has completed, one
-// EC_COMPLETE goes to the application. Every other event is passed on as it came.
+// first Run after a Stop or a seek; when the last of them has completed, the end
+// notice holds one EC_COMPLETE for the application until the stream time reaches
+// the end of the movie (the source's latest picture stop or sound end). Pause holds
+// it, Run lets it wait again, Stop and seeks cancel it. Every other event is passed
+// on as it came.
 //
 // Threads and locks: the application's calls are serialised by stateLock_ (held while
 // filters change state, connect and seek). Filters call Notify from any thread
@@ -229,6 +234,10 @@ class FilterGraph final : public IGraphBuilder,
   ComPtr<SystemClock> clock_;  // set by Init, never changes
   EventQueue events_;
   CompletionTracker completion_;
+  EndNotice endNotice_{[this] { events_.Post({EC_COMPLETE, S_OK, 0}); }};
+  // The rendered movie, for where it ends; set and cleared under stateLock_
+  // while stopped, read from any thread.
+  std::atomic<MovieSource *> playing_{nullptr};
 
   std::recursive_mutex stateLock_;
   // --- guarded by stateLock_ (application threads)
@@ -236,7 +245,8 @@ class FilterGraph final : public IGraphBuilder,
   FILTER_STATE state_ = State_Stopped;
   REFERENCE_TIME startTime_ = 0;         // clock time of stream time 0 of this run
   REFERENCE_TIME pausedAt_ = 0;          // stream time reached when the run paused
-  REFERENCE_TIME segmentStart_ = 0;      // movie position at stream time 0
+  REFERENCE_TIME segmentStart_ = 0;      // movie position at stream time segmentBase_
+  REFERENCE_TIME segmentBase_ = 0;       // stream time at which the segment started
   bool armOnRun_ = true;                 // a Stop or a seek since completions were armed
   ComPtr<MovieSource> source_;           // the rendered movie, if any
   IBaseFilter *videoRenderer_ = nullptr;  // where the picture goes; a member, not counted

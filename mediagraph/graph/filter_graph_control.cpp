@@ -58,6 +58,7 @@ void FilterGraph::AwaitCue(DWORD milliseconds) {
 
 void FilterGraph::ArmCompletion() {
   armOnRun_ = false;
+  endNotice_.Cancel();
   // A graph without renderers has nothing to wait for.
   if (completion_.Arm(Renderers())) events_.Post({EC_COMPLETE, S_OK, 0});
 }
@@ -74,6 +75,7 @@ HRESULT FilterGraph::RunLocked() {
     }
     state_ = State_Paused;
     pausedAt_ = 0;
+    segmentBase_ = 0;
   }
   // Let the first picture reach the renderer, so that it is on time at stream time 0
   // rather than late (and dropped) because decoding took longer than the lead.
@@ -87,6 +89,7 @@ HRESULT FilterGraph::RunLocked() {
   }
   startTime_ = start;
   state_ = State_Running;
+  endNotice_.Run(clock_.get(), start);
   return S_OK;
 }
 
@@ -101,6 +104,7 @@ STDMETHODIMP FilterGraph::Pause() {
   if (old == State_Running) {
     pausedAt_ = std::max<REFERENCE_TIME>(0, SystemClock::Now() - startTime_);
   }
+  endNotice_.Pause();
   const HRESULT hr = PauseFilters();
   if (FAILED(hr)) {
     if (old == State_Stopped) StopFilters();
@@ -113,10 +117,12 @@ STDMETHODIMP FilterGraph::Pause() {
 STDMETHODIMP FilterGraph::Stop() {
   std::lock_guard<std::recursive_mutex> hold(stateLock_);
   completion_.Disarm();
+  endNotice_.Cancel();
   armOnRun_ = true;
   const HRESULT hr = StopFilters();
   state_ = State_Stopped;
   pausedAt_ = 0;
+  segmentBase_ = 0;
   return hr;
 }
 

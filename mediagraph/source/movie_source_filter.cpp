@@ -1,5 +1,6 @@
 #include "mediagraph/source/movie_source_filter.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace mediagraph {
@@ -106,7 +107,11 @@ void CMovieSourceFilter::StartSession() {
   Segment segment;
   {
     std::lock_guard<std::mutex> positions(positionLock);
-    segment = Segment{currentPosition, stopPosition};
+    segment = Segment{currentPosition, stopPosition, 0};
+  }
+  REFERENCE_TIME now = 0;
+  if (state == State_Running && SUCCEEDED(CurrentStreamTime(&now)) && now > 0) {
+    segment.base = now;
   }
   // A file that cannot go back plays on from where it is; the segment's
   // start still drops what lies before it.
@@ -202,6 +207,11 @@ HRESULT CMovieSourceFilter::SourceHandle::GetVolume(LONG *level) {
 
 REFERENCE_TIME CMovieSourceFilter::SourceHandle::Duration() const {
   return filter->file->Duration();
+}
+
+REFERENCE_TIME CMovieSourceFilter::SourceHandle::StreamEnd() const {
+  const REFERENCE_TIME picture = filter->video.LastStop();
+  return filter->sound ? std::max(picture, filter->sound->End()) : picture;
 }
 
 }  // namespace mediagraph

@@ -51,6 +51,7 @@ void SoundStreamer::Start(PacketBuffer *buffer, const Segment &segment) {
   staged_ = 0;
   draining_ = false;
   decoded_ = false;
+  end_ = segment.base;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     heard_ = false;
@@ -114,11 +115,13 @@ void SoundStreamer::Stage(const AVFrame *frame, const Segment &segment) {
   if (frames == 0) return;
 
   const REFERENCE_TIME stamp = file_->ToMovieTime(file_->AudioStream(), frame->best_effort_timestamp);
-  REFERENCE_TIME time = stamp == AV_NOPTS_VALUE ? (haveOrigin_ ? StagedEnd() : 0)
-                                                : stamp - segment.start;
+  REFERENCE_TIME time = stamp == AV_NOPTS_VALUE ? (haveOrigin_ ? StagedEnd() : segment.base)
+                                                : segment.ToStreamTime(stamp);
   int64_t skip = 0;
   // Sound before the segment start (the demuxer lands on an earlier key frame).
-  if (time < 0) skip = (-time * rate + kUnitsPerSecond - 1) / kUnitsPerSecond;
+  if (time < segment.base) {
+    skip = ((segment.base - time) * rate + kUnitsPerSecond - 1) / kUnitsPerSecond;
+  }
   if (haveOrigin_) {
     const REFERENCE_TIME expected = StagedEnd();
     if (time > expected + kGapTolerance) {
@@ -131,13 +134,14 @@ void SoundStreamer::Stage(const AVFrame *frame, const Segment &segment) {
   }
   if (skip >= frames) return;
   if (!haveOrigin_) {
-    origin_ = std::max<REFERENCE_TIME>(0, time + skip * kUnitsPerSecond / rate);
+    origin_ = std::max<REFERENCE_TIME>(segment.base, time + skip * kUnitsPerSecond / rate);
     haveOrigin_ = true;
   }
   int64_t kept = frames - skip;
   const int64_t room = segment.stop == kToTheEnd
                            ? kept
-                           : (segment.stop - segment.start - StagedEnd()) * rate / kUnitsPerSecond;
+                           : (segment.ToStreamTime(segment.stop) - StagedEnd()) * rate /
+                                 kUnitsPerSecond;
   if (room < kept) {
     kept = std::max<int64_t>(0, room);
     decoded_ = true;  // the rest lies beyond the stop position
@@ -145,6 +149,7 @@ void SoundStreamer::Stage(const AVFrame *frame, const Segment &segment) {
   staging_.insert(staging_.end(), converted_.begin() + skip * channels,
                   converted_.begin() + (skip + kept) * channels);
   staged_ += kept;
+  end_ = StagedEnd();
 }
 
 void SoundStreamer::Flush(bool all) {
@@ -263,7 +268,7 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
           std::lock_guard<std::mutex> lock(mutex_);
           heard_ = true;
           heardClock_ = now;
-          heardMovie_ = heard + segment.start;
+          heardMovie_ = heard - segment.base + segment.start;
         }
         // The source's position moves in whole mixing periods: right after a
         // mix it is exact, later it lags. The largest error of the last few
@@ -289,7 +294,7 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
       }
       if (decoded_ && staging_.empty() && pending <= 0 && !completed) {
         // Heard to its end once the device's latency has passed too.
-        const REFERENCE_TIME endAt = runStart + (haveOrigin_ ? StagedEnd() : 0);
+        const REFERENCE_TIME endAt = runStart + (haveOrigin_ ? StagedEnd() : segment.base);
         if (!haveNow || now >= endAt) {
           completed = true;
           playedOut_();

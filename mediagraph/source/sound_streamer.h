@@ -24,6 +24,7 @@
 // audio thread only.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -72,6 +73,10 @@ class SoundStreamer {
   // `clockTime`. False before any sound has been heard in this run.
   bool LastHeard(REFERENCE_TIME *clockTime, REFERENCE_TIME *movieTime) const;
 
+  // Stream time at which the sound staged so far ends (the segment's base
+  // before any). Any thread.
+  REFERENCE_TIME End() const { return end_.load(); }
+
   // How far ahead of the sound heard the source is kept fed.
   static constexpr REFERENCE_TIME kLead = 2000000;  // 200 ms
 
@@ -94,6 +99,7 @@ class SoundStreamer {
   const std::unique_ptr<SoundOutput> output_;
   const PlayedOut playedOut_;
   std::thread thread_;
+  std::atomic<REFERENCE_TIME> end_{0};
 
   mutable std::mutex mutex_;
   // --- guarded by mutex_
