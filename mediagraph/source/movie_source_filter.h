@@ -112,8 +112,9 @@ class CMovieSourceFilter final : public CBaseFilter {
   // Both with the filter lock held.
   void StartSession();
   // flush: the filter is active and downstream may hold the video thread, so
-  // BeginFlush/EndFlush around the join.
-  void EndSession(bool flush);
+  // BeginFlush/EndFlush around the join. keepSoundStart: a loop; the sound may
+  // keep the movie's start it queued after the end.
+  void EndSession(bool flush, bool keepSoundStart = false);
 
   CriticalLock lock;  // the filter lock and the pin lock
   const std::unique_ptr<MovieFile> file;

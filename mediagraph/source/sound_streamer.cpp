@@ -44,11 +44,20 @@ SoundStreamer::~SoundStreamer() {
 }
 
 void SoundStreamer::Start(PacketBuffer *buffer, const Segment &segment) {
-  Stop();
+  if (thread_.joinable()) Stop(false);
   staging_.clear();
-  haveOrigin_ = false;
-  origin_ = 0;
-  staged_ = 0;
+  if (carried_) {
+    // The start of the movie is queued already: the new segment's sound goes on
+    // after it, and what the decoder gives of it again is trimmed.
+    trimUntil_ = StagedEnd();
+  } else {
+    haveOrigin_ = false;
+    origin_ = 0;
+    staged_ = 0;
+    trimUntil_ = segment.base;
+  }
+  carried_ = false;
+  continued_ = 0;
   draining_ = false;
   decoded_ = false;
   end_ = segment.base;
@@ -59,7 +68,7 @@ void SoundStreamer::Start(PacketBuffer *buffer, const Segment &segment) {
   thread_ = std::thread(&SoundStreamer::Stream, this, buffer, segment);
 }
 
-void SoundStreamer::Stop() {
+void SoundStreamer::Stop(bool keepStart) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
@@ -71,9 +80,22 @@ void SoundStreamer::Stop() {
     stopping_ = false;
     heard_ = false;
   }
-  output_->Reset();
+  // Carried over only while enough of it is left to bridge the restart.
+  carried_ = keepStart && continued_ > 0 && output_->PendingFrames() > resampler_->Rate() / 50;
+  if (carried_) {
+    carriedFrom_ = StagedEnd() - startOffset_;
+    staged_ += continued_;
+  } else {
+    output_->Reset();
+  }
+  continued_ = 0;
   decoder_->Flush();
   resampler_->Reset();
+}
+
+bool SoundStreamer::CarriedFrom(REFERENCE_TIME *base) const {
+  if (carried_) *base = carriedFrom_;
+  return carried_;
 }
 
 void SoundStreamer::Pause() {
@@ -118,9 +140,10 @@ void SoundStreamer::Stage(const AVFrame *frame, const Segment &segment) {
   REFERENCE_TIME time = stamp == AV_NOPTS_VALUE ? (haveOrigin_ ? StagedEnd() : segment.base)
                                                 : segment.ToStreamTime(stamp);
   int64_t skip = 0;
-  // Sound before the segment start (the demuxer lands on an earlier key frame).
-  if (time < segment.base) {
-    skip = ((segment.base - time) * rate + kUnitsPerSecond - 1) / kUnitsPerSecond;
+  // Sound before the segment start (the demuxer lands on an earlier key frame),
+  // or already queued as the start carried over.
+  if (time < trimUntil_) {
+    skip = ((trimUntil_ - time) * rate + kUnitsPerSecond / 2) / kUnitsPerSecond;
   }
   if (haveOrigin_) {
     const REFERENCE_TIME expected = StagedEnd();
@@ -146,8 +169,15 @@ void SoundStreamer::Stage(const AVFrame *frame, const Segment &segment) {
     kept = std::max<int64_t>(0, room);
     decoded_ = true;  // the rest lies beyond the stop position
   }
-  staging_.insert(staging_.end(), converted_.begin() + skip * channels,
-                  converted_.begin() + (skip + kept) * channels);
+  const auto from = converted_.begin() + skip * channels;
+  // The start of the movie, kept while it is staged without a break, for loops.
+  if (segment.start == 0 && trimUntil_ == segment.base &&
+      static_cast<int64_t>(start_.size()) == staged_ * channels &&
+      staged_ < kStartKept * rate / kUnitsPerSecond) {
+    if (start_.empty()) startOffset_ = origin_ - segment.base;
+    start_.insert(start_.end(), from, from + kept * channels);
+  }
+  staging_.insert(staging_.end(), from, from + kept * channels);
   staged_ += kept;
   end_ = StagedEnd();
 }
@@ -160,12 +190,22 @@ void SoundStreamer::Flush(bool all) {
   if (output_->Queue(staging_.data(), frames)) staging_.clear();
 }
 
+void SoundStreamer::QueueStart(const Segment &segment) {
+  const int channels = resampler_->Channels();
+  if (!looping_ || continued_ > 0 || segment.stop != kToTheEnd || start_.empty()) return;
+  const int frames = static_cast<int>(start_.size() / channels);
+  if (output_->Queue(start_.data(), frames)) continued_ = frames;
+}
+
 bool SoundStreamer::Feed(PacketBuffer *buffer, const Segment &segment) {
   const int64_t rate = resampler_->Rate();
   const int channels = resampler_->Channels();
   for (;;) {
     Flush(decoded_);
-    if (decoded_) return true;
+    if (decoded_) {
+      if (staging_.empty()) QueueStart(segment);
+      return true;
+    }
     const int64_t ahead =
         output_->PendingFrames() + static_cast<int64_t>(staging_.size()) / channels;
     if (ahead * kUnitsPerSecond / rate >= kLead) return true;
@@ -292,7 +332,7 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
           }
         }
       }
-      if (decoded_ && staging_.empty() && pending <= 0 && !completed) {
+      if (decoded_ && staging_.empty() && pending <= continued_ && !completed) {
         // Heard to its end once the device's latency has passed too.
         const REFERENCE_TIME endAt = runStart + (haveOrigin_ ? StagedEnd() : segment.base);
         if (!haveNow || now >= endAt) {
@@ -308,7 +348,8 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
       return stopping_ || running_ != running || runSerial_ != runSerial;
     });
   }
-  if (playing) output_->Pause();
+  // The source is left as it is: Stop resets it, or keeps the start of the
+  // movie playing on across a loop.
 }
 
 }  // namespace mediagraph

@@ -25,6 +25,7 @@ void VideoStreamer::Start(PacketBuffer *buffer, const Downstream &downstream,
   stopping_ = false;
   lastDelivered_ = segment.start;
   lastStop_ = segment.base;
+  ended_ = false;
   thread_ = std::thread(&VideoStreamer::Run, this, buffer, downstream, segment);
 }
 
@@ -111,7 +112,9 @@ void VideoStreamer::Run(PacketBuffer *buffer, Downstream downstream, Segment seg
         break;
     }
   }
-  if (!stopping_) downstream.peer->EndOfStream();
+  if (stopping_) return;
+  ended_ = true;
+  downstream.peer->EndOfStream();
 }
 
 bool VideoStreamer::Deliver(const AVFrame *frame, const Downstream &downstream,

@@ -62,6 +62,8 @@ class VideoStreamer {
   // Stream time at which the last picture handed downstream ends, or the
   // segment's base.
   REFERENCE_TIME LastStop() const { return lastStop_.load(); }
+  // The segment's last picture has gone downstream, with the end of stream.
+  bool ReachedEnd() const { return ended_.load(); }
 
  private:
   void Run(PacketBuffer *buffer, Downstream downstream, Segment segment);
@@ -78,6 +80,7 @@ class VideoStreamer {
   std::atomic<REFERENCE_TIME> lastDelivered_{0};
   std::atomic<int64_t> delivered_{0};
   std::atomic<REFERENCE_TIME> lastStop_{0};
+  std::atomic<bool> ended_{false};
 
   // --- the video thread's, or Start's while no thread runs
   std::vector<uint8_t> firstPicture_;  // converted; empty until seen
