@@ -10,6 +10,9 @@ calls Movie_CheckVideoStatus once per tick and reads the movie's surface.
          looped for 62 s into the wave driver: offset of the beep against the
          flash on the surface at the start, after 10 wraps and after 60 s.
 
+  wraps --spin: how soon after the status check that wraps the first frame is
+         on the surface.
+
 Usage: python3 bench/loop_bench.py {wraps,gaps,sync} --lib build-rel/movie/libcinelink.so
 Times are wall-clock on this machine; run it on an otherwise idle one.
 """
@@ -111,8 +114,12 @@ class Game:
         self.sdl.SDL_GetRGB(value, s.format, *[ctypes.byref(x) for x in self.rgb])
         return self.rgb[0].value
 
-    def run(self, seconds, tick, on_tick=None):
-        """Plays for `seconds`; one status check per tick. [(time, grey)] at each change."""
+    def run(self, seconds, tick, on_tick=None, wrap_latency=None):
+        """Plays for `seconds`; one status check per tick. [(time, grey)] at each change.
+
+        With a `wrap_latency` list, a check made while the last frame (grey 232)
+        shows waits up to 5 ms for the first frame and notes how long after the
+        check began it came (this delays those ticks)."""
         changes = []
         assert self.c.Movie_Play(self.handle)
         start = time.monotonic()
@@ -123,6 +130,11 @@ class Game:
                 break
             self.c.Movie_CheckVideoStatus(self.handle)
             grey = self.grey()
+            if wrap_latency is not None and round(grey / 8) == FPS - 1:
+                while time.monotonic() - now < 0.005 and round(grey / 8) != 0:
+                    grey = self.grey()
+                if round(grey / 8) == 0:
+                    wrap_latency.append((time.monotonic() - now) * 1000)
             if not changes or changes[-1][1] != grey:
                 changes.append((now, grey))
             if on_tick:
@@ -147,6 +159,13 @@ def wraps(args):
         make_counter_movie(movie, args.sound)
         game = Game(args.lib, movie)
         tick = args.tick_ms / 1000.0
+        if args.spin:
+            latency = []
+            game.run(args.loops * 1.0 + 1.5, tick, wrap_latency=latency)
+            game.release()
+            print(f"wraps: first frame on the surface after the status check that wrapped "
+                  f"({len(latency)} wraps), ms: {median_max(latency)}")
+            return
         changes = game.run(args.loops * 1.0 + 1.5, tick)
         game.release()
     shown = [(t, round(g / 8)) for t, g in changes]
@@ -275,6 +294,8 @@ def main():
     parser.add_argument("--tick-ms", type=float, default=1.0, help="game loop period")
     parser.add_argument("--sound", action="store_true", help="wraps: the movie has a tone")
     parser.add_argument("--loops", type=int, default=None)
+    parser.add_argument("--spin", action="store_true",
+                        help="wraps: time from the wrapping check to the first frame instead")
     parser.add_argument("--seconds", type=float, default=62.0, help="sync: how long")
     args = parser.parse_args()
     if args.loops is None:

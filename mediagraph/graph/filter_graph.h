@@ -21,7 +21,7 @@ namespace mediagraph {
 // AddFilter gave the filter a name other than the one asked for.
 constexpr HRESULT kDuplicateNameRenamed = MAKE_HRESULT_CONST(0x0004022D);
 // How far ahead of now a run starts, so that every filter is running before stream
-// time 0 falls due.
+// time 0 falls due (plus the sound device's latency, when the movie has sound).
 constexpr REFERENCE_TIME kRunLead = 10 * 10000;  // 10 ms
 // How long Run waits for the filters to finish pausing (the first picture to reach
 // the renderer) before it picks the start time.

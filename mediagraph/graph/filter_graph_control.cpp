@@ -81,7 +81,9 @@ HRESULT FilterGraph::RunLocked() {
   // rather than late (and dropped) because decoding took longer than the lead.
   AwaitCue(kCueWaitMs);
   if (armOnRun_) ArmCompletion();
-  const REFERENCE_TIME start = SystemClock::Now() + kRunLead - pausedAt_;
+  // Far enough ahead for the sound to be heard from its first sample on.
+  const REFERENCE_TIME lead = kRunLead + (source_ ? source_->SoundLatency() : 0);
+  const REFERENCE_TIME start = SystemClock::Now() + lead - pausedAt_;
   const HRESULT hr = RunFilters(start);
   if (FAILED(hr)) {
     PauseFilters();

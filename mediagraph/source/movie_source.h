@@ -77,6 +77,11 @@ class MovieSource {
   // later. Any thread; no lock.
   virtual REFERENCE_TIME StreamEnd() const = 0;
 
+  // How long after it is handed to the device the sound is heard (0 without
+  // sound or before it is known). A run that starts less far ahead loses its
+  // first sound to catching up with the clock.
+  virtual REFERENCE_TIME SoundLatency() const = 0;
+
  protected:
   ~MovieSource() = default;  // destroyed through Release only
 };

@@ -219,6 +219,10 @@ REFERENCE_TIME CMovieSourceFilter::SourceHandle::Duration() const {
   return filter->file->Duration();
 }
 
+REFERENCE_TIME CMovieSourceFilter::SourceHandle::SoundLatency() const {
+  return filter->sound ? filter->sound->OutputLatency() : 0;
+}
+
 REFERENCE_TIME CMovieSourceFilter::SourceHandle::StreamEnd() const {
   const REFERENCE_TIME picture = filter->video.LastStop();
   return filter->sound ? std::max(picture, filter->sound->End()) : picture;

@@ -104,6 +104,7 @@ class CMovieSourceFilter final : public CBaseFilter {
     HRESULT GetVolume(LONG *level) override;
     REFERENCE_TIME Duration() const override;
     REFERENCE_TIME StreamEnd() const override;
+    REFERENCE_TIME SoundLatency() const override;
 
    private:
     CMovieSourceFilter *const filter;

@@ -273,6 +273,10 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
       playing = false;
       completed = false;
       wait = std::chrono::milliseconds(20);
+      // Known before the run, so that the graph can start it far enough ahead.
+      const SoundOutput::Position position = output_->GetPosition();
+      if (position.latencyNs > 0) latency_ = position.latencyNs / 100;
+      outputLatency_ = latency_;
     } else {
       if (runSerial != serial) {
         // A new run: start again in step with its start time.
@@ -283,6 +287,7 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
       }
       const SoundOutput::Position position = output_->GetPosition();
       if (position.latencyNs > 0) latency_ = position.latencyNs / 100;
+      outputLatency_ = latency_;
       const int64_t pending = output_->QueuedFrames() - position.played;
       // Stream time of the next frame the source will mix.
       const REFERENCE_TIME next = origin_ + toTime(position.played);

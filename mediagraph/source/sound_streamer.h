@@ -91,6 +91,8 @@ class SoundStreamer {
   // Stream time at which the sound staged so far ends (the segment's base
   // before any). Any thread.
   REFERENCE_TIME End() const { return end_.load(); }
+  // The device's output latency as last measured (0 before). Any thread.
+  REFERENCE_TIME OutputLatency() const { return outputLatency_.load(); }
 
   // How far ahead of the sound heard the source is kept fed.
   static constexpr REFERENCE_TIME kLead = 2000000;  // 200 ms
@@ -121,6 +123,7 @@ class SoundStreamer {
   std::thread thread_;
   std::atomic<REFERENCE_TIME> end_{0};
   std::atomic<bool> looping_{false};
+  std::atomic<REFERENCE_TIME> outputLatency_{0};
 
   mutable std::mutex mutex_;
   // --- guarded by mutex_
