@@ -163,10 +163,11 @@ class FilterGraph final : public IGraphBuilder,
 
   // --- IMediaSeeking: forwarded to the video renderer's position pass-through
   // (and so to the source's output pin); E_NOTIMPL without such a renderer.
-  // SetPositions with a new current position also flushes and restarts the run.
+  // SetPositions with a new current position starts a new segment (see above)
+  // and counts the renderers' completions afresh.
   // GetCurrentPosition while running or paused is the graph's own: where the
-  // segment started in the movie plus the stream time played (the renderer only
-  // knows times within the segment).
+  // segment started in the movie plus the stream time played since it started
+  // (the renderer only knows times within the segment).
   STDMETHODIMP GetCapabilities(DWORD *capabilities) override;
   STDMETHODIMP CheckCapabilities(DWORD *capabilities) override;
   STDMETHODIMP IsFormatSupported(const GUID *format) override;
