@@ -48,6 +48,13 @@ def make_counter_movie(path, sound):
     ffmpeg(*args, "-t", "1", path)
 
 
+def length_ms(path):
+    """The movie's length as its container gives it (the longer stream)."""
+    out = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "format=duration",
+                          "-of", "csv=p=0", path], check=True, capture_output=True, text=True)
+    return float(out.stdout.strip()) * 1000
+
+
 def make_tone_movie(path):
     """1 s of black with a steady 440 Hz tone, the sound in PCM (exactly 1 s)."""
     ffmpeg("-f", "lavfi", "-i", f"color=c=black:s={W}x{H}:r={FPS}:d=1",
@@ -168,13 +175,15 @@ def wraps(args):
             return
         changes = game.run(args.loops * 1.0 + 1.5, tick)
         game.release()
+        length = length_ms(movie)
     shown = [(t, round(g / 8)) for t, g in changes]
     starts = [i for i, (_, n) in enumerate(shown) if n == 0 and (i == 0 or shown[i - 1][1] != 0)]
     loops = []
     for a, b in zip(starts, starts[1:]):
         loops.append(shown[a:b + 1])  # ends with the next loop's frame 0
     loops = loops[:args.loops]
-    lost = sum(FPS - len({n for _, n in loop[:-1]}) for loop in loops)
+    missing = [sorted(set(range(FPS)) - {n for _, n in loop[:-1]}) for loop in loops]
+    lost = sum(len(m) for m in missing)
     out_of_order = sum(1 for loop in loops for (_, a), (_, b) in zip(loop, loop[1:])
                        if b != a + 1 and b != 0)
     last = [(loop[-1][0] - loop[-2][0]) * 1000 for loop in loops]
@@ -183,12 +192,14 @@ def wraps(args):
     total = (loops[-1][-1][0] - loops[0][0][0]) * 1000
     print(f"wraps ({'with' if args.sound else 'without'} sound), tick {args.tick_ms} ms, "
           f"{len(loops)} loops")
-    print(f"  frames lost: {lost}, out of order: {out_of_order}")
+    print(f"  frames lost: {lost}, out of order: {out_of_order}; lost (loop: frames): "
+          + (", ".join(f"{i}: {m}" for i, m in enumerate(missing) if m) or "none"))
     print(f"  last frame ms:  {median_max(last)}  (frame {FRAME_MS:.1f})")
     print(f"  first frame ms: {median_max(first)}")
     print(f"  loop period ms: {median_max(period)}")
-    print(f"  {len(loops)} loops: {total:.1f} ms; bound {len(loops)} x (1000 + {args.tick_ms})"
-          f" + 2 = {len(loops) * (1000 + args.tick_ms) + 2:.1f} ms")
+    print(f"  {len(loops)} loops: {total:.1f} ms; bound {len(loops)} x ({length:.1f} + "
+          f"{args.tick_ms}) + 2 = {len(loops) * (length + args.tick_ms) + 2:.1f} ms "
+          f"({length:.1f} ms: the movie's length)")
 
 
 def read_wave_left(path):
