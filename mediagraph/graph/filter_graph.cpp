@@ -78,6 +78,8 @@ FilterGraph::~FilterGraph() {
   std::lock_guard<std::recursive_mutex> hold(stateLock_);
   StopFilters();
   completion_.Disarm();
+  endNotice_.Cancel();
+  playing_ = nullptr;
   // Take the connections apart before anything goes, so that no filter is left
   // holding a peer of a filter that is released.
   for (auto &member : members_) {
@@ -191,7 +193,10 @@ HRESULT FilterGraph::RemoveFilterLocked(IBaseFilter *filter) {
   if (filter == videoRenderer_) videoRenderer_ = nullptr;
   ComPtr<IBaseFilter> keep = std::move(it->filter);  // released after the bookkeeping
   members_.erase(it);
-  if (source_ && source_->Filter() == filter) source_.reset();
+  if (source_ && source_->Filter() == filter) {
+    playing_ = nullptr;
+    source_.reset();
+  }
   return S_OK;
 }
 
@@ -326,6 +331,7 @@ STDMETHODIMP FilterGraph::RenderFile(LPCWSTR file, LPCWSTR) {
     return VFW_E_CANNOT_RENDER;
   }
   source_ = source;
+  playing_ = source.get();
   videoRenderer_ = renderer;
   armOnRun_ = true;
   return source->HasAudioStream() && !source->HasSound() ? VFW_S_AUDIO_NOT_RENDERED : S_OK;

@@ -11,6 +11,7 @@
 #include "mediagraph/clock/system_clock.h"
 #include "mediagraph/graph/com_ptr.h"
 #include "mediagraph/graph/completion_tracker.h"
+#include "mediagraph/graph/end_notice.h"
 #include "mediagraph/graph/event_queue.h"
 #include "mediagraph/source/movie_source.h"
 #include "platform/media/media.h"
@@ -20,7 +21,7 @@ namespace mediagraph {
 // AddFilter gave the filter a name other than the one asked for.
 constexpr HRESULT kDuplicateNameRenamed = MAKE_HRESULT_CONST(0x0004022D);
 // How far ahead of now a run starts, so that every filter is running before stream
-// time 0 falls due.
+// time 0 falls due (plus the sound device's latency, when the movie has sound).
 constexpr REFERENCE_TIME kRunLead = 10 * 10000;  // 10 ms
 // How long Run waits for the filters to finish pausing (the first picture to reach
 // the renderer) before it picks the start time.
@@ -39,14 +40,18 @@ constexpr DWORD kCueWaitMs = 2000;
 // that is not ready for it and the source's threads are joined last on Stop.
 //
 // Run picks a start time kRunLead ahead of the clock, less the stream time already
-// played when resuming from a pause. Seeking while running pauses, repositions the
-// source (which flushes and starts a new segment at stream time 0) and runs again
-// with a new start time.
+// played when resuming from a pause. Seeking while running changes the segment on
+// the running clock: the source flushes, repositions and starts a new segment at
+// the stream time reached (its first sample due at once); no filter changes state.
+// Seeking while paused or stopped starts the next segment at stream time 0.
 //
 // Completion: EC_COMPLETE from a filter is counted, not passed on. The renderers of
 // a run (see above, plus the source when it plays sound itself) are counted from the
-// first Run after a Stop or a seek; when the last of them has completed, one
-// EC_COMPLETE goes to the application. Every other event is passed on as it came.
+// first Run after a Stop or a seek; when the last of them has completed, the end
+// notice holds one EC_COMPLETE for the application until the stream time reaches
+// the end of the movie (the source's latest picture stop or sound end). Pause holds
+// it, Run lets it wait again, Stop and seeks cancel it. Every other event is passed
+// on as it came.
 //
 // Threads and locks: the application's calls are serialised by stateLock_ (held while
 // filters change state, connect and seek). Filters call Notify from any thread
@@ -158,10 +163,11 @@ class FilterGraph final : public IGraphBuilder,
 
   // --- IMediaSeeking: forwarded to the video renderer's position pass-through
   // (and so to the source's output pin); E_NOTIMPL without such a renderer.
-  // SetPositions with a new current position also flushes and restarts the run.
+  // SetPositions with a new current position starts a new segment (see above)
+  // and counts the renderers' completions afresh.
   // GetCurrentPosition while running or paused is the graph's own: where the
-  // segment started in the movie plus the stream time played (the renderer only
-  // knows times within the segment).
+  // segment started in the movie plus the stream time played since it started
+  // (the renderer only knows times within the segment).
   STDMETHODIMP GetCapabilities(DWORD *capabilities) override;
   STDMETHODIMP CheckCapabilities(DWORD *capabilities) override;
   STDMETHODIMP IsFormatSupported(const GUID *format) override;
@@ -229,6 +235,10 @@ class FilterGraph final : public IGraphBuilder,
   ComPtr<SystemClock> clock_;  // set by Init, never changes
   EventQueue events_;
   CompletionTracker completion_;
+  EndNotice endNotice_{[this] { events_.Post({EC_COMPLETE, S_OK, 0}); }};
+  // The rendered movie, for where it ends; set and cleared under stateLock_
+  // while stopped, read from any thread.
+  std::atomic<MovieSource *> playing_{nullptr};
 
   std::recursive_mutex stateLock_;
   // --- guarded by stateLock_ (application threads)
@@ -236,7 +246,8 @@ class FilterGraph final : public IGraphBuilder,
   FILTER_STATE state_ = State_Stopped;
   REFERENCE_TIME startTime_ = 0;         // clock time of stream time 0 of this run
   REFERENCE_TIME pausedAt_ = 0;          // stream time reached when the run paused
-  REFERENCE_TIME segmentStart_ = 0;      // movie position at stream time 0
+  REFERENCE_TIME segmentStart_ = 0;      // movie position at stream time segmentBase_
+  REFERENCE_TIME segmentBase_ = 0;       // stream time at which the segment started
   bool armOnRun_ = true;                 // a Stop or a seek since completions were armed
   ComPtr<MovieSource> source_;           // the rendered movie, if any
   IBaseFilter *videoRenderer_ = nullptr;  // where the picture goes; a member, not counted

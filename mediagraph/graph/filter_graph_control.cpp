@@ -58,6 +58,7 @@ void FilterGraph::AwaitCue(DWORD milliseconds) {
 
 void FilterGraph::ArmCompletion() {
   armOnRun_ = false;
+  endNotice_.Cancel();
   // A graph without renderers has nothing to wait for.
   if (completion_.Arm(Renderers())) events_.Post({EC_COMPLETE, S_OK, 0});
 }
@@ -74,12 +75,15 @@ HRESULT FilterGraph::RunLocked() {
     }
     state_ = State_Paused;
     pausedAt_ = 0;
+    segmentBase_ = 0;
   }
   // Let the first picture reach the renderer, so that it is on time at stream time 0
   // rather than late (and dropped) because decoding took longer than the lead.
   AwaitCue(kCueWaitMs);
   if (armOnRun_) ArmCompletion();
-  const REFERENCE_TIME start = SystemClock::Now() + kRunLead - pausedAt_;
+  // Far enough ahead for the sound to be heard from its first sample on.
+  const REFERENCE_TIME lead = kRunLead + (source_ ? source_->SoundLatency() : 0);
+  const REFERENCE_TIME start = SystemClock::Now() + lead - pausedAt_;
   const HRESULT hr = RunFilters(start);
   if (FAILED(hr)) {
     PauseFilters();
@@ -87,6 +91,7 @@ HRESULT FilterGraph::RunLocked() {
   }
   startTime_ = start;
   state_ = State_Running;
+  endNotice_.Run(clock_.get(), start);
   return S_OK;
 }
 
@@ -101,6 +106,7 @@ STDMETHODIMP FilterGraph::Pause() {
   if (old == State_Running) {
     pausedAt_ = std::max<REFERENCE_TIME>(0, SystemClock::Now() - startTime_);
   }
+  endNotice_.Pause();
   const HRESULT hr = PauseFilters();
   if (FAILED(hr)) {
     if (old == State_Stopped) StopFilters();
@@ -113,10 +119,12 @@ STDMETHODIMP FilterGraph::Pause() {
 STDMETHODIMP FilterGraph::Stop() {
   std::lock_guard<std::recursive_mutex> hold(stateLock_);
   completion_.Disarm();
+  endNotice_.Cancel();
   armOnRun_ = true;
   const HRESULT hr = StopFilters();
   state_ = State_Stopped;
   pausedAt_ = 0;
+  segmentBase_ = 0;
   return hr;
 }
 

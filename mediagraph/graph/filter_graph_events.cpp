@@ -7,9 +7,14 @@ namespace mediagraph {
 STDMETHODIMP FilterGraph::Notify(LONG eventCode, LONG_PTR param1, LONG_PTR param2) {
   if (eventCode == EC_COMPLETE) {
     // Parameter 2 names the renderer that completed; the application hears of the
-    // end once, when the last renderer of the run is done.
-    if (completion_.Complete(reinterpret_cast<IBaseFilter *>(param2))) {
+    // end once, when the last renderer of the run is done and the end has come.
+    if (!completion_.Complete(reinterpret_cast<IBaseFilter *>(param2))) return S_OK;
+    // Without a movie there is no end to wait for.
+    const MovieSource *source = playing_.load();
+    if (source == nullptr) {
       events_.Post({EC_COMPLETE, S_OK, 0});
+    } else {
+      endNotice_.Due(source->StreamEnd());
     }
     return S_OK;
   }

@@ -87,9 +87,9 @@ STDMETHODIMP FilterGraph::GetCurrentPosition(LONGLONG *current) {
   {
     std::lock_guard<std::recursive_mutex> hold(stateLock_);
     if (state_ == State_Stopped) return target->GetCurrentPosition(current);
-    const REFERENCE_TIME played =
+    const REFERENCE_TIME streamTime =
         state_ == State_Running ? SystemClock::Now() - startTime_ : pausedAt_;
-    position = segmentStart_ + std::max<REFERENCE_TIME>(0, played);
+    position = segmentStart_ + std::max<REFERENCE_TIME>(0, streamTime - segmentBase_);
   }
   LONGLONG stop = 0;
   if (SUCCEEDED(target->GetStopPosition(&stop))) position = std::min(position, stop);
@@ -120,24 +120,27 @@ STDMETHODIMP FilterGraph::SetPositions(LONGLONG *current, DWORD currentFlags, LO
   const bool moves = (currentFlags & AM_SEEKING_PositioningBitsMask) != AM_SEEKING_NoPositioning;
   if (!moves) return target->SetPositions(current, currentFlags, stop, stopFlags);
 
-  // A new current position starts a new segment at stream time 0: a running graph
-  // pauses while the source flushes and repositions, then runs again from now.
-  // Completions of the old segment no longer count, even one raised while pausing.
+  // Completions of the old segment no longer count, nor does a notice waiting
+  // for its end.
   completion_.Disarm();
-  armOnRun_ = true;
-  const bool wasRunning = state_ == State_Running;
-  if (wasRunning) {
-    const HRESULT hr = PauseFilters();
-    if (FAILED(hr)) return hr;
-    state_ = State_Paused;
+  endNotice_.Cancel();
+  if (state_ != State_Running) {
+    // The next run starts the new segment at stream time 0.
+    armOnRun_ = true;
+    const HRESULT hr = target->SetPositions(current, currentFlags, stop, stopFlags);
+    pausedAt_ = 0;
+    segmentBase_ = 0;
+    NoteSegmentStart(target.get());
+    return hr;
   }
+  // Running: the source starts the new segment at the stream time reached, on
+  // the running clock, so its first sample is due at once and nothing pauses.
+  // Counting starts before the seek: a very short segment may complete before
+  // it returns.
+  ArmCompletion();
+  segmentBase_ = std::max<REFERENCE_TIME>(0, SystemClock::Now() - startTime_);
   const HRESULT hr = target->SetPositions(current, currentFlags, stop, stopFlags);
-  pausedAt_ = 0;
   NoteSegmentStart(target.get());
-  if (wasRunning) {
-    const HRESULT runHr = RunLocked();
-    if (FAILED(runHr) && SUCCEEDED(hr)) return runHr;
-  }
   return hr;
 }
 

@@ -22,8 +22,10 @@
 //                                           thread (stop the renderers first: the
 //                                           video thread may wait in their Receive)
 //   Seeking()->SetPositions(...)            flush downstream, reposition, new
-//                                           segment; a running graph is expected to
-//                                           Pause and Run again with a new start time
+//                                           segment; while running the new segment
+//                                           starts at the stream time reached, on the
+//                                           running clock (its first sample is due
+//                                           at once), else at stream time 0
 //   source->Release()                       the last reference joins the threads and
 //                                           frees the decoders
 //
@@ -69,6 +71,16 @@ class MovieSource {
 
   // Length of the movie in 100 ns units.
   virtual REFERENCE_TIME Duration() const = 0;
+
+  // Stream time at which the picture and sound delivered so far end: the
+  // latest picture's stop time or the end of the sound queued, whichever is
+  // later. Any thread; no lock.
+  virtual REFERENCE_TIME StreamEnd() const = 0;
+
+  // How long after it is handed to the device the sound is heard (0 without
+  // sound or before it is known). A run that starts less far ahead loses its
+  // first sound to catching up with the clock.
+  virtual REFERENCE_TIME SoundLatency() const = 0;
 
  protected:
   ~MovieSource() = default;  // destroyed through Release only

@@ -1,5 +1,6 @@
 #include "mediagraph/source/movie_source_filter.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace mediagraph {
@@ -81,8 +82,14 @@ HRESULT CMovieSourceFilter::SetPositions(REFERENCE_TIME current, REFERENCE_TIME 
     restart = sessionActive;
   }
   if (restart) {
-    EndSession(true);
+    // Back to the start at the end while running is a loop: from the next one
+    // on, the sound keeps the start queued after the end, and this one may
+    // carry it. (Earlier, it may be a restart of a movie that is to stop at
+    // its end, which must then end in silence.)
+    const bool loop = state == State_Running && current == 0 && video.ReachedEnd();
+    EndSession(true, loop);
     StartSession();
+    if (sound && loop) sound->SetLooping(true);
   }
   return S_OK;
 }
@@ -106,8 +113,16 @@ void CMovieSourceFilter::StartSession() {
   Segment segment;
   {
     std::lock_guard<std::mutex> positions(positionLock);
-    segment = Segment{currentPosition, stopPosition};
+    segment = Segment{currentPosition, stopPosition, 0};
   }
+  REFERENCE_TIME now = 0;
+  if (state == State_Running && SUCCEEDED(CurrentStreamTime(&now)) && now > 0) {
+    segment.base = now;
+  }
+  // The sound goes on with the start of the movie it kept queued: the picture
+  // follows it there (its first picture is then due, or a little late).
+  REFERENCE_TIME carried = 0;
+  if (sound && segment.start == 0 && sound->CarriedFrom(&carried)) segment.base = carried;
   // A file that cannot go back plays on from where it is; the segment's
   // start still drops what lies before it.
   if (!fileAtStart || currentPosition > 0) file->SeekTo(currentPosition);
@@ -130,7 +145,7 @@ void CMovieSourceFilter::StartSession() {
   sessionActive = true;
 }
 
-void CMovieSourceFilter::EndSession(bool flush) {
+void CMovieSourceFilter::EndSession(bool flush, bool keepSoundStart) {
   {
     std::lock_guard<std::mutex> positions(positionLock);
     if (!sessionActive) return;
@@ -146,7 +161,7 @@ void CMovieSourceFilter::EndSession(bool flush) {
     sessionAllocator->Decommit();
   }
   video.Stop();
-  if (sound) sound->Stop();
+  if (sound) sound->Stop(keepSoundStart);
   reader.Join();
   if (flush && peer != nullptr) peer->EndFlush();
   buffer.Reset();
@@ -202,6 +217,15 @@ HRESULT CMovieSourceFilter::SourceHandle::GetVolume(LONG *level) {
 
 REFERENCE_TIME CMovieSourceFilter::SourceHandle::Duration() const {
   return filter->file->Duration();
+}
+
+REFERENCE_TIME CMovieSourceFilter::SourceHandle::SoundLatency() const {
+  return filter->sound ? filter->sound->OutputLatency() : 0;
+}
+
+REFERENCE_TIME CMovieSourceFilter::SourceHandle::StreamEnd() const {
+  const REFERENCE_TIME picture = filter->video.LastStop();
+  return filter->sound ? std::max(picture, filter->sound->End()) : picture;
 }
 
 }  // namespace mediagraph

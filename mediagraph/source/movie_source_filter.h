@@ -11,8 +11,10 @@
 //
 //   Pause from Stopped starts a session at the current position; Stop ends it
 //   (every thread joined). A seek while not stopped ends the session with a
-//   flush downstream, repositions, sends NewSegment and starts a new one.
-//   While stopped a seek only records the position.
+//   flush downstream, repositions, sends NewSegment and starts a new one:
+//   while running at the stream time reached, so that the clock runs on and
+//   the new segment's first sample is due at once. While stopped a seek only
+//   records the position.
 //
 // Locks and threads: the filter lock (also the pin lock) serialises state
 // changes, seeking and connection on the application thread. The streaming
@@ -101,6 +103,8 @@ class CMovieSourceFilter final : public CBaseFilter {
     HRESULT SetVolume(LONG level) override;
     HRESULT GetVolume(LONG *level) override;
     REFERENCE_TIME Duration() const override;
+    REFERENCE_TIME StreamEnd() const override;
+    REFERENCE_TIME SoundLatency() const override;
 
    private:
     CMovieSourceFilter *const filter;
@@ -109,8 +113,9 @@ class CMovieSourceFilter final : public CBaseFilter {
   // Both with the filter lock held.
   void StartSession();
   // flush: the filter is active and downstream may hold the video thread, so
-  // BeginFlush/EndFlush around the join.
-  void EndSession(bool flush);
+  // BeginFlush/EndFlush around the join. keepSoundStart: a loop; the sound may
+  // keep the movie's start it queued after the end.
+  void EndSession(bool flush, bool keepSoundStart = false);
 
   CriticalLock lock;  // the filter lock and the pin lock
   const std::unique_ptr<MovieFile> file;

@@ -11,10 +11,15 @@ inline constexpr REFERENCE_TIME kToTheEnd = INT64_MAX;
 
 struct Segment {
   // Movie time (100 ns from the start of the movie) that falls on stream time
-  // 0. Pictures and sound before it are decoded and dropped.
+  // `base`. Pictures and sound before it are decoded and dropped.
   REFERENCE_TIME start = 0;
   // Movie time at which delivery ends; kToTheEnd for the end of the file.
   REFERENCE_TIME stop = 0;
+  // Stream time of the segment's start: 0 after a stop or a pause, the stream
+  // time reached for a seek while running (the clock runs on).
+  REFERENCE_TIME base = 0;
+
+  REFERENCE_TIME ToStreamTime(REFERENCE_TIME movieTime) const { return movieTime - start + base; }
 };
 
 }  // namespace mediagraph

@@ -44,13 +44,23 @@ SoundStreamer::~SoundStreamer() {
 }
 
 void SoundStreamer::Start(PacketBuffer *buffer, const Segment &segment) {
-  Stop();
+  if (thread_.joinable()) Stop(false);
   staging_.clear();
-  haveOrigin_ = false;
-  origin_ = 0;
-  staged_ = 0;
+  if (carried_) {
+    // The start of the movie is queued already: the new segment's sound goes on
+    // after it, and what the decoder gives of it again is trimmed.
+    trimUntil_ = StagedEnd();
+  } else {
+    haveOrigin_ = false;
+    origin_ = 0;
+    staged_ = 0;
+    trimUntil_ = segment.base;
+  }
+  carried_ = false;
+  continued_ = 0;
   draining_ = false;
   decoded_ = false;
+  end_ = segment.base;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     heard_ = false;
@@ -58,7 +68,7 @@ void SoundStreamer::Start(PacketBuffer *buffer, const Segment &segment) {
   thread_ = std::thread(&SoundStreamer::Stream, this, buffer, segment);
 }
 
-void SoundStreamer::Stop() {
+void SoundStreamer::Stop(bool keepStart) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
@@ -70,9 +80,22 @@ void SoundStreamer::Stop() {
     stopping_ = false;
     heard_ = false;
   }
-  output_->Reset();
+  // Carried over only while enough of it is left to bridge the restart.
+  carried_ = keepStart && continued_ > 0 && output_->PendingFrames() > resampler_->Rate() / 50;
+  if (carried_) {
+    carriedFrom_ = StagedEnd() - startOffset_;
+    staged_ += continued_;
+  } else {
+    output_->Reset();
+  }
+  continued_ = 0;
   decoder_->Flush();
   resampler_->Reset();
+}
+
+bool SoundStreamer::CarriedFrom(REFERENCE_TIME *base) const {
+  if (carried_) *base = carriedFrom_;
+  return carried_;
 }
 
 void SoundStreamer::Pause() {
@@ -114,11 +137,14 @@ void SoundStreamer::Stage(const AVFrame *frame, const Segment &segment) {
   if (frames == 0) return;
 
   const REFERENCE_TIME stamp = file_->ToMovieTime(file_->AudioStream(), frame->best_effort_timestamp);
-  REFERENCE_TIME time = stamp == AV_NOPTS_VALUE ? (haveOrigin_ ? StagedEnd() : 0)
-                                                : stamp - segment.start;
+  REFERENCE_TIME time = stamp == AV_NOPTS_VALUE ? (haveOrigin_ ? StagedEnd() : segment.base)
+                                                : segment.ToStreamTime(stamp);
   int64_t skip = 0;
-  // Sound before the segment start (the demuxer lands on an earlier key frame).
-  if (time < 0) skip = (-time * rate + kUnitsPerSecond - 1) / kUnitsPerSecond;
+  // Sound before the segment start (the demuxer lands on an earlier key frame),
+  // or already queued as the start carried over.
+  if (time < trimUntil_) {
+    skip = ((trimUntil_ - time) * rate + kUnitsPerSecond / 2) / kUnitsPerSecond;
+  }
   if (haveOrigin_) {
     const REFERENCE_TIME expected = StagedEnd();
     if (time > expected + kGapTolerance) {
@@ -131,20 +157,29 @@ void SoundStreamer::Stage(const AVFrame *frame, const Segment &segment) {
   }
   if (skip >= frames) return;
   if (!haveOrigin_) {
-    origin_ = std::max<REFERENCE_TIME>(0, time + skip * kUnitsPerSecond / rate);
+    origin_ = std::max<REFERENCE_TIME>(segment.base, time + skip * kUnitsPerSecond / rate);
     haveOrigin_ = true;
   }
   int64_t kept = frames - skip;
   const int64_t room = segment.stop == kToTheEnd
                            ? kept
-                           : (segment.stop - segment.start - StagedEnd()) * rate / kUnitsPerSecond;
+                           : (segment.ToStreamTime(segment.stop) - StagedEnd()) * rate /
+                                 kUnitsPerSecond;
   if (room < kept) {
     kept = std::max<int64_t>(0, room);
     decoded_ = true;  // the rest lies beyond the stop position
   }
-  staging_.insert(staging_.end(), converted_.begin() + skip * channels,
-                  converted_.begin() + (skip + kept) * channels);
+  const auto from = converted_.begin() + skip * channels;
+  // The start of the movie, kept while it is staged without a break, for loops.
+  if (segment.start == 0 && trimUntil_ == segment.base &&
+      static_cast<int64_t>(start_.size()) == staged_ * channels &&
+      staged_ < kStartKept * rate / kUnitsPerSecond) {
+    if (start_.empty()) startOffset_ = origin_ - segment.base;
+    start_.insert(start_.end(), from, from + kept * channels);
+  }
+  staging_.insert(staging_.end(), from, from + kept * channels);
   staged_ += kept;
+  end_ = StagedEnd();
 }
 
 void SoundStreamer::Flush(bool all) {
@@ -155,12 +190,22 @@ void SoundStreamer::Flush(bool all) {
   if (output_->Queue(staging_.data(), frames)) staging_.clear();
 }
 
+void SoundStreamer::QueueStart(const Segment &segment) {
+  const int channels = resampler_->Channels();
+  if (!looping_ || continued_ > 0 || segment.stop != kToTheEnd || start_.empty()) return;
+  const int frames = static_cast<int>(start_.size() / channels);
+  if (output_->Queue(start_.data(), frames)) continued_ = frames;
+}
+
 bool SoundStreamer::Feed(PacketBuffer *buffer, const Segment &segment) {
   const int64_t rate = resampler_->Rate();
   const int channels = resampler_->Channels();
   for (;;) {
     Flush(decoded_);
-    if (decoded_) return true;
+    if (decoded_) {
+      if (staging_.empty()) QueueStart(segment);
+      return true;
+    }
     const int64_t ahead =
         output_->PendingFrames() + static_cast<int64_t>(staging_.size()) / channels;
     if (ahead * kUnitsPerSecond / rate >= kLead) return true;
@@ -228,6 +273,10 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
       playing = false;
       completed = false;
       wait = std::chrono::milliseconds(20);
+      // Known before the run, so that the graph can start it far enough ahead.
+      const SoundOutput::Position position = output_->GetPosition();
+      if (position.latencyNs > 0) latency_ = position.latencyNs / 100;
+      outputLatency_ = latency_;
     } else {
       if (runSerial != serial) {
         // A new run: start again in step with its start time.
@@ -238,6 +287,7 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
       }
       const SoundOutput::Position position = output_->GetPosition();
       if (position.latencyNs > 0) latency_ = position.latencyNs / 100;
+      outputLatency_ = latency_;
       const int64_t pending = output_->QueuedFrames() - position.played;
       // Stream time of the next frame the source will mix.
       const REFERENCE_TIME next = origin_ + toTime(position.played);
@@ -263,7 +313,7 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
           std::lock_guard<std::mutex> lock(mutex_);
           heard_ = true;
           heardClock_ = now;
-          heardMovie_ = heard + segment.start;
+          heardMovie_ = heard - segment.base + segment.start;
         }
         // The source's position moves in whole mixing periods: right after a
         // mix it is exact, later it lags. The largest error of the last few
@@ -287,9 +337,9 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
           }
         }
       }
-      if (decoded_ && staging_.empty() && pending <= 0 && !completed) {
+      if (decoded_ && staging_.empty() && pending <= continued_ && !completed) {
         // Heard to its end once the device's latency has passed too.
-        const REFERENCE_TIME endAt = runStart + (haveOrigin_ ? StagedEnd() : 0);
+        const REFERENCE_TIME endAt = runStart + (haveOrigin_ ? StagedEnd() : segment.base);
         if (!haveNow || now >= endAt) {
           completed = true;
           playedOut_();
@@ -303,7 +353,8 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
       return stopping_ || running_ != running || runSerial_ != runSerial;
     });
   }
-  if (playing) output_->Pause();
+  // The source is left as it is: Stop resets it, or keeps the start of the
+  // movie playing on across a loop.
 }
 
 }  // namespace mediagraph

@@ -12,6 +12,15 @@
 //   - once the last sound of the segment has been heard while running, it
 //     reports "played out" (once per run).
 //
+// Loops: the first kStartKept of the movie's sound is kept as PCM once heard.
+// Once the movie has looped (SetLooping), a segment that plays to the end of
+// the file queues that start right after its last sound, so the source never
+// runs dry at the end. If the next segment starts from the beginning in time,
+// Stop(true) keeps it queued (CarriedFrom tells the stream time it stands
+// for) and the next segment's sound goes on after it: the last samples are
+// followed by the first with no silence. Otherwise it is dropped with the
+// rest of the queue.
+//
 // Sound states of the thread (per session; Start begins in Holding):
 //
 //   Holding --Run, due time reached--> Playing --Pause--> Holding
@@ -24,6 +33,7 @@
 // audio thread only.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -57,8 +67,14 @@ class SoundStreamer {
   // Starts the thread on a fresh segment, holding still until Run.
   void Start(PacketBuffer *buffer, const Segment &segment);
   // Ends the thread (abort the packet buffer first if it may be waiting for
-  // packets) and forgets everything queued.
-  void Stop();
+  // packets) and forgets everything queued; with `keepStart`, except the start
+  // of the movie queued after the end, if enough of it is still to be heard.
+  void Stop(bool keepStart = false);
+  // After Stop(true): whether the start was kept, and the stream time of the
+  // movie's start it stands for (a segment from the start goes on there).
+  bool CarriedFrom(REFERENCE_TIME *base) const;
+  // The movie loops: queue its start after its end from now on.
+  void SetLooping(bool looping) { looping_ = looping; }
 
   // The graph pauses: hold the sound where it is.
   void Pause();
@@ -72,8 +88,17 @@ class SoundStreamer {
   // `clockTime`. False before any sound has been heard in this run.
   bool LastHeard(REFERENCE_TIME *clockTime, REFERENCE_TIME *movieTime) const;
 
+  // Stream time at which the sound staged so far ends (the segment's base
+  // before any). Any thread.
+  REFERENCE_TIME End() const { return end_.load(); }
+  // The device's output latency as last measured (0 before). Any thread.
+  REFERENCE_TIME OutputLatency() const { return outputLatency_.load(); }
+
   // How far ahead of the sound heard the source is kept fed.
   static constexpr REFERENCE_TIME kLead = 2000000;  // 200 ms
+  // How much of the movie's start is kept for loops: enough to bridge a game
+  // that checks for the end only now and then, and the restart after it.
+  static constexpr REFERENCE_TIME kStartKept = 2500000;  // 250 ms
 
  private:
   void Stream(PacketBuffer *buffer, Segment segment);
@@ -86,6 +111,8 @@ class SoundStreamer {
   void Stage(const AVFrame *frame, const Segment &segment);
   // Hands staged PCM to the source once there is enough of it (or at the end).
   void Flush(bool all);
+  // At the end of the file, when looping: queues the kept start after it.
+  void QueueStart(const Segment &segment);
   REFERENCE_TIME StagedEnd() const;  // stream time just after the last staged frame
 
   const MovieFile *const file_;
@@ -94,6 +121,9 @@ class SoundStreamer {
   const std::unique_ptr<SoundOutput> output_;
   const PlayedOut playedOut_;
   std::thread thread_;
+  std::atomic<REFERENCE_TIME> end_{0};
+  std::atomic<bool> looping_{false};
+  std::atomic<REFERENCE_TIME> outputLatency_{0};
 
   mutable std::mutex mutex_;
   // --- guarded by mutex_
@@ -117,6 +147,13 @@ class SoundStreamer {
   bool draining_ = false;      // the decoder was told the stream ended
   bool decoded_ = false;       // the decoder is drained (or the stop was reached)
   REFERENCE_TIME latency_ = 0;  // device output latency, 100 ns
+  REFERENCE_TIME trimUntil_ = 0;  // sound stamped before this stream time is dropped
+  std::vector<int16_t> start_;     // the movie's first sound, kept across sessions
+  REFERENCE_TIME startOffset_ = 0;  // where it starts after the movie's start
+  int64_t continued_ = 0;           // frames of it queued after the end
+  // --- application thread, between Stop and Start
+  bool carried_ = false;
+  REFERENCE_TIME carriedFrom_ = 0;
 };
 
 }  // namespace mediagraph

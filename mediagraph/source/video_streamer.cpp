@@ -1,6 +1,7 @@
 #include "mediagraph/source/video_streamer.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace mediagraph {
@@ -23,6 +24,8 @@ void VideoStreamer::Start(PacketBuffer *buffer, const Downstream &downstream,
   Stop();
   stopping_ = false;
   lastDelivered_ = segment.start;
+  lastStop_ = segment.base;
+  ended_ = false;
   thread_ = std::thread(&VideoStreamer::Run, this, buffer, downstream, segment);
 }
 
@@ -46,6 +49,14 @@ void VideoStreamer::Run(PacketBuffer *buffer, Downstream downstream, Segment seg
   // as a break too, rather than waited for (as players do).
   REFERENCE_TIME last = AV_NOPTS_VALUE;
   const bool mayJump = file_->TimeStampsMayJump();
+  // A loop shows the kept first picture at once; the decoder's own first
+  // picture is then that one again.
+  bool skipFirst = false;
+  if (segment.start == 0 && !firstPicture_.empty()) {
+    if (!Deliver(nullptr, downstream, segment, firstTime_, firstDuration_, true)) return;
+    first = false;
+    skipFirst = true;
+  }
   for (;;) {
     if (stopping_) return;
     const int got = decoder_->Receive(frame.get());
@@ -72,6 +83,11 @@ void VideoStreamer::Run(PacketBuffer *buffer, Downstream downstream, Segment seg
         av_frame_unref(frame.get());
         break;
       }
+      if (skipFirst) {
+        skipFirst = false;
+        av_frame_unref(frame.get());
+        continue;
+      }
       bool keepGoing = true;
       if (time + duration > segment.start) {
         keepGoing = Deliver(frame.get(), downstream, segment, time, duration, first);
@@ -96,7 +112,9 @@ void VideoStreamer::Run(PacketBuffer *buffer, Downstream downstream, Segment seg
         break;
     }
   }
-  if (!stopping_) downstream.peer->EndOfStream();
+  if (stopping_) return;
+  ended_ = true;
+  downstream.peer->EndOfStream();
 }
 
 bool VideoStreamer::Deliver(const AVFrame *frame, const Downstream &downstream,
@@ -107,22 +125,39 @@ bool VideoStreamer::Deliver(const AVFrame *frame, const Downstream &downstream,
   if (FAILED(downstream.allocator->GetBuffer(&sample, nullptr, nullptr, 0))) return false;
   BYTE *data = nullptr;
   const LONG size = sample->GetSize();
-  if (FAILED(sample->GetPointer(&data)) || data == nullptr || size < 0 ||
-      !converter_.Convert(frame, data, static_cast<size_t>(size))) {
+  const size_t imageSize = converter_.ImageSize();
+  bool filled = SUCCEEDED(sample->GetPointer(&data)) && data != nullptr && size >= 0 &&
+                static_cast<size_t>(size) >= imageSize;
+  if (filled && frame == nullptr) {
+    std::memcpy(data, firstPicture_.data(), imageSize);
+  } else if (filled) {
+    filled = converter_.Convert(frame, data, static_cast<size_t>(size));
+    // Kept once per file, for every loop to come.
+    if (filled && first && segment.start == 0 && firstPicture_.empty()) {
+      firstPicture_.assign(data, data + imageSize);
+      firstTime_ = time;
+      firstDuration_ = duration;
+    }
+  }
+  if (!filled) {
     sample->Release();
     return true;  // this picture is lost; the next may convert
   }
-  REFERENCE_TIME start = time - segment.start;
+  REFERENCE_TIME start = segment.ToStreamTime(time);
   REFERENCE_TIME stop = start + duration;
   sample->SetTime(&start, &stop);
   sample->SetSyncPoint(TRUE);
   sample->SetPreroll(FALSE);
-  sample->SetDiscontinuity(first ? TRUE : FALSE);
+  // A segment that goes on from the stream time reached (a loop while running)
+  // is no break in the stream: marked as one, the renderer would take the last
+  // picture's longer stay as falling behind and hurry the next pictures.
+  sample->SetDiscontinuity(first && segment.base == 0 ? TRUE : FALSE);
   sample->SetActualDataLength(static_cast<LONG>(converter_.ImageSize()));
   const HRESULT hr = downstream.input->Receive(sample);
   sample->Release();
   if (stopping_ || hr != S_OK) return false;
   lastDelivered_ = time;
+  lastStop_ = stop;
   ++delivered_;
   return true;
 }

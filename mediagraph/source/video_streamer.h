@@ -3,8 +3,14 @@
 // connected input pin, which blocks until the picture is due. Ends with
 // EndOfStream downstream at the end of the segment.
 //
-// Sample times are stream times: movie time minus the segment start, in
-// 100 ns; the first sample of a segment is marked as a discontinuity.
+// Sample times are stream times: movie time minus the segment start plus the
+// segment's base, in 100 ns; the first sample of a segment that starts the
+// stream time afresh is marked as a discontinuity.
+//
+// The first picture of the movie is kept, converted, once it has been seen: a
+// segment from the start of the movie (a loop) hands it downstream as soon as
+// the thread starts, before any packet is read or decoded, and drops the same
+// picture when the decoder produces it again.
 //
 // Threads: Start and Stop on the application thread (under the filter lock);
 // everything else on the video thread. Before Stop, whoever stops must make
@@ -13,8 +19,10 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "mediagraph/decode/frame_converter.h"
 #include "mediagraph/decode/movie_file.h"
@@ -51,10 +59,16 @@ class VideoStreamer {
   REFERENCE_TIME LastDelivered() const { return lastDelivered_.load(); }
   // Pictures handed downstream since construction (for statistics).
   int64_t Delivered() const { return delivered_.load(); }
+  // Stream time at which the last picture handed downstream ends, or the
+  // segment's base.
+  REFERENCE_TIME LastStop() const { return lastStop_.load(); }
+  // The segment's last picture has gone downstream, with the end of stream.
+  bool ReachedEnd() const { return ended_.load(); }
 
  private:
   void Run(PacketBuffer *buffer, Downstream downstream, Segment segment);
-  // Converts and delivers one picture. False when delivery must end.
+  // Converts and delivers one picture (null: the kept first picture). False
+  // when delivery must end.
   bool Deliver(const AVFrame *frame, const Downstream &downstream, const Segment &segment,
                REFERENCE_TIME time, REFERENCE_TIME duration, bool first);
 
@@ -65,6 +79,13 @@ class VideoStreamer {
   std::atomic<bool> stopping_{false};
   std::atomic<REFERENCE_TIME> lastDelivered_{0};
   std::atomic<int64_t> delivered_{0};
+  std::atomic<REFERENCE_TIME> lastStop_{0};
+  std::atomic<bool> ended_{false};
+
+  // --- the video thread's, or Start's while no thread runs
+  std::vector<uint8_t> firstPicture_;  // converted; empty until seen
+  REFERENCE_TIME firstTime_ = 0;       // its movie time and duration
+  REFERENCE_TIME firstDuration_ = 0;
 };
 
 }  // namespace mediagraph

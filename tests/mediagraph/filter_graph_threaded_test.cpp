@@ -1,19 +1,25 @@
 // The filter graph manager without a movie: interfaces, membership, the event
-// queue, the single EC_COMPLETE and state changes over unconnected renderers.
+// queue, the single EC_COMPLETE held until the end's stream time (on a manual
+// clock) and state changes over unconnected renderers.
 #include "mediagraph/graph/filter_graph.h"
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "mediagraph/graph/com_ptr.h"
 #include "mediagraph/graph/completion_tracker.h"
+#include "mediagraph/graph/end_notice.h"
 #include "platform/media/media.h"
 #include "platform/win32/windows.h"
 #include "tests/mediagraph/support/test_video_renderer.h"
+#include "tests/renderer/fakes/manual_reference_clock.h"
 
 using mediagraph::ComPtr;
 using mediagraph::CompletionTracker;
+using mediagraph::EndNotice;
 using mediagraph_test::TestVideoRenderer;
 
 namespace {
@@ -234,6 +240,89 @@ TEST(CompletionTracker, WaitsForEveryRendererOnce) {
   tracker.Disarm();
   EXPECT_FALSE(tracker.Complete(b));
   EXPECT_TRUE(tracker.Arm({}));  // nothing to wait for
+}
+
+// The end notice on a clock that only moves when told: posts counted by the
+// waiter thread are awaited, never timed.
+class EndNoticeTest : public ::testing::Test {
+ protected:
+  void Advance(REFERENCE_TIME to) { clock.SetTime(to); }
+  // Waits for the notice to have posted `count` times in all (false if it does not).
+  bool PostedWithin(int count) {
+    std::unique_lock<std::mutex> hold(mutex);
+    return posted_.wait_for(hold, std::chrono::seconds(10), [&] { return posts >= count; });
+  }
+  int Posts() {
+    std::lock_guard<std::mutex> hold(mutex);
+    return posts;
+  }
+
+  fakes::ManualReferenceClock clock;
+  std::mutex mutex;
+  std::condition_variable posted_;
+  int posts = 0;
+  EndNotice notice{[this] {
+    std::lock_guard<std::mutex> hold(mutex);
+    ++posts;
+    posted_.notify_all();
+  }};
+};
+
+TEST_F(EndNoticeTest, HeldUntilTheStreamTimeReachesTheEndThenPostedOnce) {
+  notice.Run(&clock, 1000);
+  notice.Due(5000);  // due at clock time 6000
+  EXPECT_TRUE(notice.Pending());
+  Advance(5999);
+  EXPECT_EQ(Posts(), 0);
+  Advance(6000);
+  ASSERT_TRUE(PostedWithin(1));
+  Advance(20000);
+  EXPECT_FALSE(notice.Pending());
+  EXPECT_EQ(clock.PendingCount(), 0u);
+  EXPECT_EQ(Posts(), 1);
+
+  // An end already reached posts at once.
+  notice.Due(4000);
+  EXPECT_EQ(Posts(), 2);
+}
+
+TEST_F(EndNoticeTest, PauseHoldsAndRunMovesTheNotice) {
+  notice.Run(&clock, 0);
+  notice.Due(3000);
+  notice.Pause();
+  Advance(5000);
+  EXPECT_EQ(Posts(), 0);
+  // Resumed with 1000 still to play: due 1000 after the new start.
+  notice.Run(&clock, 3000);
+  Advance(5999);
+  EXPECT_EQ(Posts(), 0);
+  Advance(6000);
+  ASSERT_TRUE(PostedWithin(1));
+
+  // Completed while paused: nothing until the run, then at its time.
+  notice.Pause();
+  notice.Due(1000);
+  Advance(9000);
+  notice.Run(&clock, 8500);
+  EXPECT_EQ(Posts(), 1);
+  Advance(9500);
+  ASSERT_TRUE(PostedWithin(2));
+}
+
+TEST_F(EndNoticeTest, CancelForgetsTheNoticeForGood) {
+  notice.Run(&clock, 0);
+  notice.Due(3000);
+  notice.Cancel();  // a stop or a seek
+  EXPECT_EQ(clock.PendingCount(), 0u);
+  Advance(10000);
+  notice.Run(&clock, 0);
+  EXPECT_FALSE(notice.Pending());
+  EXPECT_EQ(Posts(), 0);
+  // The next end is held and posted as usual.
+  notice.Due(12000);
+  Advance(12000);
+  ASSERT_TRUE(PostedWithin(1));
+  EXPECT_EQ(Posts(), 1);
 }
 
 TEST_F(FilterGraphTest, StateChangesReachEveryFilter) {

@@ -69,7 +69,8 @@ std::string *GraphPlayback::plain = nullptr;
 std::string *GraphPlayback::sound = nullptr;
 
 // The frames drawn from `from` on are the movie's frames `first`, `first + 1`, ...
-// in order, with their times from the segment start and the right colours.
+// in order, timed one frame apart from the first of them (a segment that began
+// while running starts at the stream time reached), with the right colours.
 void ExpectFramesInOrder(const std::vector<DrawnFrame> &frames, size_t from, size_t count,
                          int first = 0) {
   ASSERT_GE(frames.size(), from + count);
@@ -79,7 +80,7 @@ void ExpectFramesInOrder(const std::vector<DrawnFrame> &frames, size_t from, siz
     ASSERT_EQ(f.probes.size(), 5u);
     EXPECT_EQ(MarkerFrame(f.probes[0]), first + int(i));
     EXPECT_TRUE(f.hasTime);
-    EXPECT_NEAR(double(f.start), double(REFERENCE_TIME(i) * kFrame25), 1.0);
+    EXPECT_NEAR(double(f.start - frames[from].start), double(REFERENCE_TIME(i) * kFrame25), 1.0);
     EXPECT_NEAR(double(f.stop - f.start), double(kFrame25), 1.0);
     EXPECT_TRUE(Near(f.probes[1], 255, 0, 0));      // top-left red
     EXPECT_TRUE(Near(f.probes[2], 0, 255, 0));      // top-right green
@@ -105,6 +106,7 @@ TEST_F(GraphPlayback, RendersStoppedAndRunsToOneCompletionWithEveryFrame) {
   const auto frames = player->renderer->Frames();
   EXPECT_EQ(frames.size(), 20u);
   ExpectFramesInOrder(frames, 0, 20);
+  EXPECT_EQ(frames[0].start, 0);
 }
 
 TEST_F(GraphPlayback, MovieWithSoundCompletesOnceForPictureAndSound) {
@@ -218,20 +220,33 @@ TEST_F(GraphPlayback, SeekIntoTheMovieStartsANewSegmentThere) {
   EXPECT_NEAR(at, 0.8, 0.001);
 }
 
-TEST_F(GraphPlayback, LoopsBySeekingAtEachCompletion) {
-  auto player = Load(*plain, Plain());
-  ASSERT_EQ(player->control->Run(), S_OK);
-  for (int loop = 0; loop < 3; ++loop) {
-    ASSERT_TRUE(player->WaitFor(EC_COMPLETE, kPatienceMs)) << "loop " << loop;
-    if (loop < 2) {
-      ASSERT_EQ(player->position->put_CurrentPosition(0.0), S_OK);
+TEST_F(GraphPlayback, LoopsBySeekingAtEachCompletionWithEveryFrameInOrder) {
+  for (const bool withSound : {false, true}) {
+    SCOPED_TRACE(withSound ? "with sound" : "picture only");
+    auto player = withSound ? Load(*sound, WithSound()) : Load(*plain, Plain());
+    ASSERT_EQ(player->control->Run(), S_OK);
+    for (int loop = 0; loop < 3; ++loop) {
+      ASSERT_TRUE(player->WaitFor(EC_COMPLETE, kPatienceMs)) << "loop " << loop;
+      // The notice comes once every picture has had its time.
+      const auto frames = player->renderer->Frames();
+      ASSERT_EQ(frames.size(), 20u * (loop + 1));
+      if (loop < 2) {
+        ASSERT_EQ(player->position->put_CurrentPosition(0.0), S_OK);
+      }
+      EXPECT_EQ(player->State(), State_Running);
     }
-    EXPECT_EQ(player->State(), State_Running);
+    const auto frames = player->renderer->Frames();
+    ASSERT_EQ(frames.size(), 60u);
+    for (size_t loop = 0; loop < 3; ++loop) {
+      ExpectFramesInOrder(frames, loop * 20, 20);
+      // Each loop goes on from the stream time reached; none starts before the
+      // last picture of the one before has ended.
+      if (loop > 0) {
+        EXPECT_GE(frames[loop * 20].start, frames[loop * 20 - 1].stop);
+      }
+    }
+    EXPECT_EQ(player->CountWithin(EC_COMPLETE, 200), 0);
   }
-  const auto frames = player->renderer->Frames();
-  ASSERT_EQ(frames.size(), 60u);
-  for (size_t loop = 0; loop < 3; ++loop) ExpectFramesInOrder(frames, loop * 20, 20);
-  EXPECT_EQ(player->CountWithin(EC_COMPLETE, 200), 0);
 }
 
 TEST_F(GraphPlayback, TwoGraphsPlayAtOnce) {

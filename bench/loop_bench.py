@@ -1,0 +1,318 @@
+"""Looping a movie through the twelve exports, as a game does: a game loop that
+calls Movie_CheckVideoStatus once per tick and reads the movie's surface.
+
+  wraps  100 wraps of a 1 s, 30 fps movie whose frames each have their own grey
+         level (--sound adds a tone): frames lost, how long the last and the
+         first frame stay on the surface, the loop period.
+  gaps   10 wraps of a 1 s movie with a steady tone, played into OpenAL's wave
+         driver: the longest silence in the sound at the wraps.
+  sync   a 1 s movie with a white first frame and a beep at the same moment,
+         looped for 62 s into the wave driver: offset of the beep against the
+         flash on the surface at the start, after 10 wraps and after 60 s.
+
+  wraps --spin: how soon after the status check that wraps the first frame is
+         on the surface.
+
+Usage: python3 bench/loop_bench.py {wraps,gaps,sync} --lib build-rel/movie/libcinelink.so
+Times are wall-clock on this machine; run it on an otherwise idle one.
+"""
+import argparse
+import ctypes
+import os
+import statistics
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+W, H = 160, 120
+FPS = 30
+FRAME_MS = 1000.0 / FPS
+BEEP_S = 0.05
+
+
+def ffmpeg(*args):
+    subprocess.run(["ffmpeg", "-nostdin", "-loglevel", "error", "-y", *args], check=True)
+
+
+def make_counter_movie(path, sound):
+    """1 s at 30 fps; frame n is grey 8 n. The tone is 48 kHz AAC."""
+    args = ["-f", "lavfi", "-i", f"color=c=black:s={W}x{H}:r={FPS}:d=1"]
+    if sound:
+        args += ["-f", "lavfi", "-i", "sine=frequency=440:duration=1:sample_rate=48000"]
+    args += ["-vf", "format=rgb24,geq=r='N*8':g='N*8':b='N*8'",
+             "-c:v", "libx264", "-pix_fmt", "yuv420p", "-g", "30"]
+    if sound:
+        args += ["-c:a", "aac", "-b:a", "128k"]
+    ffmpeg(*args, "-t", "1", path)
+
+
+def length_ms(path):
+    """The movie's length as its container gives it (the longer stream)."""
+    out = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "format=duration",
+                          "-of", "csv=p=0", path], check=True, capture_output=True, text=True)
+    return float(out.stdout.strip()) * 1000
+
+
+def make_tone_movie(path):
+    """1 s of black with a steady 440 Hz tone, the sound in PCM (exactly 1 s)."""
+    ffmpeg("-f", "lavfi", "-i", f"color=c=black:s={W}x{H}:r={FPS}:d=1",
+           "-f", "lavfi", "-i", "sine=frequency=440:duration=1:sample_rate=48000",
+           "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "pcm_s16le", "-t", "1", path)
+
+
+def make_flash_movie(path):
+    """1 s: the first frame white, the rest black; a 1 kHz beep over the first 50 ms."""
+    ffmpeg("-f", "lavfi", "-i", f"color=c=black:s={W}x{H}:r={FPS}:d=1",
+           "-f", "lavfi", "-i",
+           f"aevalsrc='if(lt(t,{BEEP_S}),0.5*sin(2*PI*1000*t),0)':s=48000:d=1",
+           "-vf", "format=rgb24,geq=r='if(eq(N,0),255,0)':g='if(eq(N,0),255,0)'"
+                  ":b='if(eq(N,0),255,0)'",
+           "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "pcm_s16le", "-t", "1", path)
+
+
+def use_wave_driver(directory):
+    """OpenAL writes what it plays to a file; set before the library loads."""
+    wave = os.path.join(directory, "played.wav")
+    conf = os.path.join(directory, "alsoft.conf")
+    with open(conf, "w") as f:
+        f.write("[general]\nchannels=stereo\nsample-type=int16\nfrequency=48000\n"
+                f"dither=false\n[wave]\nfile={wave}\n")
+    os.environ["ALSOFT_DRIVERS"] = "wave"
+    os.environ["ALSOFT_CONF"] = conf
+    return wave
+
+
+class SDLSurface(ctypes.Structure):
+    _fields_ = [("flags", ctypes.c_uint32), ("format", ctypes.c_void_p),
+                ("w", ctypes.c_int), ("h", ctypes.c_int), ("pitch", ctypes.c_uint16),
+                ("pixels", ctypes.c_void_p)]
+
+
+class Game:
+    """The library loaded as a game loads it, with one movie playing on repeat."""
+
+    def __init__(self, lib, movie):
+        os.environ.setdefault("SDL_VIDEODRIVER", "dummy")
+        os.environ.setdefault("ALSOFT_DRIVERS", "null")
+        os.environ.setdefault("CINELINK_NO_DIALOG", "1")
+        self.sdl = ctypes.CDLL("libSDL-1.2.so.0")
+        self.sdl.SDL_SetVideoMode.restype = ctypes.c_void_p
+        self.sdl.SDL_GetRGB.argtypes = [ctypes.c_uint32, ctypes.c_void_p] + [
+            ctypes.POINTER(ctypes.c_uint8)] * 3
+        assert self.sdl.SDL_Init(0x20) == 0
+        assert self.sdl.SDL_SetVideoMode(W, H, 32, 0)
+        c = ctypes.CDLL(lib)
+        c.Movie_Load_UTF8.argtypes = [ctypes.c_wchar_p, ctypes.c_int, ctypes.c_int]
+        c.Movie_GetSurface.restype = ctypes.c_void_p
+        c.Movie_SetRepetitive.argtypes = [ctypes.c_int, ctypes.c_int]
+        c.Movie_Play.restype = ctypes.c_bool
+        c.Movie_Release.restype = ctypes.c_bool
+        self.c = c
+        self.handle = c.Movie_Load_UTF8(movie, W, H)
+        c.Movie_SetRepetitive(self.handle, 1)
+        self.rgb = [ctypes.c_uint8() for _ in range(3)]
+
+    def grey(self):
+        """The red level at the centre of the surface (the movies are grey)."""
+        s = SDLSurface.from_address(self.c.Movie_GetSurface(self.handle))
+        value = ctypes.c_uint32.from_address(s.pixels + (H // 2) * s.pitch + (W // 2) * 4).value
+        self.sdl.SDL_GetRGB(value, s.format, *[ctypes.byref(x) for x in self.rgb])
+        return self.rgb[0].value
+
+    def run(self, seconds, tick, on_tick=None, wrap_latency=None):
+        """Plays for `seconds`; one status check per tick. [(time, grey)] at each change.
+
+        With a `wrap_latency` list, a check made while the last frame (grey 232)
+        shows waits up to 5 ms for the first frame and notes how long after the
+        check began it came (this delays those ticks)."""
+        changes = []
+        assert self.c.Movie_Play(self.handle)
+        start = time.monotonic()
+        next_tick = start
+        while True:
+            now = time.monotonic()
+            if now - start > seconds:
+                break
+            self.c.Movie_CheckVideoStatus(self.handle)
+            grey = self.grey()
+            if wrap_latency is not None and round(grey / 8) == FPS - 1:
+                while time.monotonic() - now < 0.005 and round(grey / 8) != 0:
+                    grey = self.grey()
+                if round(grey / 8) == 0:
+                    wrap_latency.append((time.monotonic() - now) * 1000)
+            if not changes or changes[-1][1] != grey:
+                changes.append((now, grey))
+            if on_tick:
+                on_tick(now)
+            next_tick += tick
+            delay = next_tick - time.monotonic()
+            if delay > 0:
+                time.sleep(delay)
+        return changes
+
+    def release(self):
+        self.c.Movie_Release(self.handle)
+
+
+def median_max(values):
+    return f"median {statistics.median(values):7.2f}  max {max(values):7.2f}  min {min(values):7.2f}"
+
+
+def wraps(args):
+    with tempfile.TemporaryDirectory() as d:
+        movie = os.path.join(d, "counter.mp4")
+        make_counter_movie(movie, args.sound)
+        game = Game(args.lib, movie)
+        tick = args.tick_ms / 1000.0
+        if args.spin:
+            latency = []
+            game.run(args.loops * 1.0 + 1.5, tick, wrap_latency=latency)
+            game.release()
+            print(f"wraps: first frame on the surface after the status check that wrapped "
+                  f"({len(latency)} wraps), ms: {median_max(latency)}")
+            return
+        changes = game.run(args.loops * 1.0 + 1.5, tick)
+        game.release()
+        length = length_ms(movie)
+    shown = [(t, round(g / 8)) for t, g in changes]
+    starts = [i for i, (_, n) in enumerate(shown) if n == 0 and (i == 0 or shown[i - 1][1] != 0)]
+    loops = []
+    for a, b in zip(starts, starts[1:]):
+        loops.append(shown[a:b + 1])  # ends with the next loop's frame 0
+    loops = loops[:args.loops]
+    missing = [sorted(set(range(FPS)) - {n for _, n in loop[:-1]}) for loop in loops]
+    lost = sum(len(m) for m in missing)
+    out_of_order = sum(1 for loop in loops for (_, a), (_, b) in zip(loop, loop[1:])
+                       if b != a + 1 and b != 0)
+    last = [(loop[-1][0] - loop[-2][0]) * 1000 for loop in loops]
+    first = [(loop[1][0] - loop[0][0]) * 1000 for loop in loops]
+    period = [(loop[-1][0] - loop[0][0]) * 1000 for loop in loops]
+    total = (loops[-1][-1][0] - loops[0][0][0]) * 1000
+    print(f"wraps ({'with' if args.sound else 'without'} sound), tick {args.tick_ms} ms, "
+          f"{len(loops)} loops")
+    print(f"  frames lost: {lost}, out of order: {out_of_order}; lost (loop: frames): "
+          + (", ".join(f"{i}: {m}" for i, m in enumerate(missing) if m) or "none"))
+    print(f"  last frame ms:  {median_max(last)}  (frame {FRAME_MS:.1f})")
+    print(f"  first frame ms: {median_max(first)}")
+    print(f"  loop period ms: {median_max(period)}")
+    print(f"  {len(loops)} loops: {total:.1f} ms; bound {len(loops)} x ({length:.1f} + "
+          f"{args.tick_ms}) + 2 = {len(loops) * (length + args.tick_ms) + 2:.1f} ms "
+          f"({length:.1f} ms: the movie's length)")
+
+
+def read_wave_left(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    at, rate, channels = 12, 0, 0
+    while at + 8 <= len(data):
+        tag, size = data[at:at + 4], struct.unpack_from("<I", data, at + 4)[0]
+        if tag == b"fmt ":
+            channels, rate = struct.unpack_from("<HI", data, at + 10)
+        elif tag == b"data":
+            body = data[at + 8:]
+            if size:
+                body = body[:size]
+            count = len(body) // 2
+            samples = struct.unpack(f"<{count}h", body[:count * 2])
+            return rate, samples[::channels]
+        at += 8 + size + (size & 1)
+    raise RuntimeError("no sound data in " + path)
+
+
+def gaps(args):
+    with tempfile.TemporaryDirectory() as d:
+        wave = use_wave_driver(d)
+        movie = os.path.join(d, "tone.mov")
+        make_tone_movie(movie)
+        game = Game(args.lib, movie)
+        game.run(args.loops + 0.5, args.tick_ms / 1000.0)
+        game.release()
+        rate, left = read_wave_left(wave)
+    loud = [i for i, x in enumerate(left) if abs(x) > 160]  # 0.5 % of full scale
+    silences = []
+    where = []
+    for a, b in zip(loud, loud[1:]):
+        if b - a > rate // 2000:  # longer than 0.5 ms
+            silences.append((b - a) * 1000.0 / rate)
+            where.append((a - loud[0]) / rate)
+    span = (loud[-1] - loud[0]) / rate
+    print(f"gaps: tick {args.tick_ms} ms, {span:.3f} s of sound for {args.loops} wraps")
+    print(f"  silences over 0.5 ms inside it: {len(silences)}")
+    if silences:
+        print(f"  silence ms: {median_max(silences)}")
+        print("  longest (ms at s): " + ", ".join(
+            f"{s:.1f} at {w:.2f}" for s, w in sorted(zip(silences, where), reverse=True)[:10]))
+
+
+def sync(args):
+    with tempfile.TemporaryDirectory() as d:
+        wave = use_wave_driver(d)
+        movie = os.path.join(d, "flash.mov")
+        make_flash_movie(movie)
+        game = Game(args.lib, movie)
+        # Where the wave file stands against the clock: the device writes each
+        # mixed period as it goes, so frames written / rate after its start.
+        written = []
+
+        def note_size(now):
+            try:
+                size = os.path.getsize(wave)
+            except OSError:
+                return
+            if not written or written[-1][1] != size:
+                written.append((now, size))
+        changes = game.run(args.seconds, args.tick_ms / 1000.0, note_size)
+        game.release()
+        rate, left = read_wave_left(wave)
+    header = 44
+    origin = min(t - max(0, size - header) / 4.0 / rate for t, size in written if size > header)
+    flashes = [t for (t, g), (_, before) in zip(changes[1:], changes) if g > 128 >= before]
+    # A beep is timed by its end less its length: where sound is skipped to
+    # catch up with the clock (a run's or a restart's first few ms), its
+    # start is cut, its end never.
+    beeps = []
+    last = None
+    for i, x in enumerate(left):
+        if abs(x) > 1600:
+            if last is not None and i - last > rate // 5:
+                beeps.append(origin + last / rate - BEEP_S)
+            last = i
+    if last is not None:
+        beeps.append(origin + last / rate - BEEP_S)
+    offsets = []
+    for f in flashes:
+        near = min(beeps, key=lambda b: abs(b - f)) if beeps else None
+        if near is not None and abs(near - f) < 0.4:
+            offsets.append((f, (near - f) * 1000))
+    print(f"sync: tick {args.tick_ms} ms, {len(flashes)} flashes, {len(beeps)} beeps; "
+          "offset = beep heard - flash on the surface (ms; > 0: sound late)")
+    if not offsets:
+        return
+    t0 = offsets[0][0]
+    for label, at in (("start", 0.0), ("after 10 wraps", 10.0), ("after 60 s", 60.0)):
+        pick = min(offsets, key=lambda o: abs(o[0] - t0 - at))
+        print(f"  {label:15s} {pick[1]:7.2f}")
+    print(f"  all {len(offsets)}: {median_max([o for _, o in offsets])}")
+    print("  in order: " + " ".join(f"{o:.0f}" for _, o in offsets))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("what", choices=["wraps", "gaps", "sync"])
+    parser.add_argument("--lib", required=True, help="path of libcinelink.so")
+    parser.add_argument("--tick-ms", type=float, default=1.0, help="game loop period")
+    parser.add_argument("--sound", action="store_true", help="wraps: the movie has a tone")
+    parser.add_argument("--loops", type=int, default=None)
+    parser.add_argument("--spin", action="store_true",
+                        help="wraps: time from the wrapping check to the first frame instead")
+    parser.add_argument("--seconds", type=float, default=62.0, help="sync: how long")
+    args = parser.parse_args()
+    if args.loops is None:
+        args.loops = 100 if args.what == "wraps" else 10
+    {"wraps": wraps, "gaps": gaps, "sync": sync}[args.what](args)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
