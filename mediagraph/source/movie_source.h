@@ -73,8 +73,9 @@ class MovieSource {
   virtual REFERENCE_TIME Duration() const = 0;
 
   // Stream time at which the picture and sound delivered so far end: the
-  // latest picture's stop time or the end of the sound queued, whichever is
-  // later. Any thread; no lock.
+  // end of the sound queued or the latest picture's stop time, whichever is
+  // later; without sound, that stop less the renderer's picture lead. Any
+  // thread; no lock.
   virtual REFERENCE_TIME StreamEnd() const = 0;
 
   // How long after it is handed to the device the sound is heard (0 without

@@ -117,7 +117,8 @@ void CMovieSourceFilter::StartSession() {
   }
   REFERENCE_TIME now = 0;
   if (state == State_Running && SUCCEEDED(CurrentStreamTime(&now)) && now > 0) {
-    segment.base = now;
+    // Sound sets the pace from here where there is any.
+    segment.base = sound ? now : now + kPictureLead;
   }
   // The sound goes on with the start of the movie it kept queued: the picture
   // follows it there (its first picture is then due, or a little late).
@@ -225,7 +226,10 @@ REFERENCE_TIME CMovieSourceFilter::SourceHandle::SoundLatency() const {
 
 REFERENCE_TIME CMovieSourceFilter::SourceHandle::StreamEnd() const {
   const REFERENCE_TIME picture = filter->video.LastStop();
-  return filter->sound ? std::max(picture, filter->sound->End()) : picture;
+  // A movie with sound ends with its sound; a silent one when its last
+  // picture, shown early by the renderer's lead, has had its whole time.
+  return filter->sound ? std::max(picture, filter->sound->End())
+                       : std::max<REFERENCE_TIME>(0, picture - kPictureLead);
 }
 
 }  // namespace mediagraph

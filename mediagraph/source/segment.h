@@ -9,6 +9,12 @@ namespace mediagraph {
 
 inline constexpr REFERENCE_TIME kToTheEnd = INT64_MAX;
 
+// The video renderer shows each picture this long (8 ms) before its start
+// time. In a silent movie a segment started on the running clock begins that
+// much ahead, and the movie ends that much early, so a wrapped movie's first picture gets
+// its whole time and its last one no more than its own.
+inline constexpr REFERENCE_TIME kPictureLead = 80000;
+
 struct Segment {
   // Movie time (100 ns from the start of the movie) that falls on stream time
   // `base`. Pictures and sound before it are decoded and dropped.
