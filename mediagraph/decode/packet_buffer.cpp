@@ -20,9 +20,19 @@ bool PacketBuffer::WantsMoreLocked() const {
   return false;
 }
 
+bool PacketBuffer::RunningLowLocked() const {
+  if (bytes_ >= kMaxBytes) return false;
+  for (int i = 0; i < 2; ++i) {
+    if (enabled_[i] && queues_[i].size() <= kLowPackets) return true;
+  }
+  return false;
+}
+
 bool PacketBuffer::WaitForRoom() {
   std::unique_lock<std::mutex> lock(mutex_);
-  roomChanged_.wait(lock, [this] { return aborted_ || WantsMoreLocked(); });
+  if (!aborted_ && !WantsMoreLocked()) {
+    roomChanged_.wait(lock, [this] { return aborted_ || RunningLowLocked(); });
+  }
   return !aborted_;
 }
 
@@ -31,25 +41,27 @@ void PacketBuffer::Push(Stream stream, PacketPtr packet) {
   if (aborted_ || !enabled_[stream]) return;
   bytes_ += static_cast<size_t>(packet->size);
   queues_[stream].push_back(std::move(packet));
-  dataChanged_.notify_all();
+  dataChanged_[stream].notify_all();
 }
 
 void PacketBuffer::PushEnd() {
   std::lock_guard<std::mutex> lock(mutex_);
   ended_ = true;
-  dataChanged_.notify_all();
+  dataChanged_[kVideo].notify_all();
+  dataChanged_[kAudio].notify_all();
 }
 
 PacketBuffer::PopResult PacketBuffer::Pop(Stream stream, PacketPtr *out) {
   std::unique_lock<std::mutex> lock(mutex_);
-  dataChanged_.wait(lock, [&] { return aborted_ || ended_ || !queues_[stream].empty(); });
+  dataChanged_[stream].wait(lock,
+                            [&] { return aborted_ || ended_ || !queues_[stream].empty(); });
   return TakeLocked(stream, out);
 }
 
 PacketBuffer::PopResult PacketBuffer::PopFor(Stream stream, PacketPtr *out,
                                              std::chrono::milliseconds timeout) {
   std::unique_lock<std::mutex> lock(mutex_);
-  if (!dataChanged_.wait_for(lock, timeout, [&] {
+  if (!dataChanged_[stream].wait_for(lock, timeout, [&] {
         return aborted_ || ended_ || !queues_[stream].empty();
       })) {
     return PopResult::kTimeout;
@@ -63,7 +75,7 @@ PacketBuffer::PopResult PacketBuffer::TakeLocked(Stream stream, PacketPtr *out) 
   *out = std::move(queues_[stream].front());
   queues_[stream].pop_front();
   bytes_ -= static_cast<size_t>((*out)->size);
-  roomChanged_.notify_all();
+  if (RunningLowLocked()) roomChanged_.notify_all();
   return PopResult::kPacket;
 }
 
@@ -71,7 +83,8 @@ void PacketBuffer::Abort() {
   std::lock_guard<std::mutex> lock(mutex_);
   aborted_ = true;
   roomChanged_.notify_all();
-  dataChanged_.notify_all();
+  dataChanged_[kVideo].notify_all();
+  dataChanged_[kAudio].notify_all();
 }
 
 void PacketBuffer::Reset() {

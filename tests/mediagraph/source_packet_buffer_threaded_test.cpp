@@ -1,6 +1,6 @@
 // The read-ahead between the demux thread and the two decoding threads: a
 // starved consumer is fed however long the other queue is, reading stops
-// once every consumer has enough, the end reaches both, and an abort frees
+// once every consumer has enough until one runs low, the end reaches both, and an abort frees
 // every waiter.
 #include <chrono>
 #include <future>
@@ -33,11 +33,16 @@ TEST(PacketBufferTest, StarvedConsumerIsFedWhileTheOtherHasPlenty) {
   for (size_t i = 0; i < PacketBuffer::kWantedPackets; ++i) {
     buffer.Push(PacketBuffer::kAudio, Packet(100));
   }
-  // Both have enough now: the reader waits until a consumer takes one.
+  // Both have enough now: the reader waits until a queue runs low, not just
+  // until a consumer takes one.
   auto reader = std::async(std::launch::async, [&] { return buffer.WaitForRoom(); });
   EXPECT_EQ(std::future_status::timeout, reader.wait_for(50ms));
   PacketPtr taken;
   ASSERT_EQ(PacketBuffer::PopResult::kPacket, buffer.Pop(PacketBuffer::kAudio, &taken));
+  EXPECT_EQ(std::future_status::timeout, reader.wait_for(50ms));
+  while (buffer.QueuedPackets(PacketBuffer::kAudio) > PacketBuffer::kLowPackets) {
+    ASSERT_EQ(PacketBuffer::PopResult::kPacket, buffer.Pop(PacketBuffer::kAudio, &taken));
+  }
   EXPECT_TRUE(reader.get());
 }
 
