@@ -55,6 +55,10 @@ class SoundOutput {
   void Pause();
   // Stops and forgets every queued frame; positions start again at 0.
   void Reset();
+  // Takes the newest buffer off the queue again, if it holds `frames` frames
+  // and the source, playing or not yet started, has not reached it; the rest
+  // plays on where it was. False otherwise (paused sources included).
+  bool DropNewest(int frames);
   // The source ran out of frames while playing (or was never started).
   bool IsIdle();
 

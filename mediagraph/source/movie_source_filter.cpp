@@ -21,6 +21,7 @@ CMovieSourceFilter::CMovieSourceFilter(std::unique_ptr<MovieFile> movie,
       sessionAllocator(nullptr),
       sessionInput(nullptr),
       fileAtStart(true),
+      loopHinted(false),
       volume(0),
       sessionActive(false),
       currentPosition(0),
@@ -82,14 +83,14 @@ HRESULT CMovieSourceFilter::SetPositions(REFERENCE_TIME current, REFERENCE_TIME 
     restart = sessionActive;
   }
   if (restart) {
-    // Back to the start at the end while running is a loop: from the next one
-    // on, the sound keeps the start queued after the end, and this one may
-    // carry it. (Earlier, it may be a restart of a movie that is to stop at
-    // its end, which must then end in silence.)
+    // Back to the start at the end while running is a loop: the sound may
+    // carry the start it queued after the end. Untold, the source takes it
+    // that the movie loops from then on. (Earlier, it may be a restart of a
+    // movie that is to stop at its end, which must then end in silence.)
     const bool loop = state == State_Running && current == 0 && video.ReachedEnd();
     EndSession(true, loop);
     StartSession();
-    if (sound && loop) sound->SetLooping(true);
+    if (sound && loop && !loopHinted) sound->SetLooping(true);
   }
   return S_OK;
 }
@@ -222,6 +223,12 @@ REFERENCE_TIME CMovieSourceFilter::SourceHandle::Duration() const {
 
 REFERENCE_TIME CMovieSourceFilter::SourceHandle::SoundLatency() const {
   return filter->sound ? filter->sound->OutputLatency() : 0;
+}
+
+void CMovieSourceFilter::SourceHandle::SetLooping(bool looping) {
+  ScopedLock hold(&filter->lock);
+  filter->loopHinted = true;
+  if (filter->sound) filter->sound->SetLooping(looping);
 }
 
 REFERENCE_TIME CMovieSourceFilter::SourceHandle::StreamEnd() const {

@@ -105,6 +105,7 @@ class CMovieSourceFilter final : public CBaseFilter {
     REFERENCE_TIME Duration() const override;
     REFERENCE_TIME StreamEnd() const override;
     REFERENCE_TIME SoundLatency() const override;
+    void SetLooping(bool looping) override;
 
    private:
     CMovieSourceFilter *const filter;
@@ -131,6 +132,7 @@ class CMovieSourceFilter final : public CBaseFilter {
   IMemAllocator *sessionAllocator;
   IMemInputPin *sessionInput;
   bool fileAtStart;  // nothing read since the file was opened
+  bool loopHinted;   // told whether the movie loops: no guessing from seeks
   std::atomic<LONG> volume;  // hundredths of a decibel, kept also without sound
 
   mutable std::mutex positionLock;

@@ -115,6 +115,12 @@ void SoundStreamer::Run(IReferenceClock *clock, REFERENCE_TIME start) {
   changed_.notify_all();
 }
 
+void SoundStreamer::SetLooping(bool looping) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  looping_ = looping;
+  changed_.notify_all();
+}
+
 void SoundStreamer::SetVolume(LONG level) { output_->SetVolume(level); }
 
 bool SoundStreamer::LastHeard(REFERENCE_TIME *clockTime, REFERENCE_TIME *movieTime) const {
@@ -197,6 +203,19 @@ void SoundStreamer::QueueStart(const Segment &segment) {
   if (output_->Queue(start_.data(), frames)) continued_ = frames;
 }
 
+void SoundStreamer::DropStart() {
+  if (output_->DropNewest(static_cast<int>(continued_))) {
+    continued_ = 0;
+  } else if (output_->PendingFrames() <= continued_) {
+    // The end has been heard and the start has begun: cut it short. The
+    // source counts from 0 again, from the end of the sound.
+    output_->Reset();
+    origin_ = StagedEnd();
+    staged_ = 0;
+    continued_ = 0;
+  }
+}
+
 bool SoundStreamer::Feed(PacketBuffer *buffer, const Segment &segment) {
   const int64_t rate = resampler_->Rate();
   const int channels = resampler_->Channels();
@@ -252,6 +271,7 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
     IReferenceClock *clock = nullptr;
     REFERENCE_TIME runStart = 0;
     uint64_t runSerial = 0;
+    const bool looping = looping_;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (stopping_) break;
@@ -262,6 +282,7 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
       runSerial = runSerial_;
     }
     const bool fed = Feed(buffer, segment);
+    if (continued_ > 0 && !looping_) DropStart();
     REFERENCE_TIME now = 0;
     const bool haveNow = clock != nullptr && SUCCEEDED(clock->GetTime(&now));
     if (clock != nullptr) clock->Release();
@@ -350,7 +371,7 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
     }
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait_for(lock, wait, [&] {
-      return stopping_ || running_ != running || runSerial_ != runSerial;
+      return stopping_ || running_ != running || runSerial_ != runSerial || looping_ != looping;
     });
   }
   // The source is left as it is: Stop resets it, or keeps the start of the

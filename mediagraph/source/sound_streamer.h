@@ -73,8 +73,11 @@ class SoundStreamer {
   // After Stop(true): whether the start was kept, and the stream time of the
   // movie's start it stands for (a segment from the start goes on there).
   bool CarriedFrom(REFERENCE_TIME *base) const;
-  // The movie loops: queue its start after its end from now on.
-  void SetLooping(bool looping) { looping_ = looping; }
+  // Whether the movie loops: its start is queued after its end while it does.
+  // Told it does not after that, the thread takes the start off the queue
+  // again, or silences it if it is being heard already, so that an end that
+  // is not followed by a loop stays silent. Any thread.
+  void SetLooping(bool looping);
 
   // The graph pauses: hold the sound where it is.
   void Pause();
@@ -113,6 +116,8 @@ class SoundStreamer {
   void Flush(bool all);
   // At the end of the file, when looping: queues the kept start after it.
   void QueueStart(const Segment &segment);
+  // The movie no longer loops: takes back the start QueueStart queued.
+  void DropStart();
   REFERENCE_TIME StagedEnd() const;  // stream time just after the last staged frame
 
   const MovieFile *const file_;
