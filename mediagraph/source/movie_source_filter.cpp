@@ -233,10 +233,14 @@ void CMovieSourceFilter::SourceHandle::SetLooping(bool looping) {
 
 REFERENCE_TIME CMovieSourceFilter::SourceHandle::StreamEnd() const {
   const REFERENCE_TIME picture = filter->video.LastStop();
-  // A movie with sound ends with its sound; a silent one when its last
-  // picture, shown early by the renderer's lead, has had its whole time.
-  return filter->sound ? std::max(picture, filter->sound->End())
-                       : std::max<REFERENCE_TIME>(0, picture - kPictureLead);
+  // A movie with sound ends with its sound, unless the sound goes on into
+  // the movie's start (a loop); then, like a silent one, when its last
+  // picture, shown early by the renderer's lead, has had its whole time, which
+  // is when the first picture after the loop is shown.
+  const SoundStreamer *sound = filter->sound.get();
+  const REFERENCE_TIME end = sound ? std::max(picture, sound->End()) : picture;
+  return sound && !sound->ContinuesIntoStart() ? end
+                                               : std::max<REFERENCE_TIME>(0, end - kPictureLead);
 }
 
 }  // namespace mediagraph

@@ -167,10 +167,12 @@ void SoundStreamer::Stage(const AVFrame *frame, const Segment &segment) {
     haveOrigin_ = true;
   }
   int64_t kept = frames - skip;
-  const int64_t room = segment.stop == kToTheEnd
-                           ? kept
-                           : (segment.ToStreamTime(segment.stop) - StagedEnd()) * rate /
-                                 kUnitsPerSecond;
+  // The encoder's padding after the sound's end is no part of the movie: a
+  // loop would grow by it.
+  const REFERENCE_TIME stop = std::min<REFERENCE_TIME>(segment.stop, file_->SoundEnd());
+  const int64_t room = stop == kToTheEnd ? kept
+                                         : (segment.ToStreamTime(stop) - StagedEnd()) * rate /
+                                               kUnitsPerSecond;
   if (room < kept) {
     kept = std::max<int64_t>(0, room);
     decoded_ = true;  // the rest lies beyond the stop position
@@ -204,7 +206,7 @@ void SoundStreamer::QueueStart(const Segment &segment) {
 }
 
 void SoundStreamer::DropStart() {
-  if (output_->DropNewest(static_cast<int>(continued_))) {
+  if (output_->DropNewest(static_cast<int>(continued_.load()))) {
     continued_ = 0;
   } else if (output_->PendingFrames() <= continued_) {
     // The end has been heard and the start has begun: cut it short. The
@@ -359,8 +361,11 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
         }
       }
       if (decoded_ && staging_.empty() && pending <= continued_ && !completed) {
-        // Heard to its end once the device's latency has passed too.
-        const REFERENCE_TIME endAt = runStart + (haveOrigin_ ? StagedEnd() : segment.base);
+        // Heard to its end once the device's latency has passed too; where the
+        // start follows, as soon as the picture of that start is due (the
+        // renderer shows it kPictureLead early).
+        const REFERENCE_TIME endAt = runStart + (haveOrigin_ ? StagedEnd() : segment.base) -
+                                     (continued_ > 0 ? kPictureLead : 0);
         if (!haveNow || now >= endAt) {
           completed = true;
           playedOut_();

@@ -94,6 +94,9 @@ class SoundStreamer {
   // Stream time at which the sound staged so far ends (the segment's base
   // before any). Any thread.
   REFERENCE_TIME End() const { return end_.load(); }
+  // The movie's start is queued behind the end of its sound: a loop follows,
+  // and the end of this segment is the start of the next. Any thread.
+  bool ContinuesIntoStart() const { return continued_.load() > 0; }
   // The device's output latency as last measured (0 before). Any thread.
   REFERENCE_TIME OutputLatency() const { return outputLatency_.load(); }
 
@@ -129,6 +132,9 @@ class SoundStreamer {
   std::atomic<REFERENCE_TIME> end_{0};
   std::atomic<bool> looping_{false};
   std::atomic<REFERENCE_TIME> outputLatency_{0};
+  // Frames of the movie's start queued after the end; written by the audio
+  // thread (and Start/Stop while it does not run).
+  std::atomic<int64_t> continued_{0};
 
   mutable std::mutex mutex_;
   // --- guarded by mutex_
@@ -155,7 +161,6 @@ class SoundStreamer {
   REFERENCE_TIME trimUntil_ = 0;  // sound stamped before this stream time is dropped
   std::vector<int16_t> start_;     // the movie's first sound, kept across sessions
   REFERENCE_TIME startOffset_ = 0;  // where it starts after the movie's start
-  int64_t continued_ = 0;           // frames of it queued after the end
   // --- application thread, between Stop and Start
   bool carried_ = false;
   REFERENCE_TIME carriedFrom_ = 0;
