@@ -114,6 +114,11 @@ SoundOutput::Position SoundOutput::GetPosition() {
   return position;
 }
 
+int64_t SoundOutput::MixPeriodNs() const {
+  const int mixes = device_->MixesPerSecond();
+  return mixes > 0 ? 1000000000 / mixes : 0;
+}
+
 void SoundOutput::Play(int64_t skipFrames) {
   const AudioDevice::Access access;
   if (!access) return;

@@ -17,6 +17,8 @@ constexpr REFERENCE_TIME kLongestGap = 10000000;   // 1 s of silence at most
 // sound is stretched or shrunk by at most 0.5 % until it is back.
 constexpr REFERENCE_TIME kFarOff = 600000;         // 60 ms
 constexpr REFERENCE_TIME kNearEnough = 150000;     // 15 ms
+// Once correcting, the sound is brought this close before it is left alone.
+constexpr REFERENCE_TIME kOnTime = 40000;          // 4 ms
 constexpr REFERENCE_TIME kCheckEvery = 1000000;    // 100 ms
 constexpr int kErrorWindow = 8;                    // checks judged together
 // Late by less than this at the start is not worth skipping.
@@ -267,6 +269,8 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
   REFERENCE_TIME compensatedUntil = 0;
   REFERENCE_TIME errors[kErrorWindow] = {};
   int checks = 0;  // errors measured since the source last started
+  bool correcting = false;  // started, or off by more than kNearEnough, since on time
+  const REFERENCE_TIME mixPeriod = output_->MixPeriodNs() / 100;
 
   for (;;) {
     bool running = false;
@@ -316,7 +320,11 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
       const REFERENCE_TIME next = origin_ + toTime(position.played);
       if (playing && pending > 0 && output_->IsIdle()) playing = false;  // starved
       if (!playing && pending > 0) {
-        const REFERENCE_TIME startAt = runStart + next - latency_;
+        // The source starts with the device's next mix, within a period from
+        // now, and the latency counts from the end of that block: started half
+        // a period late, it is heard within half a period of its time either
+        // way, and the checks take it from there.
+        const REFERENCE_TIME startAt = runStart + next - latency_ + mixPeriod / 2;
         if (!haveNow) {
           output_->Play();
           playing = true;
@@ -326,6 +334,7 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
           playing = true;
           nextCheck = now + kCheckEvery;
           checks = 0;
+          correcting = true;  // a start is off by up to half a period: bring it in
         } else {
           wait = std::min(wait, Millis(startAt - now));
         }
@@ -344,11 +353,16 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
         errors[checks++ % kErrorWindow] = heard - (now - runStart);  // > 0: sound early
         if (checks >= kErrorWindow) {
           const REFERENCE_TIME error = *std::max_element(errors, errors + kErrorWindow);
+          const REFERENCE_TIME tolerance = correcting ? kOnTime : kNearEnough;
           if (error > kFarOff || error < -kFarOff) {
             output_->Pause();
             playing = false;
+            correcting = false;
             resampler_->Compensate(0, 0);
-          } else if ((error > kNearEnough || error < -kNearEnough) && now >= compensatedUntil) {
+          } else if (error <= tolerance && error >= -tolerance) {
+            correcting = false;
+          } else if (now >= compensatedUntil) {
+            correcting = true;
             // More frames delay the sound, fewer bring it forward; spread over
             // a second and kept below what an ear notices as a change of pitch.
             const int64_t limit = rate / 200;

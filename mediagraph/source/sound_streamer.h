@@ -4,11 +4,12 @@
 //
 //   - while paused it fills the source and holds it still;
 //   - on Run it starts the source so that the sound of stream time t is heard
-//     at run start + t, the device's output latency included (late sound is
-//     skipped rather than played late);
+//     at run start + t, the device's output latency and mixing period
+//     included (late sound is skipped rather than played late);
 //   - while running it compares what is heard with the clock and stretches or
-//     shrinks the sound slightly to follow it, or restarts the source in step
-//     when it is far off;
+//     shrinks the sound slightly to follow it (after a start, and once off by
+//     more than 15 ms, until it is within 4 ms), or restarts the source in
+//     step when it is far off;
 //   - once the last sound of the segment has been heard while running, it
 //     reports "played out" (once per run).
 //
