@@ -88,8 +88,9 @@ HRESULT CMovieSourceFilter::SetPositions(REFERENCE_TIME current, REFERENCE_TIME 
     // that the movie loops from then on. (Earlier, it may be a restart of a
     // movie that is to stop at its end, which must then end in silence.)
     const bool loop = state == State_Running && current == 0 && video.ReachedEnd();
+    const REFERENCE_TIME lastEnd = video.LastStop();
     EndSession(true, loop);
-    StartSession();
+    StartSession(loop ? lastEnd : 0);
     if (sound && loop && !loopHinted) sound->SetLooping(true);
   }
   return S_OK;
@@ -110,7 +111,7 @@ bool CMovieSourceFilter::LastHeard(REFERENCE_TIME *clockTime, REFERENCE_TIME *mo
   return sound && sound->LastHeard(clockTime, movieTime);
 }
 
-void CMovieSourceFilter::StartSession() {
+void CMovieSourceFilter::StartSession(REFERENCE_TIME loopEnd) {
   Segment segment;
   {
     std::lock_guard<std::mutex> positions(positionLock);
@@ -118,8 +119,10 @@ void CMovieSourceFilter::StartSession() {
   }
   REFERENCE_TIME now = 0;
   if (state == State_Running && SUCCEEDED(CurrentStreamTime(&now)) && now > 0) {
-    // Sound sets the pace from here where there is any.
-    segment.base = sound ? now : now + kPictureLead;
+    // Sound sets the pace from here where there is any. A silent loop that
+    // comes before its last picture's time is over goes on where that picture
+    // ends, so that the checks' delays do not add up over the loops.
+    segment.base = sound ? now : now < loopEnd ? loopEnd : now + kPictureLead;
   }
   // The sound goes on with the start of the movie it kept queued: the picture
   // follows it there (its first picture is then due, or a little late).

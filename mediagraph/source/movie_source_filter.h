@@ -111,8 +111,9 @@ class CMovieSourceFilter final : public CBaseFilter {
     CMovieSourceFilter *const filter;
   };
 
-  // Both with the filter lock held.
-  void StartSession();
+  // Both with the filter lock held. loopEnd: a loop; the stream time at which
+  // the last picture before it ends.
+  void StartSession(REFERENCE_TIME loopEnd = 0);
   // flush: the filter is active and downstream may hold the video thread, so
   // BeginFlush/EndFlush around the join. keepSoundStart: a loop; the sound may
   // keep the movie's start it queued after the end.
