@@ -8,7 +8,10 @@ calls Movie_CheckVideoStatus once per tick and reads the movie's surface.
          driver: the longest silence in the sound at the wraps.
   sync   a 1 s movie with a white first frame and a beep at the same moment,
          looped for 62 s into the wave driver: offset of the beep against the
-         flash on the surface at the start, after 10 wraps and after 60 s.
+         flash on the surface at the start, after 10 wraps and after 60 s. The
+         wave driver writes what it mixes at once; a real device plays it the
+         output latency OpenAL reports later, and the graph times its sound by
+         that figure: the offset is of the beep as it would be heard.
 
   wraps --spin: how soon after the status check that wraps the first frame is
          on the surface.
@@ -82,6 +85,39 @@ def use_wave_driver(directory):
     os.environ["ALSOFT_DRIVERS"] = "wave"
     os.environ["ALSOFT_CONF"] = conf
     return wave
+
+
+def openal_output_latency():
+    """Seconds from mixing to hearing as OpenAL reports it for its device (the
+    configured driver): AL_SOFT_source_latency on a source playing silence.
+    Call with no other device open."""
+    al = ctypes.CDLL("libopenal.so.1")
+    al.alcOpenDevice.restype = ctypes.c_void_p
+    al.alcOpenDevice.argtypes = [ctypes.c_char_p]
+    al.alcCreateContext.restype = ctypes.c_void_p
+    al.alcCreateContext.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
+    for name in ("alcMakeContextCurrent", "alcDestroyContext", "alcCloseDevice"):
+        getattr(al, name).argtypes = [ctypes.c_void_p]
+    device = al.alcOpenDevice(None)
+    context = al.alcCreateContext(device, None)
+    al.alcMakeContextCurrent(context)
+    source, buffer = ctypes.c_uint(), ctypes.c_uint()
+    al.alGenSources(1, ctypes.byref(source))
+    al.alGenBuffers(1, ctypes.byref(buffer))
+    silence = bytes(48000 * 4)  # 1 s, 16-bit stereo
+    al.alBufferData(buffer, 0x1103, silence, len(silence), 48000)  # AL_FORMAT_STEREO16
+    al.alSourceQueueBuffers(source, 1, ctypes.byref(buffer))
+    al.alSourcePlay(source)
+    time.sleep(0.1)
+    values = (ctypes.c_int64 * 2)()
+    al.alGetSourcei64vSOFT(source, 0x1200, values)  # AL_SAMPLE_OFFSET_LATENCY_SOFT
+    al.alSourceStop(source)
+    al.alDeleteSources(1, ctypes.byref(source))
+    al.alDeleteBuffers(1, ctypes.byref(buffer))
+    al.alcMakeContextCurrent(None)
+    al.alcDestroyContext(context)
+    al.alcCloseDevice(device)
+    return values[1] / 1e9
 
 
 class SDLSurface(ctypes.Structure):
@@ -173,7 +209,7 @@ def wraps(args):
             print(f"wraps: first frame on the surface after the status check that wrapped "
                   f"({len(latency)} wraps), ms: {median_max(latency)}")
             return
-        changes = game.run(args.loops * 1.0 + 1.5, tick)
+        changes = game.run(args.loops * 1.0 + 2.5, tick)  # one loop more: see below
         game.release()
         length = length_ms(movie)
     shown = [(t, round(g / 8)) for t, g in changes]
@@ -181,6 +217,9 @@ def wraps(args):
     loops = []
     for a, b in zip(starts, starts[1:]):
         loops.append(shown[a:b + 1])  # ends with the next loop's frame 0
+    # The first loop also holds Movie_Play's start-up (the run starts a little
+    # ahead, further with sound): the wraps alone are timed from the first one.
+    from_wrap = loops[1:args.loops + 1]
     loops = loops[:args.loops]
     missing = [sorted(set(range(FPS)) - {n for _, n in loop[:-1]}) for loop in loops]
     lost = sum(len(m) for m in missing)
@@ -200,6 +239,10 @@ def wraps(args):
     print(f"  {len(loops)} loops: {total:.1f} ms; bound {len(loops)} x ({length:.1f} + "
           f"{args.tick_ms}) + 2 = {len(loops) * (length + args.tick_ms) + 2:.1f} ms "
           f"({length:.1f} ms: the movie's length)")
+    wrapped = (from_wrap[-1][-1][0] - from_wrap[0][0][0]) * 1000
+    print(f"  from the first wrap, {len(from_wrap)} loops: {wrapped:.1f} ms; bound "
+          f"{len(from_wrap) * (length + args.tick_ms) + 2:.1f} ms; the first loop (from Play) "
+          f"{(loops[0][-1][0] - loops[0][0][0]) * 1000:.1f} ms")
 
 
 def read_wave_left(path):
@@ -266,8 +309,11 @@ def sync(args):
         changes = game.run(args.seconds, args.tick_ms / 1000.0, note_size)
         game.release()
         rate, left = read_wave_left(wave)
+        latency = openal_output_latency()  # rewrites the wave file: read it first
     header = 44
+    # When each sample of the file would be heard.
     origin = min(t - max(0, size - header) / 4.0 / rate for t, size in written if size > header)
+    origin += latency
     flashes = [t for (t, g), (_, before) in zip(changes[1:], changes) if g > 128 >= before]
     # A beep is timed by its end less its length: where sound is skipped to
     # catch up with the clock (a run's or a restart's first few ms), its
@@ -287,7 +333,8 @@ def sync(args):
         if near is not None and abs(near - f) < 0.4:
             offsets.append((f, (near - f) * 1000))
     print(f"sync: tick {args.tick_ms} ms, {len(flashes)} flashes, {len(beeps)} beeps; "
-          "offset = beep heard - flash on the surface (ms; > 0: sound late)")
+          "offset = beep heard - flash on the surface (ms; > 0: sound late); "
+          f"output latency {latency * 1000:.1f} ms")
     if not offsets:
         return
     t0 = offsets[0][0]

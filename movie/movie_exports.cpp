@@ -86,7 +86,7 @@ void Movie_SetRepetitive(int handle, int repetitive) {
   MovieInstance *record = Lookup(handle);
   if (record == nullptr) return;
   // The argument is a one-byte bool: whatever the caller left above it is noise.
-  record->repetitive = (static_cast<unsigned>(repetitive) & 0xFFu) != 0;
+  record->SetRepetitive((static_cast<unsigned>(repetitive) & 0xFFu) != 0);
 }
 
 void Movie_CheckVideoStatus(int handle) {

@@ -1,6 +1,7 @@
 #include "movie/movie_instance.h"
 
 #include "frames/texture_renderer.h"
+#include "mediagraph/graph/loop_hint.h"
 
 namespace {
 
@@ -66,6 +67,15 @@ void MovieInstance::ProcessGraphEvents() {
       if (SUCCEEDED(stopped)) position->put_CurrentPosition(0.0);
     }
   }
+}
+
+void MovieInstance::SetRepetitive(bool loops) {
+  repetitive = loops;
+  if (graph == nullptr) return;
+  ILoopHint *hint = nullptr;
+  if (FAILED(graph->QueryInterface(IID_ILoopHint, reinterpret_cast<void **>(&hint)))) return;
+  hint->SetRepetitive(loops ? TRUE : FALSE);
+  hint->Release();
 }
 
 void MovieInstance::ReleaseGraph() {

@@ -30,6 +30,10 @@ class MovieInstance : public FrameSinkOwner {
   HRESULT RenderMovieFile(const wchar_t *path);
   // Handles every queued graph event without waiting.
   void ProcessGraphEvents();
+  // Sets `repetitive` and passes it on to a graph that prepares its ends for
+  // a loop (one that answers ILoopHint); the flag still acts only at the next
+  // end ProcessGraphEvents handles.
+  void SetRepetitive(bool loops);
   // Stops the graph, drops every reference and lets the sink give back all
   // but its output surface; the record and its sink stay.
   void ReleaseGraph();

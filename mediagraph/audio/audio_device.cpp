@@ -1,5 +1,6 @@
 #include "mediagraph/audio/audio_device.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -70,6 +71,9 @@ std::shared_ptr<AudioDevice> AudioDevice::Acquire() {
   ALCint rate = 0;
   alcGetIntegerv(device->device_, ALC_FREQUENCY, 1, &rate);
   device->mixRate_ = rate;
+  ALCint refresh = 0;
+  alcGetIntegerv(device->device_, ALC_REFRESH, 1, &refresh);
+  device->mixesPerSecond_ = std::max(0, refresh);
   if (alIsExtensionPresent("AL_SOFT_source_latency")) {
     device->getSourcei64v_ =
         reinterpret_cast<LPALGETSOURCEI64VSOFT>(alGetProcAddress("alGetSourcei64vSOFT"));

@@ -35,6 +35,8 @@ class AudioDevice {
   ALCdevice *Device() const { return device_; }
   // Output rate of the device, in frames per second.
   int MixRate() const { return mixRate_; }
+  // How many times a second the device mixes (0 when it does not say).
+  int MixesPerSecond() const { return mixesPerSecond_; }
 
   // Reads a source's queue offset (frames) with the device's output latency
   // (ns) in one atomic step when the implementation offers it
@@ -66,6 +68,7 @@ class AudioDevice {
   ALCdevice *device_ = nullptr;
   ALCcontext *context_ = nullptr;
   int mixRate_ = 0;
+  int mixesPerSecond_ = 0;
   LPALGETSOURCEI64VSOFT getSourcei64v_ = nullptr;
 };
 

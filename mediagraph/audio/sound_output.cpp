@@ -114,6 +114,11 @@ SoundOutput::Position SoundOutput::GetPosition() {
   return position;
 }
 
+int64_t SoundOutput::MixPeriodNs() const {
+  const int mixes = device_->MixesPerSecond();
+  return mixes > 0 ? 1000000000 / mixes : 0;
+}
+
 void SoundOutput::Play(int64_t skipFrames) {
   const AudioDevice::Access access;
   if (!access) return;
@@ -149,6 +154,35 @@ void SoundOutput::Reset() {
   alSourceRewind(source_);
   queuedTotal_ = 0;
   unqueuedTotal_ = 0;
+}
+
+bool SoundOutput::DropNewest(int frames) {
+  const AudioDevice::Access access;
+  if (!access || queued_.empty() || queued_.back().second != frames) return false;
+  Reclaim();
+  ALint state = AL_INITIAL;
+  alGetSourcei(source_, AL_SOURCE_STATE, &state);
+  if (state != AL_PLAYING && state != AL_INITIAL) return false;
+  int64_t before = 0;  // frames ahead of the newest buffer
+  for (size_t i = 0; i + 1 < queued_.size(); ++i) before += queued_[i].second;
+  // A playing source gives up no buffer it has not finished: stop it, queue
+  // the same buffers less the newest and go on from the same offset (which
+  // counts from the same head).
+  ALint offset = 0;
+  if (state == AL_PLAYING) alGetSourcei(source_, AL_SAMPLE_OFFSET, &offset);
+  if (offset >= before) return false;
+  if (state == AL_PLAYING) alSourceStop(source_);
+  alSourceRewind(source_);
+  alSourcei(source_, AL_BUFFER, 0);
+  freeBuffers_.push_back(queued_.back().first);
+  queued_.pop_back();
+  queuedTotal_ -= frames;
+  for (const auto &entry : queued_) alSourceQueueBuffers(source_, 1, &entry.first);
+  if (state == AL_PLAYING) {
+    alSourcei(source_, AL_SAMPLE_OFFSET, offset);
+    alSourcePlay(source_);
+  }
+  return true;
 }
 
 bool SoundOutput::IsIdle() {

@@ -47,6 +47,10 @@ class SoundOutput {
     int64_t latencyNs;  // how much later the device outputs them
     bool playing;       // the source is moving (not paused, stopped or starved)
   };
+  // The device mixes in blocks of this many ns (0 when it does not say): the
+  // position moves a block at a time, and the latency counts from a block's
+  // end, so a block's first frame is heard that much sooner.
+  int64_t MixPeriodNs() const;
   Position GetPosition();
 
   // Starts or resumes; when `skipFrames` is positive, that many pending
@@ -55,6 +59,10 @@ class SoundOutput {
   void Pause();
   // Stops and forgets every queued frame; positions start again at 0.
   void Reset();
+  // Takes the newest buffer off the queue again, if it holds `frames` frames
+  // and the source, playing or not yet started, has not reached it; the rest
+  // plays on where it was. False otherwise (paused sources included).
+  bool DropNewest(int frames);
   // The source ran out of frames while playing (or was never started).
   bool IsIdle();
 

@@ -1,6 +1,7 @@
 #include "mediagraph/decode/movie_file.h"
 
 #include <cerrno>
+#include <cstdlib>
 
 extern "C" {
 #include <libavutil/avutil.h>
@@ -92,8 +93,29 @@ OpenStatus MovieFile::Open(const std::string &path, std::unique_ptr<MovieFile> *
   } else {
     file->frameDuration_ = 400000;  // 25 pictures a second when the file does not say
   }
+  file->soundEnd_ = file->DeclaredSoundEnd();
   *out = std::move(file);
   return OpenStatus::kOk;
+}
+
+int64_t MovieFile::DeclaredSoundEnd() const {
+  const AVStream *sound = AudioStream();
+  const AVStream *picture = VideoStream();
+  // Lengths estimated from time stamps or the bit rate are guesses, often short.
+  if (sound == nullptr || format_->duration_estimation_method != AVFMT_DURATION_FROM_STREAM) {
+    return INT64_MAX;
+  }
+  const auto end = [this](const AVStream *stream) -> int64_t {
+    if (stream->duration == AV_NOPTS_VALUE || stream->duration <= 0) return INT64_MAX;
+    const int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+    return ToMovieTime(stream, start) + ToReferenceTime(stream, stream->duration);
+  };
+  const int64_t soundEnd = end(sound);
+  const int64_t pictureEnd = end(picture);
+  if (soundEnd == INT64_MAX || pictureEnd == INT64_MAX) return INT64_MAX;
+  // A header that has the sound end elsewhere than the picture may be wrong
+  // (AVI's audio lengths often are): better some padding than lost sound.
+  return std::llabs(soundEnd - pictureEnd) <= frameDuration_ ? soundEnd : INT64_MAX;
 }
 
 bool MovieFile::TimeStampsMayJump() const {

@@ -35,6 +35,11 @@ class MovieFile {
   int64_t Duration() const { return duration_; }
   // Nominal time of one picture in 100 ns units, from the stream's frame rate.
   int64_t FrameDuration() const { return frameDuration_; }
+  // Movie time at which the sound ends by the container's own account, where
+  // that can be trusted (it records each stream's length, and the sound's ends
+  // with the picture's); INT64_MAX otherwise. Encoders pad the last frame of
+  // sound (AAC by up to a frame): what is decoded past this is that padding.
+  int64_t SoundEnd() const { return soundEnd_; }
 
   // Whether the container's time stamps may jump (MPEG-TS): a large jump
   // there is a break in the clock or damage, not a long still picture.
@@ -56,6 +61,7 @@ class MovieFile {
 
  private:
   MovieFile() = default;
+  int64_t DeclaredSoundEnd() const;  // for SoundEnd(), once the rest is known
 
   std::unique_ptr<FileInput> input_;  // outlives format_, which reads through it
   FormatContextPtr format_;
@@ -64,6 +70,7 @@ class MovieFile {
   int64_t origin_ = 0;  // container start time, 100 ns
   int64_t duration_ = 0;
   int64_t frameDuration_ = 0;
+  int64_t soundEnd_ = INT64_MAX;
 };
 
 }  // namespace mediagraph

@@ -112,6 +112,8 @@ STDMETHODIMP FilterGraph::QueryInterface(REFIID iid, void **out) {
     *out = static_cast<IMediaSeeking *>(this);
   } else if (iid == IID_IBasicAudio) {
     *out = static_cast<IBasicAudio *>(this);
+  } else if (iid == IID_ILoopHint) {
+    *out = static_cast<ILoopHint *>(this);
   } else {
     *out = nullptr;
     return E_NOINTERFACE;
@@ -332,6 +334,7 @@ STDMETHODIMP FilterGraph::RenderFile(LPCWSTR file, LPCWSTR) {
   }
   source_ = source;
   playing_ = source.get();
+  if (repetitive_) source->SetLooping(true);
   videoRenderer_ = renderer;
   armOnRun_ = true;
   return source->HasAudioStream() && !source->HasSound() ? VFW_S_AUDIO_NOT_RENDERED : S_OK;

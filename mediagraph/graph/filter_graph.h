@@ -13,6 +13,7 @@
 #include "mediagraph/graph/completion_tracker.h"
 #include "mediagraph/graph/end_notice.h"
 #include "mediagraph/graph/event_queue.h"
+#include "mediagraph/graph/loop_hint.h"
 #include "mediagraph/source/movie_source.h"
 #include "platform/media/media.h"
 
@@ -64,7 +65,8 @@ class FilterGraph final : public IGraphBuilder,
                           public IMediaEventSink,
                           public IMediaPosition,
                           public IMediaSeeking,
-                          public IBasicAudio {
+                          public IBasicAudio,
+                          public ILoopHint {
  public:
   // New graph with one reference.
   static HRESULT Create(FilterGraph **out);
@@ -195,6 +197,9 @@ class FilterGraph final : public IGraphBuilder,
   STDMETHODIMP put_Balance(LONG balance) override;  // E_NOTIMPL
   STDMETHODIMP get_Balance(LONG *balance) override;  // E_NOTIMPL
 
+  // --- ILoopHint: kept, and passed to the movie source (also one rendered later).
+  STDMETHODIMP SetRepetitive(BOOL repetitive) override;
+
  private:
   struct Member {
     ComPtr<IBaseFilter> filter;
@@ -250,6 +255,7 @@ class FilterGraph final : public IGraphBuilder,
   REFERENCE_TIME segmentBase_ = 0;       // stream time at which the segment started
   bool armOnRun_ = true;                 // a Stop or a seek since completions were armed
   ComPtr<MovieSource> source_;           // the rendered movie, if any
+  bool repetitive_ = false;              // the loop hint last given
   IBaseFilter *videoRenderer_ = nullptr;  // where the picture goes; a member, not counted
 };
 

@@ -1,5 +1,5 @@
 // FilterGraph: positions and seeking (IMediaSeeking, IMediaPosition), through the
-// video renderer's position pass-through to the source.
+// video renderer's position pass-through to the source, and the loop hint.
 
 #include "mediagraph/graph/filter_graph.h"
 
@@ -142,6 +142,15 @@ STDMETHODIMP FilterGraph::SetPositions(LONGLONG *current, DWORD currentFlags, LO
   const HRESULT hr = target->SetPositions(current, currentFlags, stop, stopFlags);
   NoteSegmentStart(target.get());
   return hr;
+}
+
+// --- ILoopHint
+
+STDMETHODIMP FilterGraph::SetRepetitive(BOOL repetitive) {
+  std::lock_guard<std::recursive_mutex> hold(stateLock_);
+  repetitive_ = repetitive != FALSE;
+  if (source_) source_->SetLooping(repetitive_);
+  return S_OK;
 }
 
 // --- IMediaPosition

@@ -78,6 +78,12 @@ class MovieSource {
   // thread; no lock.
   virtual REFERENCE_TIME StreamEnd() const = 0;
 
+  // Whether the movie will be sought back to its start at each end: its
+  // sound's start is then queued behind the end, and taken back when the
+  // movie stops looping. Without it, the source takes a seek to the start at
+  // the end while running for a loop from then on.
+  virtual void SetLooping(bool looping) = 0;
+
   // How long after it is handed to the device the sound is heard (0 without
   // sound or before it is known). A run that starts less far ahead loses its
   // first sound to catching up with the clock.

@@ -21,6 +21,7 @@ CMovieSourceFilter::CMovieSourceFilter(std::unique_ptr<MovieFile> movie,
       sessionAllocator(nullptr),
       sessionInput(nullptr),
       fileAtStart(true),
+      loopHinted(false),
       volume(0),
       sessionActive(false),
       currentPosition(0),
@@ -82,14 +83,15 @@ HRESULT CMovieSourceFilter::SetPositions(REFERENCE_TIME current, REFERENCE_TIME 
     restart = sessionActive;
   }
   if (restart) {
-    // Back to the start at the end while running is a loop: from the next one
-    // on, the sound keeps the start queued after the end, and this one may
-    // carry it. (Earlier, it may be a restart of a movie that is to stop at
-    // its end, which must then end in silence.)
+    // Back to the start at the end while running is a loop: the sound may
+    // carry the start it queued after the end. Untold, the source takes it
+    // that the movie loops from then on. (Earlier, it may be a restart of a
+    // movie that is to stop at its end, which must then end in silence.)
     const bool loop = state == State_Running && current == 0 && video.ReachedEnd();
+    const REFERENCE_TIME lastEnd = video.LastStop();
     EndSession(true, loop);
-    StartSession();
-    if (sound && loop) sound->SetLooping(true);
+    StartSession(loop ? lastEnd : 0);
+    if (sound && loop && !loopHinted) sound->SetLooping(true);
   }
   return S_OK;
 }
@@ -109,7 +111,7 @@ bool CMovieSourceFilter::LastHeard(REFERENCE_TIME *clockTime, REFERENCE_TIME *mo
   return sound && sound->LastHeard(clockTime, movieTime);
 }
 
-void CMovieSourceFilter::StartSession() {
+void CMovieSourceFilter::StartSession(REFERENCE_TIME loopEnd) {
   Segment segment;
   {
     std::lock_guard<std::mutex> positions(positionLock);
@@ -117,8 +119,10 @@ void CMovieSourceFilter::StartSession() {
   }
   REFERENCE_TIME now = 0;
   if (state == State_Running && SUCCEEDED(CurrentStreamTime(&now)) && now > 0) {
-    // Sound sets the pace from here where there is any.
-    segment.base = sound ? now : now + kPictureLead;
+    // Sound sets the pace from here where there is any. A silent loop that
+    // comes before its last picture's time is over goes on where that picture
+    // ends, so that the checks' delays do not add up over the loops.
+    segment.base = sound ? now : now < loopEnd ? loopEnd : now + kPictureLead;
   }
   // The sound goes on with the start of the movie it kept queued: the picture
   // follows it there (its first picture is then due, or a little late).
@@ -224,12 +228,22 @@ REFERENCE_TIME CMovieSourceFilter::SourceHandle::SoundLatency() const {
   return filter->sound ? filter->sound->OutputLatency() : 0;
 }
 
+void CMovieSourceFilter::SourceHandle::SetLooping(bool looping) {
+  ScopedLock hold(&filter->lock);
+  filter->loopHinted = true;
+  if (filter->sound) filter->sound->SetLooping(looping);
+}
+
 REFERENCE_TIME CMovieSourceFilter::SourceHandle::StreamEnd() const {
   const REFERENCE_TIME picture = filter->video.LastStop();
-  // A movie with sound ends with its sound; a silent one when its last
-  // picture, shown early by the renderer's lead, has had its whole time.
-  return filter->sound ? std::max(picture, filter->sound->End())
-                       : std::max<REFERENCE_TIME>(0, picture - kPictureLead);
+  // A movie with sound ends with its sound, unless the sound goes on into
+  // the movie's start (a loop); then, like a silent one, when its last
+  // picture, shown early by the renderer's lead, has had its whole time, which
+  // is when the first picture after the loop is shown.
+  const SoundStreamer *sound = filter->sound.get();
+  const REFERENCE_TIME end = sound ? std::max(picture, sound->End()) : picture;
+  return sound && !sound->ContinuesIntoStart() ? end
+                                               : std::max<REFERENCE_TIME>(0, end - kPictureLead);
 }
 
 }  // namespace mediagraph

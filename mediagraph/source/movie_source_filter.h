@@ -105,13 +105,15 @@ class CMovieSourceFilter final : public CBaseFilter {
     REFERENCE_TIME Duration() const override;
     REFERENCE_TIME StreamEnd() const override;
     REFERENCE_TIME SoundLatency() const override;
+    void SetLooping(bool looping) override;
 
    private:
     CMovieSourceFilter *const filter;
   };
 
-  // Both with the filter lock held.
-  void StartSession();
+  // Both with the filter lock held. loopEnd: a loop; the stream time at which
+  // the last picture before it ends.
+  void StartSession(REFERENCE_TIME loopEnd = 0);
   // flush: the filter is active and downstream may hold the video thread, so
   // BeginFlush/EndFlush around the join. keepSoundStart: a loop; the sound may
   // keep the movie's start it queued after the end.
@@ -131,6 +133,7 @@ class CMovieSourceFilter final : public CBaseFilter {
   IMemAllocator *sessionAllocator;
   IMemInputPin *sessionInput;
   bool fileAtStart;  // nothing read since the file was opened
+  bool loopHinted;   // told whether the movie loops: no guessing from seeks
   std::atomic<LONG> volume;  // hundredths of a decibel, kept also without sound
 
   mutable std::mutex positionLock;

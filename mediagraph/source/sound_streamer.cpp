@@ -17,6 +17,8 @@ constexpr REFERENCE_TIME kLongestGap = 10000000;   // 1 s of silence at most
 // sound is stretched or shrunk by at most 0.5 % until it is back.
 constexpr REFERENCE_TIME kFarOff = 600000;         // 60 ms
 constexpr REFERENCE_TIME kNearEnough = 150000;     // 15 ms
+// Once correcting, the sound is brought this close before it is left alone.
+constexpr REFERENCE_TIME kOnTime = 40000;          // 4 ms
 constexpr REFERENCE_TIME kCheckEvery = 1000000;    // 100 ms
 constexpr int kErrorWindow = 8;                    // checks judged together
 // Late by less than this at the start is not worth skipping.
@@ -115,6 +117,12 @@ void SoundStreamer::Run(IReferenceClock *clock, REFERENCE_TIME start) {
   changed_.notify_all();
 }
 
+void SoundStreamer::SetLooping(bool looping) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  looping_ = looping;
+  changed_.notify_all();
+}
+
 void SoundStreamer::SetVolume(LONG level) { output_->SetVolume(level); }
 
 bool SoundStreamer::LastHeard(REFERENCE_TIME *clockTime, REFERENCE_TIME *movieTime) const {
@@ -161,10 +169,12 @@ void SoundStreamer::Stage(const AVFrame *frame, const Segment &segment) {
     haveOrigin_ = true;
   }
   int64_t kept = frames - skip;
-  const int64_t room = segment.stop == kToTheEnd
-                           ? kept
-                           : (segment.ToStreamTime(segment.stop) - StagedEnd()) * rate /
-                                 kUnitsPerSecond;
+  // The encoder's padding after the sound's end is no part of the movie: a
+  // loop would grow by it.
+  const REFERENCE_TIME stop = std::min<REFERENCE_TIME>(segment.stop, file_->SoundEnd());
+  const int64_t room = stop == kToTheEnd ? kept
+                                         : (segment.ToStreamTime(stop) - StagedEnd()) * rate /
+                                               kUnitsPerSecond;
   if (room < kept) {
     kept = std::max<int64_t>(0, room);
     decoded_ = true;  // the rest lies beyond the stop position
@@ -195,6 +205,19 @@ void SoundStreamer::QueueStart(const Segment &segment) {
   if (!looping_ || continued_ > 0 || segment.stop != kToTheEnd || start_.empty()) return;
   const int frames = static_cast<int>(start_.size() / channels);
   if (output_->Queue(start_.data(), frames)) continued_ = frames;
+}
+
+void SoundStreamer::DropStart() {
+  if (output_->DropNewest(static_cast<int>(continued_.load()))) {
+    continued_ = 0;
+  } else if (output_->PendingFrames() <= continued_) {
+    // The end has been heard and the start has begun: cut it short. The
+    // source counts from 0 again, from the end of the sound.
+    output_->Reset();
+    origin_ = StagedEnd();
+    staged_ = 0;
+    continued_ = 0;
+  }
 }
 
 bool SoundStreamer::Feed(PacketBuffer *buffer, const Segment &segment) {
@@ -246,12 +269,15 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
   REFERENCE_TIME compensatedUntil = 0;
   REFERENCE_TIME errors[kErrorWindow] = {};
   int checks = 0;  // errors measured since the source last started
+  bool correcting = false;  // started, or off by more than kNearEnough, since on time
+  const REFERENCE_TIME mixPeriod = output_->MixPeriodNs() / 100;
 
   for (;;) {
     bool running = false;
     IReferenceClock *clock = nullptr;
     REFERENCE_TIME runStart = 0;
     uint64_t runSerial = 0;
+    const bool looping = looping_;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (stopping_) break;
@@ -262,6 +288,7 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
       runSerial = runSerial_;
     }
     const bool fed = Feed(buffer, segment);
+    if (continued_ > 0 && !looping_) DropStart();
     REFERENCE_TIME now = 0;
     const bool haveNow = clock != nullptr && SUCCEEDED(clock->GetTime(&now));
     if (clock != nullptr) clock->Release();
@@ -293,7 +320,11 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
       const REFERENCE_TIME next = origin_ + toTime(position.played);
       if (playing && pending > 0 && output_->IsIdle()) playing = false;  // starved
       if (!playing && pending > 0) {
-        const REFERENCE_TIME startAt = runStart + next - latency_;
+        // The source starts with the device's next mix, within a period from
+        // now, and the latency counts from the end of that block: started half
+        // a period late, it is heard within half a period of its time either
+        // way, and the checks take it from there.
+        const REFERENCE_TIME startAt = runStart + next - latency_ + mixPeriod / 2;
         if (!haveNow) {
           output_->Play();
           playing = true;
@@ -303,6 +334,7 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
           playing = true;
           nextCheck = now + kCheckEvery;
           checks = 0;
+          correcting = true;  // a start is off by up to half a period: bring it in
         } else {
           wait = std::min(wait, Millis(startAt - now));
         }
@@ -321,11 +353,16 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
         errors[checks++ % kErrorWindow] = heard - (now - runStart);  // > 0: sound early
         if (checks >= kErrorWindow) {
           const REFERENCE_TIME error = *std::max_element(errors, errors + kErrorWindow);
+          const REFERENCE_TIME tolerance = correcting ? kOnTime : kNearEnough;
           if (error > kFarOff || error < -kFarOff) {
             output_->Pause();
             playing = false;
+            correcting = false;
             resampler_->Compensate(0, 0);
-          } else if ((error > kNearEnough || error < -kNearEnough) && now >= compensatedUntil) {
+          } else if (error <= tolerance && error >= -tolerance) {
+            correcting = false;
+          } else if (now >= compensatedUntil) {
+            correcting = true;
             // More frames delay the sound, fewer bring it forward; spread over
             // a second and kept below what an ear notices as a change of pitch.
             const int64_t limit = rate / 200;
@@ -338,8 +375,11 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
         }
       }
       if (decoded_ && staging_.empty() && pending <= continued_ && !completed) {
-        // Heard to its end once the device's latency has passed too.
-        const REFERENCE_TIME endAt = runStart + (haveOrigin_ ? StagedEnd() : segment.base);
+        // Heard to its end once the device's latency has passed too; where the
+        // start follows, as soon as the picture of that start is due (the
+        // renderer shows it kPictureLead early).
+        const REFERENCE_TIME endAt = runStart + (haveOrigin_ ? StagedEnd() : segment.base) -
+                                     (continued_ > 0 ? kPictureLead : 0);
         if (!haveNow || now >= endAt) {
           completed = true;
           playedOut_();
@@ -350,7 +390,7 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
     }
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait_for(lock, wait, [&] {
-      return stopping_ || running_ != running || runSerial_ != runSerial;
+      return stopping_ || running_ != running || runSerial_ != runSerial || looping_ != looping;
     });
   }
   // The source is left as it is: Stop resets it, or keeps the start of the

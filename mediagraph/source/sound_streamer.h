@@ -4,11 +4,12 @@
 //
 //   - while paused it fills the source and holds it still;
 //   - on Run it starts the source so that the sound of stream time t is heard
-//     at run start + t, the device's output latency included (late sound is
-//     skipped rather than played late);
+//     at run start + t, the device's output latency and mixing period
+//     included (late sound is skipped rather than played late);
 //   - while running it compares what is heard with the clock and stretches or
-//     shrinks the sound slightly to follow it, or restarts the source in step
-//     when it is far off;
+//     shrinks the sound slightly to follow it (after a start, and once off by
+//     more than 15 ms, until it is within 4 ms), or restarts the source in
+//     step when it is far off;
 //   - once the last sound of the segment has been heard while running, it
 //     reports "played out" (once per run).
 //
@@ -73,8 +74,11 @@ class SoundStreamer {
   // After Stop(true): whether the start was kept, and the stream time of the
   // movie's start it stands for (a segment from the start goes on there).
   bool CarriedFrom(REFERENCE_TIME *base) const;
-  // The movie loops: queue its start after its end from now on.
-  void SetLooping(bool looping) { looping_ = looping; }
+  // Whether the movie loops: its start is queued after its end while it does.
+  // Told it does not after that, the thread takes the start off the queue
+  // again, or silences it if it is being heard already, so that an end that
+  // is not followed by a loop stays silent. Any thread.
+  void SetLooping(bool looping);
 
   // The graph pauses: hold the sound where it is.
   void Pause();
@@ -91,6 +95,9 @@ class SoundStreamer {
   // Stream time at which the sound staged so far ends (the segment's base
   // before any). Any thread.
   REFERENCE_TIME End() const { return end_.load(); }
+  // The movie's start is queued behind the end of its sound: a loop follows,
+  // and the end of this segment is the start of the next. Any thread.
+  bool ContinuesIntoStart() const { return continued_.load() > 0; }
   // The device's output latency as last measured (0 before). Any thread.
   REFERENCE_TIME OutputLatency() const { return outputLatency_.load(); }
 
@@ -113,6 +120,8 @@ class SoundStreamer {
   void Flush(bool all);
   // At the end of the file, when looping: queues the kept start after it.
   void QueueStart(const Segment &segment);
+  // The movie no longer loops: takes back the start QueueStart queued.
+  void DropStart();
   REFERENCE_TIME StagedEnd() const;  // stream time just after the last staged frame
 
   const MovieFile *const file_;
@@ -124,6 +133,9 @@ class SoundStreamer {
   std::atomic<REFERENCE_TIME> end_{0};
   std::atomic<bool> looping_{false};
   std::atomic<REFERENCE_TIME> outputLatency_{0};
+  // Frames of the movie's start queued after the end; written by the audio
+  // thread (and Start/Stop while it does not run).
+  std::atomic<int64_t> continued_{0};
 
   mutable std::mutex mutex_;
   // --- guarded by mutex_
@@ -150,7 +162,6 @@ class SoundStreamer {
   REFERENCE_TIME trimUntil_ = 0;  // sound stamped before this stream time is dropped
   std::vector<int16_t> start_;     // the movie's first sound, kept across sessions
   REFERENCE_TIME startOffset_ = 0;  // where it starts after the movie's start
-  int64_t continued_ = 0;           // frames of it queued after the end
   // --- application thread, between Stop and Start
   bool carried_ = false;
   REFERENCE_TIME carriedFrom_ = 0;

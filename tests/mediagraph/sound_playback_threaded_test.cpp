@@ -1,6 +1,7 @@
 // A movie's sound through the whole graph, captured by OpenAL Soft's wave
-// driver: the tone comes out at its pitch and for as long as the movie, and
-// IBasicAudio's volume scale holds (-6 dB halves, the bottom is silence).
+// driver: the tone comes out at its pitch and for as long as the movie, also
+// when the movie stops looping just before its end, and IBasicAudio's volume
+// scale holds (-6 dB halves, the bottom is silence).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "mediagraph/audio/audio_device.h"
+#include "mediagraph/graph/loop_hint.h"
 #include "platform/media/media.h"
 #include "platform/win32/threads.h"
 #include "tests/mediagraph/fakes/wave_capture.h"
@@ -48,16 +50,25 @@ class SoundPlayback : public ::testing::Test {
   }
   void SetUp() override { ASSERT_FALSE(movie_->empty()) << "ffmpeg could not make the movie"; }
 
-  // Plays the movie to its end at `volume`.
-  static void Play(LONG volume) {
+  // Plays the movie to its end at `volume`; with `loopsUntilMs`, the graph is
+  // told that the movie loops, then that it does not at that time after Run.
+  static void Play(LONG volume, DWORD loopsUntilMs = 0) {
     MoviePlayer player;
     ASSERT_EQ(S_OK, player.Load(*movie_));  // S_OK: the sound is played
+    mediagraph::ComPtr<ILoopHint> hint;
+    ASSERT_EQ(S_OK, player.graph->QueryInterface(IID_ILoopHint, hint.put_void()));
+    if (loopsUntilMs > 0) hint->SetRepetitive(TRUE);
     ASSERT_EQ(S_OK, player.audio->put_Volume(volume));
     LONG got = 1;
     ASSERT_EQ(S_OK, player.audio->get_Volume(&got));
     EXPECT_EQ(volume, got);
     ASSERT_EQ(S_OK, player.control->Run());
+    if (loopsUntilMs > 0) {
+      Sleep(loopsUntilMs);
+      hint->SetRepetitive(FALSE);
+    }
     ASSERT_TRUE(player.WaitFor(EC_COMPLETE, kPatienceMs));
+    // Nothing more is heard while the movie stands at its end.
     EXPECT_EQ(0, player.CountWithin(EC_COMPLETE, 200));
     EXPECT_EQ(static_cast<size_t>(kSeconds * 25), player.renderer->FrameCount());
   }
@@ -78,18 +89,28 @@ testmovies::TempDir *SoundPlayback::dir_ = nullptr;
 std::string *SoundPlayback::movie_ = nullptr;
 
 TEST_F(SoundPlayback, ToneComesOutAtItsPitchForAsLongAsTheMovie) {
-  Play(0);
+  {
+    // One device for both movies, so that both land in one capture. The second
+    // stops looping once the start of its sound is queued behind its end.
+    auto device = mediagraph::AudioDevice::Acquire();
+    ASSERT_TRUE(device);
+    Play(0);
+    Play(0, 1900);
+  }
   int rate = 0;
   const auto left = Captured(&rate);
   ASSERT_EQ(48000, rate);
   const auto runs = testmovies::SoundingRuns(left, 0.01, 480);
-  ASSERT_EQ(1u, runs.size());
+  ASSERT_EQ(2u, runs.size());
   // Keeping the sound on the clock may stretch it by up to 0.5 % (2.2 Hz) on a
   // slow machine; a wrong rate or channel layout is off by far more.
   EXPECT_NEAR(440.0, testmovies::Frequency(left, runs[0], rate), 2.5);
   // Nothing of the start is lost to a run that starts too close ahead of the
-  // device's latency (34 ms here without the allowance).
-  EXPECT_NEAR(kSeconds, static_cast<double>(runs[0].end - runs[0].begin) / rate, 0.02);
+  // device's latency (34 ms here without the allowance), and nothing of the
+  // start is heard after the end.
+  for (const auto &run : runs) {
+    EXPECT_NEAR(kSeconds, static_cast<double>(run.end - run.begin) / rate, 0.02);
+  }
 }
 
 TEST_F(SoundPlayback, MinusSixDecibelsHalvesTheAmplitude) {

@@ -83,5 +83,19 @@ TEST_F(DecodeCoreTest, SoundBecomesStereo16BitAtItsOwnRate) {
   EXPECT_GT(peak, 1000);  // the tone survived the down-mix
 }
 
+TEST_F(DecodeCoreTest, SoundEndsWhereATrustedContainerSaysNotWithTheEncodersPadding) {
+  // AAC in MP4 decodes to 1002.7 ms; the edit list says 1 s. A transport
+  // stream's lengths are guessed from time stamps: no end is trusted there.
+  for (const char *name : {"padded.mp4", "guessed.ts"}) {
+    const std::string path = dir_.File(name);
+    ASSERT_TRUE(testmovies::RunFfmpeg(
+        "-f lavfi -i color=d=1:r=25 -f lavfi -i sine=sample_rate=48000:d=1 -c:v mpeg4 "
+        "-c:a aac '" + path + "'"));
+    std::unique_ptr<MovieFile> file;
+    ASSERT_EQ(OpenStatus::kOk, MovieFile::Open(path, &file));
+    EXPECT_EQ(std::string(name) == "padded.mp4" ? 10000000 : INT64_MAX, file->SoundEnd()) << name;
+  }
+}
+
 }  // namespace
 }  // namespace mediagraph

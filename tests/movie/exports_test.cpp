@@ -121,6 +121,8 @@ TEST_F(Exports, RepetitiveFlagReadsTheLowByteOnly) {
     EXPECT_EQ(0, script.stops) << flag;
     EXPECT_EQ((std::vector<double>{0.0, 0.0}), script.positions) << flag;
   }
+  // The graph is told each time, so that it can prepare the ends for loops.
+  EXPECT_EQ((std::vector<BOOL>{FALSE, TRUE, TRUE, TRUE, TRUE}), script.loopHints);
   EXPECT_TRUE(Movie_Release(movie));
 }
 

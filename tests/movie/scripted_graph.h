@@ -5,6 +5,7 @@
 #include <atomic>
 #include <vector>
 
+#include "mediagraph/graph/loop_hint.h"
 #include "platform/media/media.h"
 #include "platform/win32/errors.h"
 
@@ -14,7 +15,8 @@ class ScriptedGraph final : public IGraphBuilder,
                             public IMediaControl,
                             public IMediaPosition,
                             public IMediaEvent,
-                            public IBasicAudio {
+                            public IBasicAudio,
+                            public ILoopHint {
  public:
   // Results the next calls give, and what the exports asked of the graph.
   struct Script {
@@ -31,6 +33,7 @@ class ScriptedGraph final : public IGraphBuilder,
     std::vector<LONG> volumes;
     std::vector<LONG> stateTimeouts;
     std::vector<double> positions;
+    std::vector<BOOL> loopHints;
     int runs = 0;
     int stops = 0;
   };
@@ -59,6 +62,8 @@ class ScriptedGraph final : public IGraphBuilder,
       *out = static_cast<IMediaEvent *>(this);
     } else if (iid == IID_IBasicAudio && script.offerAudio) {
       *out = static_cast<IBasicAudio *>(this);
+    } else if (iid == IID_ILoopHint) {
+      *out = static_cast<ILoopHint *>(this);
     } else {
       return E_NOINTERFACE;
     }
@@ -76,6 +81,11 @@ class ScriptedGraph final : public IGraphBuilder,
       delete this;
     }
     return static_cast<ULONG>(left);
+  }
+
+  STDMETHODIMP SetRepetitive(BOOL repetitive) override {
+    script.loopHints.push_back(repetitive);
+    return S_OK;
   }
 
   // IFilterGraph / IGraphBuilder
