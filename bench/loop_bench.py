@@ -234,6 +234,10 @@ def wraps(args):
     print(f"  frames lost: {lost}, out of order: {out_of_order}; lost (loop: frames): "
           + (", ".join(f"{i}: {m}" for i, m in enumerate(missing) if m) or "none"))
     print(f"  last frame ms:  {median_max(last)}  (frame {FRAME_MS:.1f})")
+    bound = FRAME_MS + args.tick_ms + 2
+    print(f"  last frames over frame + tick + 2 = {bound:.1f} ms: "
+          f"{sum(1 for t in last if t > bound)} of {len(last)} "
+          f"{[round(t, 1) for t in last if t > bound]}")
     print(f"  first frame ms: {median_max(first)}")
     print(f"  loop period ms: {median_max(period)}")
     print(f"  {len(loops)} loops: {total:.1f} ms; bound {len(loops)} x ({length:.1f} + "
