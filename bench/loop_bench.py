@@ -87,6 +87,14 @@ def use_wave_driver(directory):
     return wave
 
 
+def heard_game(directory, lib, make_movie, name):
+    """A game on a movie made in `directory`, its sound written to a file: (game, wave)."""
+    wave = use_wave_driver(directory)
+    movie = os.path.join(directory, name)
+    make_movie(movie)
+    return Game(lib, movie), wave
+
+
 def openal_output_latency():
     """Seconds from mixing to hearing as OpenAL reports it for its device (the
     configured driver): AL_SOFT_source_latency on a source playing silence.
@@ -270,10 +278,7 @@ def read_wave_left(path):
 
 def gaps(args):
     with tempfile.TemporaryDirectory() as d:
-        wave = use_wave_driver(d)
-        movie = os.path.join(d, "tone.mov")
-        make_tone_movie(movie)
-        game = Game(args.lib, movie)
+        game, wave = heard_game(d, args.lib, make_tone_movie, "tone.mov")
         game.run(args.loops + 0.5, args.tick_ms / 1000.0)
         game.release()
         rate, left = read_wave_left(wave)
@@ -295,10 +300,7 @@ def gaps(args):
 
 def sync(args):
     with tempfile.TemporaryDirectory() as d:
-        wave = use_wave_driver(d)
-        movie = os.path.join(d, "flash.mov")
-        make_flash_movie(movie)
-        game = Game(args.lib, movie)
+        game, wave = heard_game(d, args.lib, make_flash_movie, "flash.mov")
         # Where the wave file stands against the clock: the device writes each
         # mixed period as it goes, so frames written / rate after its start.
         written = []
@@ -318,7 +320,10 @@ def sync(args):
     # When each sample of the file would be heard.
     origin = min(t - max(0, size - header) / 4.0 / rate for t, size in written if size > header)
     origin += latency
-    flashes = [t for (t, g), (_, before) in zip(changes[1:], changes) if g > 128 >= before]
+    # The surface is black before the first picture: one already white at the
+    # first look is the first flash.
+    flashes = [t for (t, g), (_, before) in zip(changes, [(None, 0)] + changes)
+               if g > 128 >= before]
     # A beep is timed by its end less its length: where sound is skipped to
     # catch up with the clock (a run's or a restart's first few ms), its
     # start is cut, its end never.
