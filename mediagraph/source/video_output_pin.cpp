@@ -58,6 +58,10 @@ CVideoOutputPin::~CVideoOutputPin() {
   if (input != nullptr) input->Release();
 }
 
+STDMETHODIMP CVideoOutputPin::Notify(IBaseFilter *sender, Quality) {
+  return sender == nullptr ? E_POINTER : E_NOTIMPL;
+}
+
 STDMETHODIMP CVideoOutputPin::InnerQueryInterface(REFIID iid, void **out) {
   if (out == nullptr) return E_POINTER;
   if (iid == IID_IMediaSeeking) return HandOutInterface(static_cast<IMediaSeeking *>(this), out);

@@ -41,6 +41,12 @@ class CVideoOutputPin final : public CBasePin, public IMediaSeeking {
   HRESULT UndoConnection() override;
   HRESULT ActivatePin() override;
   HRESULT DeactivatePin() override;
+  // The source decodes and delivers every picture: it acts on no quality
+  // message, and says so (E_NOTIMPL). Told otherwise, the renderer would take
+  // each run's first picture, a break in the stream, for one that follows
+  // pictures dropped upstream and show it at once, before its time (by the
+  // whole run lead, some 50 ms ahead of its sound).
+  STDMETHODIMP Notify(IBaseFilter *sender, Quality q) override;
 
   // The connection's allocator and the receiver's IMemInputPin, each with a
   // new reference; false when not connected. Filter lock.

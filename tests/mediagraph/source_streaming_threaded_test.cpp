@@ -152,6 +152,14 @@ TEST_F(SourceStreamingTest, ProposesBottomUpRgb24AndAgreesAnAllocator) {
   AM_MEDIA_TYPE topDown = type;
   topDown.pbFormat = reinterpret_cast<BYTE *>(&other);
   EXPECT_EQ(S_FALSE, source_->VideoPin()->QueryAccept(&topDown));
+
+  // Quality messages are refused: a renderer told they were acted on would
+  // show the first picture of each run at once, before its time.
+  IQualityControl *quality = nullptr;
+  ASSERT_EQ(S_OK, source_->VideoPin()->QueryInterface(IID_IQualityControl,
+                                                      reinterpret_cast<void **>(&quality)));
+  EXPECT_EQ(E_NOTIMPL, quality->Notify(source_->Filter(), Quality{}));
+  quality->Release();
 }
 
 TEST_F(SourceStreamingTest, EveryPictureInOrderThenOneEndOfStream) {
