@@ -1,5 +1,6 @@
 #include "frames/pixel_convert.h"
 #include "frames/pixel_convert_rows.h"
+#include "frames/prefetch_row.h"
 
 #include <cstdint>
 #include <cstring>
@@ -53,6 +54,9 @@ void Convert24To32With(PixelKernel kernel, const Uint8 *source, ptrdiff_t source
 #endif
   const Uint32 fourth = Uint32{ConvertedFourthByte(format)} << 24;
   for (int y = 0; y < height; ++y) {
+    if (y + 1 < height) {
+      PrefetchRow(source + (y + 1) * sourcePitch, static_cast<size_t>(width) * 3);
+    }
     convertRow(source + y * sourcePitch, destination + y * destinationPitch, width, fourth);
   }
 }

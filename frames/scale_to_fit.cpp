@@ -4,6 +4,7 @@
 #include <new>
 
 #include "frames/pixel_convert.h"
+#include "frames/prefetch_row.h"
 #include "frames/scale_geometry.h"
 #include "frames/scale_kernels.h"
 
@@ -45,7 +46,8 @@ void WalkSteps(int count, int32_t step, int sourceLength, Visit visit) {
 template <typename AlongRow>
 void RunRows(const ScalePlan &plan, AlongRow alongRow,
              void (*betweenRows)(const int16_t *, const int16_t *, uint16_t, Uint8 *, int),
-             const Uint8 *source, ptrdiff_t sourcePitch, Uint8 *out, ptrdiff_t destinationPitch) {
+             const Uint8 *source, ptrdiff_t sourcePitch, size_t sourceRowBytes, Uint8 *out,
+             ptrdiff_t destinationPitch) {
   // Which source row each scratch row holds: consecutive fitted rows mostly
   // share one or both of their source rows.
   int16_t *const scratch[2] = {plan.ScratchRow(0), plan.ScratchRow(1)};
@@ -63,12 +65,24 @@ void RunRows(const ScalePlan &plan, AlongRow alongRow,
   };
   const int32_t *rows = plan.RowIndices();
   const uint16_t *weights = plan.RowWeights();
+  // Source rows are taken in rising order; the last one asked for ahead.
+  int prefetched = -1;
+  auto prefetch = [&](int row) {
+    if (row > prefetched && row != held[0] && row != held[1]) {
+      PrefetchRow(source + row * sourcePitch, sourceRowBytes);
+      prefetched = row;
+    }
+  };
   for (int j = 0; j < plan.Height(); ++j) {
     const int upperRow = rows[j];
     const int lowerRow = upperRow + plan.LowerNeighbour();
     const int16_t *upper = along(upperRow, lowerRow);
     // With no weight on it the lower row does not change the result.
     const int16_t *lower = weights[j] != 0 ? along(lowerRow, upperRow) : upper;
+    if (j + 1 < plan.Height()) {
+      prefetch(rows[j + 1]);
+      prefetch(rows[j + 1] + plan.LowerNeighbour());
+    }
     betweenRows(upper, lower, weights[j], out + j * destinationPitch, plan.Width() * 4);
   }
 }
@@ -158,6 +172,9 @@ void RunScalePlanWith(PixelKernel kernel, const ScalePlan &plan, const Uint8 *so
   Uint8 *const out = FittedStart(plan, destination, destinationPitch);
   if (plan.Copies()) {
     for (int j = 0; j < plan.Height(); ++j) {
+      if (j + 1 < plan.Height()) {
+        PrefetchRow(source + (j + 1) * sourcePitch, static_cast<size_t>(plan.Width()) * 4);
+      }
       std::memcpy(out + j * destinationPitch, source + j * sourcePitch,
                   static_cast<size_t>(plan.Width()) * 4);
     }
@@ -168,7 +185,8 @@ void RunScalePlanWith(PixelKernel kernel, const ScalePlan &plan, const Uint8 *so
   const auto alongRow = plan.SourceWidth() > 1 ? rows.alongRow : ScalarScaleRowKernel().alongRow;
   RunRows(
       plan, [&](const Uint8 *row, int16_t *scratch) { alongRow(plan, row, scratch); },
-      rows.betweenRows, source, sourcePitch, out, destinationPitch);
+      rows.betweenRows, source, sourcePitch, static_cast<size_t>(plan.SourceWidth()) * 4, out,
+      destinationPitch);
 }
 
 void RunScalePlan24With(PixelKernel kernel, const ScalePlan &plan, const Uint8 *source,
@@ -188,7 +206,8 @@ void RunScalePlan24With(PixelKernel kernel, const ScalePlan &plan, const Uint8 *
   const auto fourth = static_cast<int16_t>(ConvertedFourthByte(format));
   RunRows(
       plan, [&](const Uint8 *row, int16_t *scratch) { alongRow24(plan, row, scratch, fourth); },
-      rows.betweenRows, source, sourcePitch, out, destinationPitch);
+      rows.betweenRows, source, sourcePitch, static_cast<size_t>(plan.SourceWidth()) * 3, out,
+      destinationPitch);
 }
 
 void RunScalePlan(const ScalePlan &plan, const Uint8 *source, ptrdiff_t sourcePitch,
