@@ -20,7 +20,10 @@ void Convert24To32RowFrom(const Uint8 *in, Uint8 *out, int first, int width, Uin
 
 namespace {
 
-void ConvertRow(const Uint8 *in, Uint8 *out, int width, Uint32 fourth) {
+void ConvertRow(const Uint8 *in, Uint8 *out, int width, Uint32 fourth, const Uint8 *next) {
+  if (next != nullptr) {
+    PrefetchRow(next, static_cast<size_t>(width) * 3);
+  }
   Convert24To32RowFrom(in, out, 0, width, fourth);
 }
 
@@ -54,10 +57,8 @@ void Convert24To32With(PixelKernel kernel, const Uint8 *source, ptrdiff_t source
 #endif
   const Uint32 fourth = Uint32{ConvertedFourthByte(format)} << 24;
   for (int y = 0; y < height; ++y) {
-    if (y + 1 < height) {
-      PrefetchRow(source + (y + 1) * sourcePitch, static_cast<size_t>(width) * 3);
-    }
-    convertRow(source + y * sourcePitch, destination + y * destinationPitch, width, fourth);
+    const Uint8 *next = y + 1 < height ? source + (y + 1) * sourcePitch : nullptr;
+    convertRow(source + y * sourcePitch, destination + y * destinationPitch, width, fourth, next);
   }
 }
 

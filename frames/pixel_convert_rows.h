@@ -6,8 +6,10 @@
 #include "frames/pixel_kernels.h"
 
 // Converts `width` blue, green, red pixels into 0x00RRGGBB pixels with
-// `fourth` in the top byte.
-using Convert24To32Row = void(const Uint8 *in, Uint8 *out, int width, Uint32 fourth);
+// `fourth` in the top byte, and asks for the row at `next` (when not null)
+// to be fetched into the cache meanwhile.
+using Convert24To32Row = void(const Uint8 *in, Uint8 *out, int width, Uint32 fourth,
+                              const Uint8 *next);
 
 // The plain loop from pixel `first` on: the vector kernels finish rows with it.
 void Convert24To32RowFrom(const Uint8 *in, Uint8 *out, int first, int width, Uint32 fourth);
