@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "mediagraph/decode/av_handles.h"
+#include "mediagraph/decode/yuv420_to_bgr24.h"
 
 namespace mediagraph {
 
@@ -31,6 +32,7 @@ class FrameConverter {
  private:
   int width_;
   int height_;
+  Yuv420Row *row_;
   SwsContextPtr scaler_;
   // The input format the scaler was made for, to set its colour matrix once.
   int sourceWidth_ = 0;

@@ -1,7 +1,9 @@
 // The decoding core's conversions: a picture of another size into the graph's
 // frame layout, and many-channel sound down to 16-bit stereo. (Opening,
 // times, pixels and repositioning are tested through the source filter.)
+#include <algorithm>
 #include <cmath>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,7 @@
 #include "mediagraph/decode/movie_file.h"
 #include "mediagraph/decode/sound_resampler.h"
 #include "mediagraph/decode/stream_decoder.h"
+#include "mediagraph/decode/yuv420_to_bgr24.h"
 #include "tests/mediagraph/fakes/test_movies.h"
 
 namespace mediagraph {
@@ -46,6 +49,83 @@ TEST_F(DecodeCoreTest, ConverterScalesAPictureOfAnotherSizeAndRefusesShortBuffer
   EXPECT_EQ(255, image[0]);
   EXPECT_EQ(0, image[2]);
   EXPECT_TRUE(testmovies::Near(testmovies::PixelAt(image.data(), 8, 4, 3, 0), 255, 0, 0, 8));
+}
+
+// 4:2:0 at the output's size takes our own conversion: each row kernel gives
+// the plain loop's bytes, and every pixel is the colour space's matrix in its
+// range within rounding, for odd sizes too (where libswscale's own converter
+// leaves the last row and column wrong).
+TEST_F(DecodeCoreTest, ConverterTurnsYuv420IntoLibswscalesColoursWithEveryRow) {
+  std::mt19937 random(5);
+  std::vector<Yuv420Row *> rows = {Yuv420ToBgr24RowScalar};
+#ifdef MEDIAGRAPH_X86_KERNELS
+  if (__builtin_cpu_supports("avx2")) rows.push_back(Yuv420ToBgr24RowAvx2);
+#endif
+  const Yuv420Matrix matrix = MakeYuv420Matrix(sws_getCoefficients(SWS_CS_ITU709), false);
+  std::vector<uint8_t> y(200), u(100), v(100);
+  for (int width = 1; width <= 200; ++width) {
+    for (auto *bytes : {&y, &u, &v}) {
+      for (uint8_t &b : *bytes) b = static_cast<uint8_t>(random());
+    }
+    std::vector<uint8_t> expected(width * 3 + 16, 0xA5);
+    Yuv420ToBgr24RowFrom(y.data(), u.data(), v.data(), expected.data(), 0, width, matrix);
+    for (Yuv420Row *row : rows) {
+      std::vector<uint8_t> got(width * 3 + 16, 0xA5);
+      row(y.data(), u.data(), v.data(), got.data(), width, matrix);
+      ASSERT_EQ(expected, got) << "width " << width;  // nothing written past the row
+    }
+  }
+
+  struct Case {
+    int width, height;
+    AVColorSpace space;
+    AVColorRange range;
+  };
+  for (const Case &c : {Case{67, 5, AVCOL_SPC_UNSPECIFIED, AVCOL_RANGE_MPEG},
+                        Case{96, 4, AVCOL_SPC_BT709, AVCOL_RANGE_MPEG},
+                        Case{33, 3, AVCOL_SPC_BT470BG, AVCOL_RANGE_JPEG},
+                        Case{1, 1, AVCOL_SPC_BT709, AVCOL_RANGE_JPEG}}) {
+    FramePtr frame = MakeFrame();
+    frame->width = c.width;
+    frame->height = c.height;
+    frame->format = AV_PIX_FMT_YUV420P;
+    frame->colorspace = c.space;
+    frame->color_range = c.range;
+    ASSERT_GE(av_frame_get_buffer(frame.get(), 0), 0);
+    for (int plane = 0; plane < 3; ++plane) {
+      for (int i = 0; i < frame->linesize[plane] * c.height; ++i) {
+        frame->data[plane][i] = static_cast<uint8_t>(random());
+      }
+    }
+    FrameConverter converter(c.width, c.height);
+    std::vector<uint8_t> image(converter.ImageSize());
+    ASSERT_TRUE(converter.Convert(frame.get(), image.data(), image.size()));
+
+    // The colour space's matrix and range in floating point, nearest chroma.
+    const int *table = sws_getCoefficients(
+        c.space == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : static_cast<int>(c.space));
+    const bool full = c.range == AVCOL_RANGE_JPEG;
+    const double narrow = full ? 224.0 / 255.0 : 1.0;
+    const double luma = full ? 1.0 : 255.0 / 219.0;
+    const int stride = FrameConverter::RowStride(c.width);
+    int worst = 0;
+    for (int row = 0; row < c.height; ++row) {
+      const int picture = c.height - 1 - row;  // bottom-up
+      for (int x = 0; x < c.width; ++x) {
+        const double l = luma * (frame->data[0][picture * frame->linesize[0] + x] - (full ? 0 : 16));
+        const double cu = frame->data[1][picture / 2 * frame->linesize[1] + x / 2] - 128.0;
+        const double cv = frame->data[2][picture / 2 * frame->linesize[2] + x / 2] - 128.0;
+        const double bgr[3] = {l + narrow * table[1] / 65536.0 * cu,
+                               l - narrow * (table[2] * cu + table[3] * cv) / 65536.0,
+                               l + narrow * table[0] / 65536.0 * cv};
+        for (int k = 0; k < 3; ++k) {
+          const long exact = std::lround(std::clamp(bgr[k], 0.0, 255.0));
+          worst = std::max<long>(worst, std::labs(exact - image[row * stride + x * 3 + k]));
+        }
+      }
+    }
+    EXPECT_LE(worst, 1) << c.width << "x" << c.height;
+  }
 }
 
 TEST_F(DecodeCoreTest, SoundBecomesStereo16BitAtItsOwnRate) {
