@@ -43,6 +43,7 @@ Yuv420Matrix MakeYuv420Matrix(const int *table, bool fullRange) {
   return matrix;
 }
 
+MEDIAGRAPH_READS_DECODER_PLANES
 void Yuv420ToBgr24RowFrom(const uint8_t *y, const uint8_t *u, const uint8_t *v, uint8_t *out,
                           int first, int width, const Yuv420Matrix &matrix) {
   out += static_cast<ptrdiff_t>(first) * 3;
@@ -60,6 +61,7 @@ void Yuv420ToBgr24RowFrom(const uint8_t *y, const uint8_t *u, const uint8_t *v, 
   }
 }
 
+MEDIAGRAPH_READS_DECODER_PLANES
 void Yuv420ToBgr24RowScalar(const uint8_t *y, const uint8_t *u, const uint8_t *v, uint8_t *out,
                             int width, const Yuv420Matrix &matrix) {
   Yuv420ToBgr24RowFrom(y, u, v, out, 0, width, matrix);

@@ -8,6 +8,20 @@
 #include <cstddef>
 #include <cstdint>
 
+// The planes come from FFmpeg's decoding threads, handed over through its own
+// synchronisation, which ThreadSanitizer cannot see in an uninstrumented
+// library; it takes every read for a race, and checks each against its
+// suppressions at a cost that stalls a 4K picture for seconds. The rows read
+// uninstrumented, as libswscale's reads of the same planes did.
+#if defined(__has_attribute)
+#if __has_attribute(no_sanitize)
+#define MEDIAGRAPH_READS_DECODER_PLANES __attribute__((no_sanitize("thread")))
+#endif
+#endif
+#ifndef MEDIAGRAPH_READS_DECODER_PLANES
+#define MEDIAGRAPH_READS_DECODER_PLANES
+#endif
+
 namespace mediagraph {
 
 // Fixed-point weights for one colour matrix and range.

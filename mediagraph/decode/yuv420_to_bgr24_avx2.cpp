@@ -31,8 +31,9 @@ struct Weights {
 
 // Converts the 32 pixels from `y` (16 chroma samples from `u` and `v`) into
 // the 96 bytes at `out`, writing 4 spare bytes after them.
-inline void Step(const uint8_t *y, const uint8_t *u, const uint8_t *v, uint8_t *out,
-                 const Weights &w) {
+MEDIAGRAPH_READS_DECODER_PLANES inline void Step(const uint8_t *y, const uint8_t *u,
+                                                 const uint8_t *v, uint8_t *out,
+                                                 const Weights &w) {
   const __m256i uc = _mm256_slli_epi16(
       _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(u))),
                        w.middle),
@@ -87,6 +88,7 @@ inline void Step(const uint8_t *y, const uint8_t *u, const uint8_t *v, uint8_t *
 
 }  // namespace
 
+MEDIAGRAPH_READS_DECODER_PLANES
 void Yuv420ToBgr24RowAvx2(const uint8_t *y, const uint8_t *u, const uint8_t *v, uint8_t *out,
                           int width, const Yuv420Matrix &matrix) {
   const Weights w{_mm256_set1_epi16(matrix.lumaOffset),
