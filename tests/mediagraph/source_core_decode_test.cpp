@@ -112,7 +112,8 @@ TEST_F(DecodeCoreTest, ConverterTurnsYuv420IntoLibswscalesColoursWithEveryRow) {
     for (int row = 0; row < c.height; ++row) {
       const int picture = c.height - 1 - row;  // bottom-up
       for (int x = 0; x < c.width; ++x) {
-        const double l = luma * (frame->data[0][picture * frame->linesize[0] + x] - (full ? 0 : 16));
+        const int lumaByte = frame->data[0][picture * frame->linesize[0] + x];
+        const double l = luma * (lumaByte - (full ? 0 : 16));
         const double cu = frame->data[1][picture / 2 * frame->linesize[1] + x / 2] - 128.0;
         const double cv = frame->data[2][picture / 2 * frame->linesize[2] + x / 2] - 128.0;
         const double bgr[3] = {l + narrow * table[1] / 65536.0 * cu,
