@@ -38,6 +38,7 @@ bool FrameConverter::Convert(const AVFrame *frame, uint8_t *out, size_t outSize)
   // Bottom-up rows: start at the last row and step backwards.
   const int stride = RowStride(width_);
   uint8_t *const top = out + static_cast<size_t>(stride) * (height_ - 1);
+  // 4:2:0 at the exact size, the common case, takes our own rows.
   if (format == AV_PIX_FMT_YUV420P && frame->width == width_ && frame->height == height_ &&
       frame->data[0] != nullptr && frame->data[1] != nullptr && frame->data[2] != nullptr) {
     const Yuv420Picture picture{{frame->data[0], frame->data[1], frame->data[2]},
@@ -57,7 +58,7 @@ bool FrameConverter::Convert(const AVFrame *frame, uint8_t *out, size_t outSize)
     // straight into the sample (no copy). Its slice threads only add CPU
     // (bench_frame_converter) and one pass takes a small part of a picture's
     // time, so none. A picture of another size is scaled bilinear, as players
-    // show it. 4:2:0 at the exact size, the common case, takes our own row.
+    // show it.
     scaler_.reset(sws_getContext(frame->width, frame->height, format, width_, height_,
                                  AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr, nullptr));
     if (!scaler_) return false;

@@ -1,6 +1,7 @@
 // Our own conversion of 4:2:0 pictures at the output's size into the graph's
-// BGR24 rows: libswscale's special converter for it costs about twice as
-// much, and it runs for every picture. Chroma is taken from the nearest
+// BGR24 rows: libswscale's special converter for it costs half as much again
+// (bench_frame_converter), runs for every picture and gets the last row and
+// column wrong at odd sizes. Chroma is taken from the nearest
 // sample, as that converter does; the colour matrix and range scaling are
 // libswscale's, kept to 13 and 14 fractional bits.
 #pragma once
