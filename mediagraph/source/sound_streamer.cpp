@@ -38,7 +38,13 @@ SoundStreamer::SoundStreamer(const MovieFile *file, std::unique_ptr<StreamDecode
       resampler_(std::move(resampler)),
       output_(std::move(output)),
       playedOut_(std::move(playedOut)),
-      frame_(MakeFrame()) {}
+      frame_(MakeFrame()) {
+  // Known from the start: the graph may pick a run's start time before the
+  // thread has looked at the device.
+  const int64_t latencyNs = output_->GetPosition().latencyNs;
+  if (latencyNs > 0) latency_ = latencyNs / 100;
+  outputLatency_ = latency_;
+}
 
 SoundStreamer::~SoundStreamer() {
   Stop();

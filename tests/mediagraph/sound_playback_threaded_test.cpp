@@ -9,6 +9,8 @@
 #include <string>
 
 #include "mediagraph/audio/audio_device.h"
+#include "mediagraph/audio/sound_output.h"
+#include "mediagraph/clock/system_clock.h"
 #include "mediagraph/graph/loop_hint.h"
 #include "platform/media/media.h"
 #include "platform/win32/threads.h"
@@ -110,6 +112,22 @@ TEST_F(SoundPlayback, ToneComesOutAtItsPitchForAsLongAsTheMovie) {
   // start is heard after the end.
   for (const auto &run : runs) {
     EXPECT_NEAR(kSeconds, static_cast<double>(run.end - run.begin) / rate, 0.02);
+  }
+}
+
+// From the first Run on, whether or not the sound's thread has looked at the
+// device yet: a start closer than the device's latency loses the first sound.
+TEST_F(SoundPlayback, RunStartsFarEnoughAheadForTheDevicesLatency) {
+  auto probe = mediagraph::SoundOutput::Create(mediagraph::AudioDevice::Acquire(), 48000, 2);
+  ASSERT_TRUE(probe);
+  const REFERENCE_TIME latency = probe->GetPosition().latencyNs / 100;
+  ASSERT_GT(latency, 0);
+  for (int round = 0; round < 5; ++round) {
+    MoviePlayer player;
+    ASSERT_EQ(S_OK, player.Load(*movie_));
+    const REFERENCE_TIME before = mediagraph::SystemClock::Now();
+    ASSERT_EQ(S_OK, player.control->Run());
+    EXPECT_GE(player.renderer->StartTime() - before, latency) << "round " << round;
   }
 }
 
