@@ -41,8 +41,11 @@ SoundStreamer::SoundStreamer(const MovieFile *file, std::unique_ptr<StreamDecode
       frame_(MakeFrame()) {
   // Known from the start: the graph may pick a run's start time before the
   // thread has looked at the device.
-  const int64_t latencyNs = output_->GetPosition().latencyNs;
-  if (latencyNs > 0) latency_ = latencyNs / 100;
+  NoteLatency(output_->GetPosition());
+}
+
+void SoundStreamer::NoteLatency(const SoundOutput::Position &position) {
+  if (position.latencyNs > 0) latency_ = position.latencyNs / 100;
   outputLatency_ = latency_;
 }
 
@@ -307,9 +310,7 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
       completed = false;
       wait = std::chrono::milliseconds(20);
       // Known before the run, so that the graph can start it far enough ahead.
-      const SoundOutput::Position position = output_->GetPosition();
-      if (position.latencyNs > 0) latency_ = position.latencyNs / 100;
-      outputLatency_ = latency_;
+      NoteLatency(output_->GetPosition());
     } else {
       if (runSerial != serial) {
         // A new run: start again in step with its start time.
@@ -319,8 +320,7 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
         playing = false;
       }
       const SoundOutput::Position position = output_->GetPosition();
-      if (position.latencyNs > 0) latency_ = position.latencyNs / 100;
-      outputLatency_ = latency_;
+      NoteLatency(position);
       const int64_t pending = output_->QueuedFrames() - position.played;
       // Stream time of the next frame the source will mix.
       const REFERENCE_TIME next = origin_ + toTime(position.played);

@@ -122,6 +122,9 @@ class SoundStreamer {
   void QueueStart(const Segment &segment);
   // The movie no longer loops: takes back the start QueueStart queued.
   void DropStart();
+  // Keeps the device's latency from a position that reports one (also called
+  // by the constructor, before the thread exists).
+  void NoteLatency(const SoundOutput::Position &position);
   REFERENCE_TIME StagedEnd() const;  // stream time just after the last staged frame
 
   const MovieFile *const file_;
