@@ -7,6 +7,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 shift || true
 cmake -S "$root" -B "$build" -DCINELINK_TESTS=ON "$@"
-cmake --build "$build" -j"$(nproc)"
+# BUILD_TARGETS names the targets to build where not everything is run.
+# shellcheck disable=SC2086
+cmake --build "$build" -j"$(nproc)" --target ${BUILD_TARGETS:-all}
 export SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy ALSOFT_DRIVERS=null CINELINK_NO_DIALOG=1
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)" ${CTEST_ARGS:-}
