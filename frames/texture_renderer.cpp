@@ -28,6 +28,15 @@ HRESULT CTextureRenderer::ApplyMediaType(const AM_MEDIA_TYPE *type) {
   return owner->flusher->PrepareFormat(&info->bmiHeader) ? S_OK : E_FAIL;
 }
 
+void CTextureRenderer::VideoSize(LONG *width, LONG *height) const {
+  *width = frameWidth;
+  *height = frameHeight < 0 ? -frameHeight : frameHeight;
+}
+
+void CTextureRenderer::OnPrerollSample(IMediaSample *sample) {
+  if (showCued.load()) DrawSample(sample);
+}
+
 HRESULT CTextureRenderer::DrawSample(IMediaSample *sample) {
   if (sample == nullptr) return E_POINTER;
   if (owner == nullptr) return E_UNEXPECTED;

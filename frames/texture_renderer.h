@@ -12,6 +12,8 @@
 // connection protocol orders them, so the renderer takes no lock of its own.
 #pragma once
 
+#include <atomic>
+
 #include "frames/frame_sink_owner.h"
 #include "platform/media/media.h"
 #include "renderer/base_video_renderer.h"
@@ -36,9 +38,21 @@ class CTextureRenderer : public CBaseVideoRenderer {
   // Bytes from one frame row to the next for a width: 3 x width rounded up to 4.
   static LONG RowStrideFor(LONG width);
 
+  // The agreed picture size (0 x 0 before the connection). Game's thread.
+  void VideoSize(LONG *width, LONG *height) const;
+  // While set, a picture cued in the paused state is drawn at once rather
+  // than at its time, so a jump while paused or stopped shows where it went.
+  // A pause on the way to running leaves it clear: its first picture waits
+  // for its time. Any thread.
+  void ShowCuedPictures(bool show) { showCued.store(show); }
+
+ protected:
+  void OnPrerollSample(IMediaSample *sample) override;
+
  private:
   FrameSinkOwner *const owner;  // the movie; not counted; its sink is read at each use
   LONG frameWidth = 0;
   LONG frameHeight = 0;
   LONG rowStride = 0;
+  std::atomic<bool> showCued{false};
 };

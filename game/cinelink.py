@@ -99,6 +99,12 @@ _MOVIE_FUNCTIONS = {
     "Movie_Release": (_c.c_bool, [_c.c_int]),
     "Movie_SetVolume": (_c.c_bool, [_c.c_int, _c.c_int]),
     "Movie_GetState": (_c.c_int, [_c.c_int]),
+    # Additions to the original twelve.
+    "Movie_GetDuration": (_c.c_double, [_c.c_int]),
+    "Movie_GetPosition": (_c.c_double, [_c.c_int]),
+    "Movie_SetPosition": (_c.c_bool, [_c.c_int, _c.c_double]),
+    "Movie_GetVideoSize": (_c.c_bool, [_c.c_int, _c.POINTER(_c.c_int), _c.POINTER(_c.c_int)]),
+    "Movie_HasSound": (_c.c_bool, [_c.c_int]),
 }
 _SDL_FUNCTIONS = {
     "SDL_Init": (_c.c_int, [_c.c_uint32]),
@@ -157,7 +163,7 @@ def load_library(path=None):
 
 
 def library():
-    """The loaded libraries: `.movie` (the twelve exports) and `.sdl`, all declared."""
+    """The loaded libraries: `.movie` (the exports) and `.sdl`, all declared."""
     return _libraries or load_library()
 
 
@@ -351,6 +357,39 @@ class Movie:
         value = min(100, max(0, operator.index(value)))
         self._movie.Movie_SetVolume(self._live(), value)
         self._volume = value
+
+    @property
+    def duration(self):
+        """The movie's length in seconds: the later of its picture and its sound."""
+        return self._movie.Movie_GetDuration(self._live())
+
+    @property
+    def position(self):
+        """Seconds into the current pass of the movie of the picture on the surface.
+
+        Setting it jumps there in any state, frame-exact, without waiting: playing,
+        the movie goes on from there; paused or stopped, the surface shows the
+        picture there as soon as it is decoded. Clamped to 0..duration."""
+        return self._movie.Movie_GetPosition(self._live())
+
+    @position.setter
+    def position(self, seconds):
+        self._movie.Movie_SetPosition(self._live(), float(seconds))
+
+    @property
+    def size(self):
+        """(width, height) of the picture as shown (square pixels, upright), or None
+        before it is known. The surface is the size given to Movie; this is the
+        movie's own."""
+        width, height = _c.c_int(), _c.c_int()
+        if not self._movie.Movie_GetVideoSize(self._live(), _c.byref(width), _c.byref(height)):
+            return None
+        return width.value, height.value
+
+    @property
+    def has_sound(self):
+        """Whether the movie plays sound."""
+        return self._movie.Movie_HasSound(self._live())
 
     @property
     def surface(self):

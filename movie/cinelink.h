@@ -1,4 +1,5 @@
-/* The twelve exports of libcinelink.so, for C callers. Scripts call them through
+/* The exports of libcinelink.so, for C callers: the original twelve, then five
+ * additions that tell and set where the movie is. Scripts call them through
  * ctypes with the same signatures. Handles are indices that are never reused. */
 #ifndef CINELINK_H
 #define CINELINK_H
@@ -37,6 +38,22 @@ CINELINK_API bool Movie_Release(int handle);
 CINELINK_API bool Movie_SetVolume(int handle, int volume);
 /* 0 playing, 1 stopped, 2 paused, 3 invalid handle. */
 CINELINK_API int Movie_GetState(int handle);
+
+/* Additions to the original twelve. None is needed to play a movie. */
+/* Length in seconds (the later of picture and sound); -1.0 for an invalid handle. */
+CINELINK_API double Movie_GetDuration(int handle);
+/* Time of the picture on the surface, in seconds from the start of the current
+ * pass of a loop; -1.0 for an invalid handle. */
+CINELINK_API double Movie_GetPosition(int handle);
+/* Jumps to `seconds` (clamped to the movie) in any state and returns at once.
+ * Playing, the movie goes on from there; paused or stopped, the surface shows
+ * the picture at that time once it is decoded. False for an invalid handle. */
+CINELINK_API bool Movie_SetPosition(int handle, double seconds);
+/* The picture's size as shown (square pixels, upright); false for an invalid
+ * handle or null pointers. */
+CINELINK_API bool Movie_GetVideoSize(int handle, int *width, int *height);
+/* Whether the movie plays sound; false for an invalid handle. */
+CINELINK_API bool Movie_HasSound(int handle);
 
 #ifdef __cplusplus
 }

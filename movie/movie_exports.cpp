@@ -1,4 +1,5 @@
-// The movie table and the twelve exports. Single calling thread assumed: no lock.
+// The movie table, the twelve exports and the five that tell and set where the
+// movie is. Single calling thread assumed: no lock.
 #include "movie/cinelink.h"
 
 #include <cstdlib>
@@ -92,12 +93,14 @@ void Movie_SetRepetitive(int handle, int repetitive) {
 void Movie_CheckVideoStatus(int handle) {
   MovieInstance *record = Lookup(handle);
   if (record == nullptr) return;
+  record->SettleCue();
   record->ProcessGraphEvents();
 }
 
 bool Movie_Play(int handle) {
   MovieInstance *record = Lookup(handle);
   if (record == nullptr) return false;
+  record->DropCue();
   const HRESULT hr = record->control->Run();
   if (hr != S_OK && hr != S_FALSE) ReportFatalError(L"Movie_Play");
   return true;
@@ -106,12 +109,14 @@ bool Movie_Play(int handle) {
 bool Movie_Pause(int handle) {
   MovieInstance *record = Lookup(handle);
   if (record == nullptr) return false;
+  record->DropCue();
   return record->control->Pause() == S_OK;
 }
 
 bool Movie_Stop(int handle) {
   MovieInstance *record = Lookup(handle);
   if (record == nullptr) return false;
+  record->DropCue();
   const HRESULT hr = record->control->Stop();
   record->flusher->NotifyStopped();
   if (FAILED(hr)) return false;
@@ -121,6 +126,7 @@ bool Movie_Stop(int handle) {
 bool Movie_Reset(int handle) {
   MovieInstance *record = Lookup(handle);
   if (record == nullptr) return false;
+  record->DropCue();
   const HRESULT hr = record->control->Stop();
   record->flusher->NotifyStopped();
   if (FAILED(hr)) ReportFatalError(L"Movie_Reset");
@@ -151,6 +157,7 @@ bool Movie_SetVolume(int handle, int volume) {
 int Movie_GetState(int handle) {
   MovieInstance *record = Lookup(handle);
   if (record == nullptr) return 3;
+  if (record->SettleCue()) return 1;  // stopped, showing where a jump went
   OAFilterState state = 0;
   if (record->control->GetState(static_cast<LONG>(INFINITE), &state) != S_OK) ReportFatalError(L"Movie_GetState");
   switch (state) {
@@ -163,6 +170,36 @@ int Movie_GetState(int handle) {
     default:
       return 3;
   }
+}
+
+double Movie_GetDuration(int handle) {
+  MovieInstance *record = Lookup(handle);
+  REFTIME length = 0;
+  if (record == nullptr || FAILED(record->position->get_Duration(&length))) return -1.0;
+  return length;
+}
+
+double Movie_GetPosition(int handle) {
+  MovieInstance *record = Lookup(handle);
+  REFTIME now = 0;
+  if (record == nullptr || FAILED(record->position->get_CurrentPosition(&now))) return -1.0;
+  return now < 0 ? 0.0 : now;
+}
+
+bool Movie_SetPosition(int handle, double seconds) {
+  MovieInstance *record = Lookup(handle);
+  return record != nullptr && record->Seek(seconds);
+}
+
+bool Movie_GetVideoSize(int handle, int *width, int *height) {
+  MovieInstance *record = Lookup(handle);
+  if (record == nullptr || width == nullptr || height == nullptr) return false;
+  return record->VideoSize(width, height);
+}
+
+bool Movie_HasSound(int handle) {
+  MovieInstance *record = Lookup(handle);
+  return record != nullptr && record->PlaysSound();
 }
 
 }  // extern "C"

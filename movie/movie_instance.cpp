@@ -1,7 +1,11 @@
 #include "movie/movie_instance.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "frames/texture_renderer.h"
 #include "mediagraph/graph/loop_hint.h"
+#include "mediagraph/graph/movie_streams.h"
 
 namespace {
 
@@ -29,6 +33,7 @@ HRESULT MovieInstance::CreateGraph() {
     delete renderer;
     return constructed;
   }
+  texture = renderer;
   rendererFilter = static_cast<IBaseFilter *>(renderer);
   rendererFilter->AddRef();
 
@@ -78,7 +83,68 @@ void MovieInstance::SetRepetitive(bool loops) {
   hint->Release();
 }
 
+bool MovieInstance::Seek(double seconds) {
+  if (position == nullptr || control == nullptr || std::isnan(seconds)) return false;
+  REFTIME length = 0;
+  if (FAILED(position->get_Duration(&length))) return false;
+  // The last picture's span ends at the end: a jump there shows that picture.
+  const double last = std::max(0.0, length - 1e-7);
+  const double target = std::min(std::max(seconds, 0.0), last);
+  OAFilterState state = State_Stopped;
+  control->GetState(0, &state);
+  const bool stopped = state == State_Stopped && !cueing;
+  if (state != State_Running && texture != nullptr) texture->ShowCuedPictures(true);
+  if (FAILED(position->put_CurrentPosition(target))) return false;
+  if (stopped) {
+    if (FAILED(control->Pause())) {
+      DropCue();
+      control->Stop();
+      return false;
+    }
+    cueing = true;
+  }
+  return true;
+}
+
+bool MovieInstance::SettleCue() {
+  if (!cueing) return false;
+  OAFilterState state = State_Stopped;
+  if (control->GetState(0, &state) != S_OK) return true;
+  DropCue();
+  control->Stop();
+  flusher->NotifyStopped();
+  return false;
+}
+
+void MovieInstance::DropCue() {
+  cueing = false;
+  if (texture != nullptr) texture->ShowCuedPictures(false);
+}
+
+bool MovieInstance::VideoSize(int *width, int *height) const {
+  if (texture == nullptr) return false;
+  LONG w = 0;
+  LONG h = 0;
+  texture->VideoSize(&w, &h);
+  if (w <= 0 || h <= 0) return false;
+  *width = static_cast<int>(w);
+  *height = static_cast<int>(h);
+  return true;
+}
+
+bool MovieInstance::PlaysSound() const {
+  if (graph == nullptr) return false;
+  IMovieStreams *streams = nullptr;
+  if (FAILED(graph->QueryInterface(IID_IMovieStreams, reinterpret_cast<void **>(&streams)))) {
+    return false;
+  }
+  const bool plays = streams->PlaysSound() == S_OK;
+  streams->Release();
+  return plays;
+}
+
 void MovieInstance::ReleaseGraph() {
+  DropCue();
   const bool stopped = control != nullptr;
   if (stopped) control->Stop();
   ReleaseField(control);
@@ -87,6 +153,7 @@ void MovieInstance::ReleaseGraph() {
   ReleaseField(position);
   ReleaseField(graph);
   ReleaseField(rendererFilter);
+  texture = nullptr;
   // No frame can arrive any more: all the sink holds but the output surface
   // the game may still blit, with its last frame, is given back.
   if (stopped) flusher->ReleaseSurfaces();

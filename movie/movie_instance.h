@@ -15,6 +15,8 @@
 #include "frames/texture_flush_interface.h"
 #include "platform/media/media.h"
 
+class CTextureRenderer;
+
 class MovieInstance : public FrameSinkOwner {
  public:
   // Takes ownership of the frame sink.
@@ -34,6 +36,22 @@ class MovieInstance : public FrameSinkOwner {
   // a loop (one that answers ILoopHint); the flag still acts only at the next
   // end ProcessGraphEvents handles.
   void SetRepetitive(bool loops);
+  // Jumps to `seconds` (clamped to the movie) in any state. Running, the
+  // movie goes on from there; paused, the picture there is shown as soon as
+  // it is decoded; stopped, the graph is paused just long enough to cue that
+  // picture and SettleCue stops it again. False when the graph refuses.
+  bool Seek(double seconds);
+  // Stops a graph that was paused only to show a picture for a stopped
+  // movie, once that picture is in. Returns whether such a cue is still
+  // pending (the movie then counts as stopped). Never waits.
+  bool SettleCue();
+  // Gives up a pending cue; every export that sets the state calls it first.
+  void DropCue();
+  // The picture's size as shown; false before the format is known.
+  bool VideoSize(int *width, int *height) const;
+  // Whether the graph plays the movie's sound.
+  bool PlaysSound() const;
+
   // Stops the graph, drops every reference and lets the sink give back all
   // but its output surface; the record and its sink stay.
   void ReleaseGraph();
@@ -45,6 +63,9 @@ class MovieInstance : public FrameSinkOwner {
   IMediaEvent *events = nullptr;
   IBaseFilter *rendererFilter = nullptr;
   IBasicAudio *audio = nullptr;
+  // The renderer behind rendererFilter (not counted separately).
+  CTextureRenderer *texture = nullptr;
   // `flusher` (the frame sink, owned) comes from FrameSinkOwner.
   bool repetitive = false;
+  bool cueing = false;  // paused only to show a jump's picture; reported as stopped
 };

@@ -114,6 +114,8 @@ STDMETHODIMP FilterGraph::QueryInterface(REFIID iid, void **out) {
     *out = static_cast<IBasicAudio *>(this);
   } else if (iid == IID_ILoopHint) {
     *out = static_cast<ILoopHint *>(this);
+  } else if (iid == IID_IMovieStreams) {
+    *out = static_cast<IMovieStreams *>(this);
   } else {
     *out = nullptr;
     return E_NOINTERFACE;

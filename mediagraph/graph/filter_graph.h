@@ -14,6 +14,7 @@
 #include "mediagraph/graph/end_notice.h"
 #include "mediagraph/graph/event_queue.h"
 #include "mediagraph/graph/loop_hint.h"
+#include "mediagraph/graph/movie_streams.h"
 #include "mediagraph/source/movie_source.h"
 #include "platform/media/media.h"
 
@@ -66,7 +67,8 @@ class FilterGraph final : public IGraphBuilder,
                           public IMediaPosition,
                           public IMediaSeeking,
                           public IBasicAudio,
-                          public ILoopHint {
+                          public ILoopHint,
+                          public IMovieStreams {
  public:
   // New graph with one reference.
   static HRESULT Create(FilterGraph **out);
@@ -199,6 +201,8 @@ class FilterGraph final : public IGraphBuilder,
 
   // --- ILoopHint: kept, and passed to the movie source (also one rendered later).
   STDMETHODIMP SetRepetitive(BOOL repetitive) override;
+
+  STDMETHODIMP PlaysSound() override;
 
  private:
   struct Member {

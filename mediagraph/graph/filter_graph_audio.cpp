@@ -1,4 +1,4 @@
-// FilterGraph: the movie's sound volume (IBasicAudio).
+// FilterGraph: the movie's sound: its volume (IBasicAudio) and whether it plays.
 #include "mediagraph/graph/filter_graph.h"
 
 namespace mediagraph {
@@ -14,6 +14,11 @@ STDMETHODIMP FilterGraph::get_Volume(LONG *volume) {
   std::lock_guard<std::recursive_mutex> hold(stateLock_);
   if (!source_) return E_NOTIMPL;
   return source_->GetVolume(volume);
+}
+
+STDMETHODIMP FilterGraph::PlaysSound() {
+  std::lock_guard<std::recursive_mutex> hold(stateLock_);
+  return source_ && source_->HasSound() ? S_OK : S_FALSE;
 }
 
 STDMETHODIMP FilterGraph::put_Balance(LONG) { return E_NOTIMPL; }

@@ -72,6 +72,22 @@ class KitTest(unittest.TestCase):
         for gain, volume in ((1.0, 100), (2.0, 100), (0.5, 94), (0.1, 80), (1e-9, 0), (0, 0)):
             self.assertEqual(cinelink.volume_from_gain(gain), volume, gain)
 
+    def test_where_the_movie_stands_and_jumps_shown_when_stopped_or_paused(self):
+        with cinelink.Movie(self.movie, 64, 48) as movie:
+            self.assertEqual((movie.size, movie.has_sound), ((160, 120), True))
+            self.assertAlmostEqual(movie.duration, 0.64, delta=0.02)  # 16 frames at 25 fps
+            for state in (State.STOPPED, State.PAUSED):
+                if state is State.PAUSED:
+                    movie.play()
+                    movie.pause()
+                for seconds, colour in ((0.45, is_blue), (0.1, is_red), (-1, is_red)):
+                    movie.position = seconds
+                    self.assertTrue(wait_for(lambda: movie.update() == state
+                                             and colour(self.rgb(movie.surface, 32, 24))),
+                                    (state, seconds))
+                    self.assertAlmostEqual(movie.position, max(0, seconds), delta=0.001)
+        self.assertRaises(ValueError, lambda: movie.duration)
+
     def test_blit_centred_or_placed_and_skip_on_escape_or_close(self):
         with cinelink.Movie(self.movie, 100, 75) as movie:
             self.assertTrue(movie.play())

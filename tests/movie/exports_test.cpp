@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 
 #include "movie/cinelink.h"
@@ -179,11 +180,65 @@ TEST_F(Exports, TheVoidExportsLeaveLiveMoviesAloneOnAnInvalidHandle) {
   for (int invalid : {-1, live + 1, INT_MAX}) {
     Movie_SetRepetitive(invalid, 1);
     Movie_CheckVideoStatus(invalid);
+    EXPECT_EQ(-1.0, Movie_GetDuration(invalid));
+    EXPECT_EQ(-1.0, Movie_GetPosition(invalid));
+    EXPECT_FALSE(Movie_SetPosition(invalid, 0.5));
+    int width = 7;
+    int height = 7;
+    EXPECT_FALSE(Movie_GetVideoSize(invalid, &width, &height));
+    EXPECT_EQ(7, width);
+    EXPECT_EQ(7, height);
+    EXPECT_FALSE(Movie_HasSound(invalid));
   }
+  EXPECT_TRUE(ScriptedGraph::script.positions.empty());
   EXPECT_EQ(1, ScriptedGraph::script.pendingCompletions);  // the queue untouched
   Movie_CheckVideoStatus(live);  // still not repetitive: its end stops it
   EXPECT_EQ(1, ScriptedGraph::script.stops);
   EXPECT_TRUE(Movie_Release(live));
+}
+
+TEST_F(Exports, SetPositionClampsToTheMovieAndCuesAStoppedOneBeforeStoppingIt) {
+  const int movie = Load();
+  auto &script = ScriptedGraph::script;
+  struct Case {
+    double asked;
+    double sent;
+  } cases[] = {{0.75, 0.75}, {-3.0, 0.0}, {2.0, 2.0 - 1e-7}, {1e300, 2.0 - 1e-7}};
+  script.state = State_Running;
+  for (const Case &c : cases) {
+    script.positions.clear();
+    EXPECT_TRUE(Movie_SetPosition(movie, c.asked)) << c.asked;
+    ASSERT_EQ(1u, script.positions.size());
+    EXPECT_DOUBLE_EQ(c.sent, script.positions[0]) << c.asked;
+  }
+  EXPECT_FALSE(Movie_SetPosition(movie, std::nan("")));
+  EXPECT_EQ(0, script.pauses);  // a running movie jumps on the running clock
+
+  // Stopped: paused until the picture there is in, reported as stopped all along.
+  script.state = State_Stopped;
+  script.getStateResult = VFW_S_STATE_INTERMEDIATE;
+  EXPECT_TRUE(Movie_SetPosition(movie, 1.0));
+  EXPECT_EQ(1, script.pauses);
+  script.state = State_Paused;
+  EXPECT_EQ(1, Movie_GetState(movie));
+  Movie_CheckVideoStatus(movie);
+  EXPECT_EQ(0, script.stops);
+  script.getStateResult = S_OK;  // the picture is in: stopped for real
+  Movie_CheckVideoStatus(movie);
+  EXPECT_EQ(1, script.stops);
+  script.state = State_Stopped;
+  EXPECT_EQ(1, Movie_GetState(movie));
+  // A play while the picture is being cued plays from the paused graph.
+  script.state = State_Stopped;
+  EXPECT_TRUE(Movie_SetPosition(movie, 1.5));
+  EXPECT_TRUE(Movie_Play(movie));
+  script.state = State_Running;
+  EXPECT_EQ(0, Movie_GetState(movie));
+  EXPECT_EQ(1, script.stops);
+  EXPECT_EQ(2.0, Movie_GetDuration(movie));
+  EXPECT_EQ(0.5, Movie_GetPosition(movie));
+  EXPECT_FALSE(Movie_HasSound(movie));  // a graph that does not say plays none
+  EXPECT_TRUE(Movie_Release(movie));
 }
 
 }  // namespace

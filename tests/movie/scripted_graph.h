@@ -34,7 +34,10 @@ class ScriptedGraph final : public IGraphBuilder,
     std::vector<LONG> stateTimeouts;
     std::vector<double> positions;
     std::vector<BOOL> loopHints;
+    REFTIME duration = 2.0;
+    REFTIME current = 0.5;
     int runs = 0;
+    int pauses = 0;
     int stops = 0;
   };
   static Script script;
@@ -132,7 +135,10 @@ class ScriptedGraph final : public IGraphBuilder,
     ++script.runs;
     return script.runResult;
   }
-  STDMETHODIMP Pause() override { return script.pauseResult; }
+  STDMETHODIMP Pause() override {
+    ++script.pauses;
+    return script.pauseResult;
+  }
   STDMETHODIMP Stop() override {
     ++script.stops;
     return script.stopResult;
@@ -153,8 +159,14 @@ class ScriptedGraph final : public IGraphBuilder,
     script.positions.push_back(t);
     return script.positionResult;
   }
-  STDMETHODIMP get_Duration(REFTIME *) override { return E_NOTIMPL; }
-  STDMETHODIMP get_CurrentPosition(REFTIME *) override { return E_NOTIMPL; }
+  STDMETHODIMP get_Duration(REFTIME *length) override {
+    *length = script.duration;
+    return S_OK;
+  }
+  STDMETHODIMP get_CurrentPosition(REFTIME *now) override {
+    *now = script.current;
+    return S_OK;
+  }
   STDMETHODIMP get_StopTime(REFTIME *) override { return E_NOTIMPL; }
   STDMETHODIMP put_StopTime(REFTIME) override { return E_NOTIMPL; }
   STDMETHODIMP get_PrerollTime(REFTIME *) override { return E_NOTIMPL; }

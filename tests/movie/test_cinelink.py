@@ -373,7 +373,7 @@ class ReadmeExampleTest(unittest.TestCase):
 
 
 class ExportsTest(unittest.TestCase):
-    def test_exactly_twelve_exports(self):
+    def test_the_twelve_exports_and_the_five_additions_only(self):
         out = subprocess.run(["nm", "-D", "--defined-only", LIB], capture_output=True,
                              text=True, check=True).stdout
         names = sorted(line.split()[-1] for line in out.splitlines()
@@ -381,7 +381,9 @@ class ExportsTest(unittest.TestCase):
         self.assertEqual(names, sorted([
             "Movie_Load", "Movie_Load_UTF8", "Movie_GetSurface", "Movie_SetRepetitive",
             "Movie_CheckVideoStatus", "Movie_Play", "Movie_Pause", "Movie_Stop",
-            "Movie_Reset", "Movie_Release", "Movie_SetVolume", "Movie_GetState"]))
+            "Movie_Reset", "Movie_Release", "Movie_SetVolume", "Movie_GetState",
+            "Movie_GetDuration", "Movie_GetPosition", "Movie_SetPosition",
+            "Movie_GetVideoSize", "Movie_HasSound"]))
 
 
 if __name__ == "__main__":
