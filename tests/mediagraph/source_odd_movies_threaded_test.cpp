@@ -6,7 +6,9 @@
 // every picture, or fails at RenderFile with a clear code.
 #include <gtest/gtest.h>
 
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -465,6 +467,61 @@ TEST_F(SourceOddShapes, PathsThatAreNoMovieFailWithTheirCause) {
   EXPECT_TRUE(FAILED(hr));
   EXPECT_NE(0u, GetLastError()) << std::hex << hr;
   ExpectNothingLeft(player, folder);
+}
+
+// Names of the files in `dir` opened since the last call (inotify, `watch`).
+std::vector<std::string> OpenedSince(int watch) {
+  std::vector<std::string> names;
+  alignas(inotify_event) char buffer[4096];
+  ssize_t got;
+  while ((got = read(watch, buffer, sizeof buffer)) > 0) {
+    for (char *at = buffer; at < buffer + got;) {
+      const auto *event = reinterpret_cast<const inotify_event *>(at);
+      if (event->len > 0) names.emplace_back(event->name);
+      at += sizeof(inotify_event) + event->len;
+    }
+  }
+  return names;
+}
+
+// Playlists and image sequences name other files, which FFmpeg would open
+// itself (a FIFO there hung the load for good): the load fails as a format we
+// cannot load, and nothing but the named file is ever opened.
+TEST_F(SourceOddShapes, FilesThatNameOtherFilesAreRefusedUnopened) {
+  ASSERT_FALSE(MakeMovie(*dir_, OddRecipe("named.mp4", "-c:v libx264", "", 64, 48, 3)).empty());
+  const std::string still = MakeMovieWith(*dir_, "still.png", "-f lavfi -i color=red:s=16x16 -frames:v 1");
+  ASSERT_FALSE(still.empty());
+  ASSERT_EQ(0, mkfifo((dir_->Path() + "/named-fifo.mp4").c_str(), 0600));
+  std::ifstream png(still, std::ios::binary);
+  const std::string stillBytes((std::istreambuf_iterator<char>(png)), std::istreambuf_iterator<char>());
+  const std::string hls = "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1.0,\nnamed.mp4\n#EXT-X-ENDLIST\n";
+  const struct {
+    const char *file;
+    std::string bytes;
+  } cases[] = {
+      {"concat-movie.mp4", "ffconcat version 1.0\nfile 'named.mp4'\n"},
+      {"concat-fifo.mp4", "ffconcat version 1.0\nfile 'named-fifo.mp4'\n"},
+      {"concat-absolute.mp4", "ffconcat version 1.0\nfile '" + dir_->Path() + "/named.mp4'\n"},
+      {"playlist.m3u8", hls},
+      {"playlist.mp4", hls},
+      {"frame%03d.png", stillBytes},
+  };
+  const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(inotify_add_watch(watch, dir_->Path().c_str(), IN_OPEN), 0);
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string path = WriteFile(*dir_, c.file, c.bytes);
+    OpenedSince(watch);
+    Watchdog watchdog(kPatienceMs, c.file);
+    MoviePlayer player;
+    SetLastError(0);
+    EXPECT_EQ(VFW_E_UNKNOWN_FILE_TYPE, player.Load(path));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_FORMAT), GetLastError());
+    ExpectNothingLeft(player, path);
+    for (const std::string &opened : OpenedSince(watch)) EXPECT_EQ(c.file, opened);
+  }
+  close(watch);
 }
 
 TEST_F(SourceOddShapes, PathWithCharactersBeyondAsciiPlays) {
