@@ -62,6 +62,26 @@ FileInput::~FileInput() {
   close(fd_);
 }
 
+bool FileInput::Attach(AVFormatContext *format) {
+  // A list that names no protocol: a format context made from this one copies
+  // it, and opens nothing even when it does not copy the opener.
+  av_freep(&format->protocol_whitelist);
+  format->protocol_whitelist = av_strdup("");
+  if (format->protocol_whitelist == nullptr) return false;
+  format->pb = io_;
+  format->opaque = this;
+  format->io_open = &FileInput::RefuseOpen;
+  return true;
+}
+
+int FileInput::RefuseOpen(AVFormatContext *format, AVIOContext **io, const char *, int,
+                          AVDictionary **) {
+  *io = nullptr;
+  // Ours, or a context FFmpeg made inside ours that copied the opener alone.
+  if (auto *input = static_cast<FileInput *>(format->opaque)) input->refused_ = true;
+  return AVERROR(EPERM);
+}
+
 int FileInput::Read(void *opaque, uint8_t *buffer, int size) {
   const int fd = static_cast<FileInput *>(opaque)->fd_;
   for (;;) {

@@ -12,9 +12,13 @@ namespace mediagraph {
 
 namespace {
 
+// What a failure of FFmpeg's means once the file itself is open: a file
+// missing or refused is one the container named.
 OpenStatus StatusFromOpenError(int error) {
-  if (error == AVERROR(ENOENT) || error == AVERROR(ENOTDIR)) return OpenStatus::kNotFound;
-  if (error == AVERROR(EACCES) || error == AVERROR(EPERM)) return OpenStatus::kAccessDenied;
+  if (error == AVERROR(ENOENT) || error == AVERROR(ENOTDIR) || error == AVERROR(EACCES) ||
+      error == AVERROR(EPERM)) {
+    return OpenStatus::kNamesOtherFiles;
+  }
   if (error == AVERROR(ENOMEM)) return OpenStatus::kNoMemory;
   if (error == AVERROR(EIO) || error == AVERROR(EISDIR)) return OpenStatus::kUnreadable;
   return OpenStatus::kUnknownFormat;
@@ -33,9 +37,24 @@ OpenStatus MovieFile::Open(const std::string &path, std::unique_ptr<MovieFile> *
   if (opened != OpenStatus::kOk) return opened;
   AVFormatContext *raw = avformat_alloc_context();
   if (raw == nullptr) return OpenStatus::kNoMemory;
-  raw->pb = input->Context();
-  // The path still names the file for probing by its extension.
-  int error = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+  if (!input->Attach(raw)) {
+    avformat_free_context(raw);
+    return OpenStatus::kNoMemory;
+  }
+  // The path still names the file for probing by its extension. Demuxers
+  // that read no byte stream but open their input by name themselves (image
+  // sequences, devices) are no movie file.
+  const AVInputFormat *demuxer = nullptr;
+  int error = av_probe_input_buffer2(raw->pb, &demuxer, path.c_str(), nullptr, 0, 0);
+  if (error < 0 || (demuxer->flags & AVFMT_NOFILE)) {
+    avformat_free_context(raw);
+    return error < 0 ? StatusFromOpenError(error) : OpenStatus::kNamesOtherFiles;
+  }
+  error = avformat_open_input(&raw, path.c_str(), demuxer, nullptr);
+  if (input->RefusedAnOpen()) {
+    if (error >= 0) avformat_close_input(&raw);
+    return OpenStatus::kNamesOtherFiles;
+  }
   if (error < 0) return StatusFromOpenError(error);
   std::unique_ptr<MovieFile> file(new MovieFile());
   file->input_ = std::move(input);
@@ -43,6 +62,7 @@ OpenStatus MovieFile::Open(const std::string &path, std::unique_ptr<MovieFile> *
   AVFormatContext *format = raw;
 
   error = avformat_find_stream_info(format, nullptr);
+  if (file->input_->RefusedAnOpen()) return OpenStatus::kNamesOtherFiles;
   if (error == AVERROR(ENOMEM)) return OpenStatus::kNoMemory;
   // A failure here still leaves the streams found so far usable.
   if (format->nb_streams == 0) return OpenStatus::kUnknownFormat;
@@ -64,6 +84,7 @@ OpenStatus MovieFile::Open(const std::string &path, std::unique_ptr<MovieFile> *
   const AVCodecParameters *videoPar = format->streams[video]->codecpar;
   if (videoPar->width <= 0 || videoPar->height <= 0) return OpenStatus::kNoVideo;
   file->videoIndex_ = video;
+  file->shape_ = PictureShape::Of(format, format->streams[video]);
 
   int audio = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, video, nullptr, 0);
   if (audio >= 0 && HasDecoder(format->streams[audio]) &&

@@ -12,6 +12,7 @@
 #include "mediagraph/decode/av_handles.h"
 #include "mediagraph/decode/file_input.h"
 #include "mediagraph/decode/open_status.h"
+#include "mediagraph/decode/picture_shape.h"
 
 namespace mediagraph {
 
@@ -29,6 +30,8 @@ class MovieFile {
     return audioIndex_ < 0 ? nullptr : format_->streams[audioIndex_];
   }
   int VideoIndex() const { return videoIndex_; }
+  // How the video stream's pictures are shown.
+  const PictureShape &Shape() const { return shape_; }
   int AudioIndex() const { return audioIndex_; }
 
   // Length of the movie in 100 ns units (0 when the container does not tell).
@@ -71,6 +74,7 @@ class MovieFile {
   int64_t duration_ = 0;
   int64_t frameDuration_ = 0;
   int64_t soundEnd_ = INT64_MAX;
+  PictureShape shape_;
 };
 
 }  // namespace mediagraph

@@ -12,6 +12,7 @@ enum class OpenStatus {
   kUnreadable,      // an I/O error other than the above
   kUnknownFormat,   // not a container FFmpeg knows, or no stream in it
   kNoVideo,         // a container without a video stream FFmpeg can decode
+  kNamesOtherFiles, // a playlist, reference or image sequence: never followed
   kNoMemory,
 };
 

@@ -4,8 +4,9 @@
 
 namespace mediagraph {
 
-bool CompletionTracker::Arm(const std::vector<IBaseFilter *> &renderers) {
+bool CompletionTracker::Arm(const std::vector<IBaseFilter *> &renderers, uint64_t generation) {
   std::lock_guard<std::mutex> hold(lock_);
+  generation_ = generation;
   pending_.assign(renderers.begin(), renderers.end());
   armed_ = !pending_.empty();
   return pending_.empty();
@@ -17,7 +18,7 @@ void CompletionTracker::Disarm() {
   pending_.clear();
 }
 
-bool CompletionTracker::Complete(const IBaseFilter *filter) {
+bool CompletionTracker::Complete(const IBaseFilter *filter, uint64_t *generation) {
   std::lock_guard<std::mutex> hold(lock_);
   if (!armed_) return false;
   auto it = std::find(pending_.begin(), pending_.end(), filter);
@@ -25,6 +26,7 @@ bool CompletionTracker::Complete(const IBaseFilter *filter) {
   pending_.erase(it);
   if (!pending_.empty()) return false;
   armed_ = false;
+  *generation = generation_;
   return true;
 }
 

@@ -38,14 +38,37 @@ void EndNotice::Pause() {
 void EndNotice::Cancel() {
   std::lock_guard<std::mutex> hold(lock_);
   pending_ = false;
+  ++generation_;
   WaitLocked();
 }
 
-void EndNotice::Due(REFERENCE_TIME end) {
+void EndNotice::Stop() {
   std::lock_guard<std::mutex> hold(lock_);
+  pending_ = false;
+  ++generation_;
+  WaitLocked();
+  // A completion before the next Run waits for it, not against this run's start.
+  running_ = false;
+  clock_ = nullptr;
+  start_ = 0;
+}
+
+uint64_t EndNotice::Generation() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return generation_;
+}
+
+void EndNotice::Due(REFERENCE_TIME end, uint64_t generation) {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (generation != generation_) return;
   pending_ = true;
   end_ = end;
   WaitLocked();
+}
+
+void EndNotice::DueNow(uint64_t generation) {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (generation == generation_ && !closing_) post_();
 }
 
 bool EndNotice::Pending() const {

@@ -2,6 +2,7 @@
 // has reached that end.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -21,7 +22,12 @@ namespace mediagraph {
 //               Pause   |   |  Run(clock, start): waits again against the new start
 //                       v   |
 //                       held
-//   Cancel (stop, seek) takes any state back to idle without posting.
+//   Cancel (seek) takes any state back to idle without posting; Stop does too
+//   and forgets the run, so nothing waits against its start until the next Run.
+//
+// Each Cancel and Stop starts a new generation. A completion is counted in the
+// generation its renderers were armed in and is due in that one only: one that
+// was on its way while a seek or stop disarmed never posts.
 //
 // Threads: Run, Pause and Cancel on the application thread; Due from any thread
 // (the one that delivered the last completion); the clock's advise wakes a
@@ -42,11 +48,18 @@ class EndNotice {
   void Run(IReferenceClock *clock, REFERENCE_TIME start);
   // The graph pauses: a pending notice waits for the next Run.
   void Pause();
-  // Forgets a pending notice.
+  // Forgets a pending notice and starts a new generation.
   void Cancel();
-  // Every renderer has completed; the movie ends at stream time `end`.
-  // Posts at once when that time has come (or there is no clock).
-  void Due(REFERENCE_TIME end);
+  // The graph stops: as Cancel, and the run is over.
+  void Stop();
+  // The generation completions armed from now on belong to.
+  uint64_t Generation() const;
+  // Every renderer armed in `generation` has completed; the movie ends at
+  // stream time `end`. Posts at once when that time has come (or there is no
+  // clock); nothing when a later generation has begun.
+  void Due(REFERENCE_TIME end, uint64_t generation);
+  // As Due, for a graph without a movie: no end to wait for.
+  void DueNow(uint64_t generation);
 
   // A notice is waiting for its time (for tests).
   bool Pending() const;
@@ -64,6 +77,7 @@ class EndNotice {
   bool pending_ = false;
   bool running_ = false;
   bool closing_ = false;
+  uint64_t generation_ = 0;
   IReferenceClock *clock_ = nullptr;
   REFERENCE_TIME start_ = 0;
   REFERENCE_TIME end_ = 0;

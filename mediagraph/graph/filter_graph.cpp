@@ -78,7 +78,7 @@ FilterGraph::~FilterGraph() {
   std::lock_guard<std::recursive_mutex> hold(stateLock_);
   StopFilters();
   completion_.Disarm();
-  endNotice_.Cancel();
+  endNotice_.Stop();
   playing_ = nullptr;
   // Take the connections apart before anything goes, so that no filter is left
   // holding a peer of a filter that is released.

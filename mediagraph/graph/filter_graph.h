@@ -52,7 +52,8 @@ constexpr DWORD kCueWaitMs = 2000;
 // first Run after a Stop or a seek; when the last of them has completed, the end
 // notice holds one EC_COMPLETE for the application until the stream time reaches
 // the end of the movie (the source's latest picture stop or sound end). Pause holds
-// it, Run lets it wait again, Stop and seeks cancel it. Every other event is passed
+// it, Run lets it wait again, Stop and seeks cancel it, and a completion counted
+// before them never posts (the notice's generation). Every other event is passed
 // on as it came.
 //
 // Threads and locks: the application's calls are serialised by stateLock_ (held while

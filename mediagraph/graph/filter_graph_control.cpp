@@ -60,7 +60,9 @@ void FilterGraph::ArmCompletion() {
   armOnRun_ = false;
   endNotice_.Cancel();
   // A graph without renderers has nothing to wait for.
-  if (completion_.Arm(Renderers())) events_.Post({EC_COMPLETE, S_OK, 0});
+  if (completion_.Arm(Renderers(), endNotice_.Generation())) {
+    events_.Post({EC_COMPLETE, S_OK, 0});
+  }
 }
 
 HRESULT FilterGraph::RunLocked() {
@@ -119,7 +121,7 @@ STDMETHODIMP FilterGraph::Pause() {
 STDMETHODIMP FilterGraph::Stop() {
   std::lock_guard<std::recursive_mutex> hold(stateLock_);
   completion_.Disarm();
-  endNotice_.Cancel();
+  endNotice_.Stop();
   armOnRun_ = true;
   const HRESULT hr = StopFilters();
   state_ = State_Stopped;

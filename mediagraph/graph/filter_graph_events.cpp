@@ -8,13 +8,15 @@ STDMETHODIMP FilterGraph::Notify(LONG eventCode, LONG_PTR param1, LONG_PTR param
   if (eventCode == EC_COMPLETE) {
     // Parameter 2 names the renderer that completed; the application hears of the
     // end once, when the last renderer of the run is done and the end has come.
-    if (!completion_.Complete(reinterpret_cast<IBaseFilter *>(param2))) return S_OK;
+    // A stop or seek since the run was armed makes this completion stale.
+    uint64_t generation = 0;
+    if (!completion_.Complete(reinterpret_cast<IBaseFilter *>(param2), &generation)) return S_OK;
     // Without a movie there is no end to wait for.
     const MovieSource *source = playing_.load();
     if (source == nullptr) {
-      events_.Post({EC_COMPLETE, S_OK, 0});
+      endNotice_.DueNow(generation);
     } else {
-      endNotice_.Due(source->StreamEnd());
+      endNotice_.Due(source->StreamEnd(), generation);
     }
     return S_OK;
   }

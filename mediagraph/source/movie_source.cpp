@@ -39,6 +39,8 @@ HRESULT ResultOfOpen(OpenStatus status) {
     case OpenStatus::kUnreadable: return Win32Failure(ERROR_INVALID_DATA);
     case OpenStatus::kNoMemory: SetLastError(ERROR_NOT_ENOUGH_MEMORY); return E_OUTOFMEMORY;
     case OpenStatus::kNoVideo: SetLastError(ERROR_BAD_FORMAT); return VFW_E_CANNOT_RENDER;
+    // The game names one movie: a list of others is not a format we load.
+    case OpenStatus::kNamesOtherFiles:
     case OpenStatus::kUnknownFormat: break;
   }
   SetLastError(ERROR_BAD_FORMAT);

@@ -1,5 +1,6 @@
 // The movie source's video output pin. It proposes one media type,
-// uncompressed bottom-up RGB24 of the movie's size in a VIDEOINFOHEADER,
+// uncompressed bottom-up RGB24 of the size the movie is shown at (square
+// pixels, turned as its container says) in a VIDEOINFOHEADER,
 // agrees the allocator with the receiving pin when a connection completes,
 // and answers IMediaSeeking for the movie (time format TIME_FORMAT_MEDIA_TIME,
 // positions in 100 ns from the start of the movie, rate 1 only). Seeking is
@@ -34,7 +35,7 @@ class CVideoOutputPin final : public CBasePin, public IMediaSeeking {
   STDMETHODIMP InnerQueryInterface(REFIID iid, void **out) override;
 
   // --- CBasePin
-  // Only the pin's own type, with the movie's size, bottom-up.
+  // Only the pin's own type, with the shown size, bottom-up.
   HRESULT TestMediaType(const AM_MEDIA_TYPE *type) override;
   HRESULT ProposedMediaType(int position, MediaTypeRecord *type) override;
   HRESULT ConcludeConnection(IPin *peer) override;

@@ -13,9 +13,8 @@ constexpr REFERENCE_TIME kLongestJump = 100000000;  // 10 s
 
 }  // namespace
 
-VideoStreamer::VideoStreamer(const MovieFile *file, std::unique_ptr<StreamDecoder> decoder,
-                             int width, int height)
-    : file_(file), decoder_(std::move(decoder)), converter_(width, height) {}
+VideoStreamer::VideoStreamer(const MovieFile *file, std::unique_ptr<StreamDecoder> decoder)
+    : file_(file), decoder_(std::move(decoder)), converter_(file->Shape()) {}
 
 VideoStreamer::~VideoStreamer() { Stop(); }
 

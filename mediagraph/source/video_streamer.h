@@ -35,9 +35,8 @@ namespace mediagraph {
 
 class VideoStreamer {
  public:
-  // The file is read only for its stream's time base and origin.
-  VideoStreamer(const MovieFile *file, std::unique_ptr<StreamDecoder> decoder, int width,
-                int height);
+  // The file is read only for its stream's time base, origin and shape.
+  VideoStreamer(const MovieFile *file, std::unique_ptr<StreamDecoder> decoder);
   ~VideoStreamer();
   VideoStreamer(const VideoStreamer &) = delete;
   VideoStreamer &operator=(const VideoStreamer &) = delete;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 
@@ -227,19 +228,21 @@ TEST(CompletionTracker, WaitsForEveryRendererOnce) {
   CompletionTracker tracker;
   auto *a = reinterpret_cast<IBaseFilter *>(0x10);
   auto *b = reinterpret_cast<IBaseFilter *>(0x20);
-  EXPECT_FALSE(tracker.Complete(a));  // not armed
-  EXPECT_FALSE(tracker.Arm({a, b}));
-  EXPECT_FALSE(tracker.Complete(a));
-  EXPECT_FALSE(tracker.Complete(a));
-  EXPECT_FALSE(tracker.Complete(reinterpret_cast<IBaseFilter *>(0x30)));
-  EXPECT_TRUE(tracker.Complete(b));
-  EXPECT_FALSE(tracker.Complete(b));  // told once only
+  uint64_t generation = 0;
+  EXPECT_FALSE(tracker.Complete(a, &generation));  // not armed
+  EXPECT_FALSE(tracker.Arm({a, b}, 4));
+  EXPECT_FALSE(tracker.Complete(a, &generation));
+  EXPECT_FALSE(tracker.Complete(a, &generation));
+  EXPECT_FALSE(tracker.Complete(reinterpret_cast<IBaseFilter *>(0x30), &generation));
+  EXPECT_TRUE(tracker.Complete(b, &generation));
+  EXPECT_EQ(4u, generation);  // the run's, for the end notice to check
+  EXPECT_FALSE(tracker.Complete(b, &generation));  // told once only
 
-  EXPECT_FALSE(tracker.Arm({a, b}));
-  EXPECT_FALSE(tracker.Complete(a));
+  EXPECT_FALSE(tracker.Arm({a, b}, 5));
+  EXPECT_FALSE(tracker.Complete(a, &generation));
   tracker.Disarm();
-  EXPECT_FALSE(tracker.Complete(b));
-  EXPECT_TRUE(tracker.Arm({}));  // nothing to wait for
+  EXPECT_FALSE(tracker.Complete(b, &generation));
+  EXPECT_TRUE(tracker.Arm({}, 6));  // nothing to wait for
 }
 
 // The end notice on a clock that only moves when told: posts counted by the
@@ -270,7 +273,7 @@ class EndNoticeTest : public ::testing::Test {
 
 TEST_F(EndNoticeTest, HeldUntilTheStreamTimeReachesTheEndThenPostedOnce) {
   notice.Run(&clock, 1000);
-  notice.Due(5000);  // due at clock time 6000
+  notice.Due(5000, notice.Generation());  // due at clock time 6000
   EXPECT_TRUE(notice.Pending());
   Advance(5999);
   EXPECT_EQ(Posts(), 0);
@@ -282,13 +285,13 @@ TEST_F(EndNoticeTest, HeldUntilTheStreamTimeReachesTheEndThenPostedOnce) {
   EXPECT_EQ(Posts(), 1);
 
   // An end already reached posts at once.
-  notice.Due(4000);
+  notice.Due(4000, notice.Generation());
   EXPECT_EQ(Posts(), 2);
 }
 
 TEST_F(EndNoticeTest, PauseHoldsAndRunMovesTheNotice) {
   notice.Run(&clock, 0);
-  notice.Due(3000);
+  notice.Due(3000, notice.Generation());
   notice.Pause();
   Advance(5000);
   EXPECT_EQ(Posts(), 0);
@@ -301,7 +304,7 @@ TEST_F(EndNoticeTest, PauseHoldsAndRunMovesTheNotice) {
 
   // Completed while paused: nothing until the run, then at its time.
   notice.Pause();
-  notice.Due(1000);
+  notice.Due(1000, notice.Generation());
   Advance(9000);
   notice.Run(&clock, 8500);
   EXPECT_EQ(Posts(), 1);
@@ -311,7 +314,7 @@ TEST_F(EndNoticeTest, PauseHoldsAndRunMovesTheNotice) {
 
 TEST_F(EndNoticeTest, CancelForgetsTheNoticeForGood) {
   notice.Run(&clock, 0);
-  notice.Due(3000);
+  notice.Due(3000, notice.Generation());
   notice.Cancel();  // a stop or a seek
   EXPECT_EQ(clock.PendingCount(), 0u);
   Advance(10000);
@@ -319,10 +322,39 @@ TEST_F(EndNoticeTest, CancelForgetsTheNoticeForGood) {
   EXPECT_FALSE(notice.Pending());
   EXPECT_EQ(Posts(), 0);
   // The next end is held and posted as usual.
-  notice.Due(12000);
+  notice.Due(12000, notice.Generation());
   Advance(12000);
   ASSERT_TRUE(PostedWithin(1));
   EXPECT_EQ(Posts(), 1);
+}
+
+// A stop forgets the run: a completion before the next Run waits for that run's
+// start, not the old one's. A completion counted before a stop or seek but
+// handed over after it never posts.
+TEST_F(EndNoticeTest, StopForgetsTheRunAndNoStaleCompletionPosts) {
+  notice.Run(&clock, 0);
+  const uint64_t before = notice.Generation();
+  notice.Stop();
+  Advance(10000);
+  notice.Due(3000, before);
+  EXPECT_FALSE(notice.Pending());
+  notice.DueNow(before);
+  notice.Due(1000, notice.Generation());  // the old run's start would have it due
+  EXPECT_TRUE(notice.Pending());
+  EXPECT_EQ(Posts(), 0);
+  notice.Run(&clock, 10500);
+  Advance(11499);
+  EXPECT_EQ(Posts(), 0);
+  Advance(11500);
+  ASSERT_TRUE(PostedWithin(1));
+
+  const uint64_t seekedFrom = notice.Generation();
+  notice.Cancel();  // a seek while running
+  notice.Due(500, seekedFrom);
+  notice.DueNow(seekedFrom);
+  EXPECT_FALSE(notice.Pending());
+  notice.DueNow(notice.Generation());
+  EXPECT_EQ(Posts(), 2);
 }
 
 TEST_F(FilterGraphTest, StateChangesReachEveryFilter) {

@@ -1,11 +1,14 @@
 // Cut-scenes of unusual shapes through the whole graph: other chroma layouts
 // and depths, newer codecs, huge and tiny pictures, pictures that change size
 // or rate midway, odd sound layouts and rates, sound and picture of different
-// lengths, and paths that are no movie. Each plays to one EC_COMPLETE with
+// lengths, pixels that are not square, turned and mirrored pictures, and
+// paths that are no movie. Each plays to one EC_COMPLETE with
 // every picture, or fails at RenderFile with a clear code.
 #include <gtest/gtest.h>
 
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -276,28 +279,94 @@ TEST_F(SourceOddShapes, VariableFrameRateKeepsEachPicturesOwnTime) {
   }
 }
 
-TEST_F(SourceOddShapes, RotatedMovieShowsItsCodedPicture) {
-  const MovieSpec recipe = OddRecipe("upright.mp4", "-c:v libx264 -pix_fmt yuv420p", "-c:a aac");
-  const std::string upright = MakeMovie(*dir_, recipe);
-  ASSERT_FALSE(upright.empty());
-  // The encoders drop the tag; copying the streams keeps it as a display matrix.
-  const std::string path = MakeMovieWith(
-      *dir_, "rotated.mp4", "-i \"" + upright + "\" -c copy -metadata:s:v:0 rotate=90");
-  ASSERT_FALSE(path.empty());
-  Watchdog watchdog(kPatienceMs * 2, "rotated.mp4");
-  MoviePlayer player;
-  player.renderer->SetProbes({MarkerPoint(), TopLeft(recipe), BottomRight(recipe)});
-  ASSERT_EQ(S_OK, player.Load(path));
-  EXPECT_EQ(recipe.width, player.renderer->Width());
-  EXPECT_EQ(recipe.height, player.renderer->Height());
-  ASSERT_EQ(S_OK, player.control->Run());
-  ASSERT_TRUE(player.WaitFor(EC_COMPLETE, kPatienceMs));
-  const auto frames = player.renderer->Frames();
-  ASSERT_EQ(static_cast<size_t>(recipe.frames), frames.size());
-  for (size_t i = 0; i < frames.size(); ++i) {
-    EXPECT_EQ(static_cast<int>(i), MarkerFrame(frames[i].probes[0]));
-    EXPECT_TRUE(Near(frames[i].probes[1], 255, 0, 0, 40));
-    EXPECT_TRUE(Near(frames[i].probes[2], 255, 255, 255, 40));
+// Writes the matrix of an MP4's first track: a shown point is (a x + c y,
+// b x + d y), as phones and editors write it for turned or mirrored clips.
+bool SetTrackMatrix(const std::string &path, int a, int b, int c, int d) {
+  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  const size_t box = bytes.find("tkhd");
+  if (!file || box == std::string::npos) return false;
+  // Version and flags, the times and track (longer in version 1), reserved,
+  // layer, group, volume, reserved; then nine 32-bit values, a b u c d v x y w.
+  const size_t at = box + 8 + (bytes[box + 4] == 1 ? 32 : 20) + 16;
+  const int64_t values[9] = {a * 65536LL, b * 65536LL, 0, c * 65536LL, d * 65536LL, 0, 0, 0,
+                             1LL << 30};
+  for (int i = 0; i < 9; ++i) {
+    for (int k = 0; k < 4; ++k) {
+      bytes[at + i * 4 + k] = static_cast<char>(static_cast<uint32_t>(values[i]) >> (24 - 8 * k));
+    }
+  }
+  file.seekp(0);
+  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(file);
+}
+
+// Pixels made square and the container's turn or mirror applied, as the
+// ffmpeg command shows the file: the renderer gets the shown size, and each
+// quadrant of the pattern where it is seen.
+TEST_F(SourceOddShapes, PicturesAreShownSquareAndTurnedAsTheFileSays) {
+  struct Case {
+    const char *name;
+    const char *ratio;    // the pixels' aspect ratio
+    const char *rotate;   // the tag the ffmpeg command writes, or ""
+    int matrix[4];        // a, b, c, d written into the file; zeros: none
+    int width, height;    // shown
+    const char *corners;  // quadrant colours seen top-left, top-right, bottom-left, bottom-right
+  };
+  const Case cases[] = {
+      {"square", "1", "", {}, 128, 96, "RGBW"},
+      {"wide-pixels", "2", "", {}, 256, 96, "RGBW"},
+      {"pal-16x9", "64/45", "", {}, 182, 96, "RGBW"},
+      {"tall-pixels", "1/2", "", {}, 64, 96, "RGBW"},
+      // The ffmpeg command writes the tag as a quarter turn anticlockwise.
+      {"rotate-tag-90", "1", "90", {}, 96, 128, "GWRB"},
+      {"wide-pixels-rotate-tag-90", "2", "90", {}, 96, 256, "GWRB"},
+      {"turn-clockwise", "1", "", {0, 1, -1, 0}, 96, 128, "BRWG"},
+      {"turn-180", "1", "", {-1, 0, 0, -1}, 128, 96, "WBGR"},
+      {"mirror", "1", "", {-1, 0, 0, 1}, 128, 96, "GRWB"},
+      {"upside-down", "1", "", {1, 0, 0, -1}, 128, 96, "BWRG"},
+      {"transpose", "1", "", {0, 1, 1, 0}, 96, 128, "RBGW"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    MovieSpec recipe = OddRecipe(std::string(c.name) + "-coded.mp4",
+                                 "-c:v libx264 -pix_fmt yuv420p -vf setsar=" + std::string(c.ratio),
+                                 "", 128, 96, 3);
+    const std::string coded = MakeMovie(*dir_, recipe);
+    ASSERT_FALSE(coded.empty());
+    // The encoders drop the tag; copying the streams keeps it as a display matrix.
+    const std::string path =
+        MakeMovieWith(*dir_, std::string(c.name) + ".mp4",
+                      "-i \"" + coded + "\" -c copy -metadata:s:v:0 rotate=" +
+                          std::string(*c.rotate != 0 ? c.rotate : "0"));
+    ASSERT_FALSE(path.empty());
+    if (c.matrix[0] != 0 || c.matrix[1] != 0) {
+      ASSERT_TRUE(SetTrackMatrix(path, c.matrix[0], c.matrix[1], c.matrix[2], c.matrix[3]));
+    }
+    Watchdog watchdog(kPatienceMs * 2, c.name);
+    MoviePlayer player;
+    // Inside each shown quadrant, clear of its edges and of the marker block.
+    const int w = c.width, h = c.height;
+    player.renderer->SetProbes({{w * 35 / 100, h * 35 / 100}, {w * 65 / 100, h * 35 / 100},
+                                {w * 35 / 100, h * 65 / 100}, {w * 65 / 100, h * 65 / 100}});
+    ASSERT_EQ(S_OK, player.Load(path));
+    EXPECT_EQ(c.width, player.renderer->Width());
+    EXPECT_EQ(c.height, player.renderer->Height());
+    ASSERT_EQ(S_OK, player.control->Run());
+    ASSERT_TRUE(player.WaitFor(EC_COMPLETE, kPatienceMs));
+    const auto frames = player.renderer->Frames();
+    ASSERT_EQ(static_cast<size_t>(recipe.frames), frames.size());
+    for (const DrawnFrame &f : frames) {
+      for (int corner = 0; corner < 4; ++corner) {
+        const Bgr &seen = f.probes[corner];
+        switch (c.corners[corner]) {
+          case 'R': EXPECT_TRUE(Near(seen, 255, 0, 0, 40)) << corner; break;
+          case 'G': EXPECT_TRUE(Near(seen, 0, 255, 0, 40)) << corner; break;
+          case 'B': EXPECT_TRUE(Near(seen, 0, 0, 255, 40)) << corner; break;
+          default: EXPECT_TRUE(Near(seen, 255, 255, 255, 40)) << corner; break;
+        }
+      }
+    }
   }
 }
 
@@ -398,6 +467,61 @@ TEST_F(SourceOddShapes, PathsThatAreNoMovieFailWithTheirCause) {
   EXPECT_TRUE(FAILED(hr));
   EXPECT_NE(0u, GetLastError()) << std::hex << hr;
   ExpectNothingLeft(player, folder);
+}
+
+// Names of the files in `dir` opened since the last call (inotify, `watch`).
+std::vector<std::string> OpenedSince(int watch) {
+  std::vector<std::string> names;
+  alignas(inotify_event) char buffer[4096];
+  ssize_t got;
+  while ((got = read(watch, buffer, sizeof buffer)) > 0) {
+    for (char *at = buffer; at < buffer + got;) {
+      const auto *event = reinterpret_cast<const inotify_event *>(at);
+      if (event->len > 0) names.emplace_back(event->name);
+      at += sizeof(inotify_event) + event->len;
+    }
+  }
+  return names;
+}
+
+// Playlists and image sequences name other files, which FFmpeg would open
+// itself (a FIFO there hung the load for good): the load fails as a format we
+// cannot load, and nothing but the named file is ever opened.
+TEST_F(SourceOddShapes, FilesThatNameOtherFilesAreRefusedUnopened) {
+  ASSERT_FALSE(MakeMovie(*dir_, OddRecipe("named.mp4", "-c:v libx264", "", 64, 48, 3)).empty());
+  const std::string still = MakeMovieWith(*dir_, "still.png", "-f lavfi -i color=red:s=16x16 -frames:v 1");
+  ASSERT_FALSE(still.empty());
+  ASSERT_EQ(0, mkfifo((dir_->Path() + "/named-fifo.mp4").c_str(), 0600));
+  std::ifstream png(still, std::ios::binary);
+  const std::string stillBytes((std::istreambuf_iterator<char>(png)), std::istreambuf_iterator<char>());
+  const std::string hls = "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1.0,\nnamed.mp4\n#EXT-X-ENDLIST\n";
+  const struct {
+    const char *file;
+    std::string bytes;
+  } cases[] = {
+      {"concat-movie.mp4", "ffconcat version 1.0\nfile 'named.mp4'\n"},
+      {"concat-fifo.mp4", "ffconcat version 1.0\nfile 'named-fifo.mp4'\n"},
+      {"concat-absolute.mp4", "ffconcat version 1.0\nfile '" + dir_->Path() + "/named.mp4'\n"},
+      {"playlist.m3u8", hls},
+      {"playlist.mp4", hls},
+      {"frame%03d.png", stillBytes},
+  };
+  const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(inotify_add_watch(watch, dir_->Path().c_str(), IN_OPEN), 0);
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string path = WriteFile(*dir_, c.file, c.bytes);
+    OpenedSince(watch);
+    Watchdog watchdog(kPatienceMs, c.file);
+    MoviePlayer player;
+    SetLastError(0);
+    EXPECT_EQ(VFW_E_UNKNOWN_FILE_TYPE, player.Load(path));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_FORMAT), GetLastError());
+    ExpectNothingLeft(player, path);
+    for (const std::string &opened : OpenedSince(watch)) EXPECT_EQ(c.file, opened);
+  }
+  close(watch);
 }
 
 TEST_F(SourceOddShapes, PathWithCharactersBeyondAsciiPlays) {

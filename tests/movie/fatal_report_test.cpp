@@ -86,8 +86,13 @@ TEST(ReportFatalErrorDeathTest, ALoadOfWhatIsNoMovieFileEndsAtOnceWithItsCause) 
   char dir[] = "/tmp/cinelink-odd-XXXXXX";
   ASSERT_NE(nullptr, mkdtemp(dir));
   const std::string fifo = std::string(dir) + "/pipe.mp4", file = std::string(dir) + "/a.mp4";
+  const std::string playlist = std::string(dir) + "/list.mp4";
   ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));  // no writer: a plain open would wait
   std::fclose(std::fopen(file.c_str(), "w"));
+  // FFmpeg would open what the playlist names itself, past the check above.
+  FILE *list = std::fopen(playlist.c_str(), "w");
+  std::fputs("ffconcat version 1.0\nfile 'pipe.mp4'\n", list);
+  std::fclose(list);
   std::string tooLong = dir;  // names that file in over 4096 bytes
   while (tooLong.size() <= 4096) tooLong += "/.";
   const struct {
@@ -96,6 +101,7 @@ TEST(ReportFatalErrorDeathTest, ALoadOfWhatIsNoMovieFileEndsAtOnceWithItsCause) 
     const char *text;
   } rows[] = {{fifo, 110, "The system cannot open the device or file specified."},
               {"/dev/null", 110, "The system cannot open the device or file specified."},
+              {playlist, 11, "The file is not in a format that can be loaded."},
               {dir, 5, "Access is denied."},
               {tooLong + "/a.mp4", 206, "The filename or extension is too long."}};
   for (const auto &row : rows) {
@@ -104,6 +110,7 @@ TEST(ReportFatalErrorDeathTest, ALoadOfWhatIsNoMovieFileEndsAtOnceWithItsCause) 
   }
   unlink(fifo.c_str());
   unlink(file.c_str());
+  unlink(playlist.c_str());
   rmdir(dir);
 }
 
