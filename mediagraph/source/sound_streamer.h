@@ -48,6 +48,7 @@
 #include "mediagraph/decode/packet_buffer.h"
 #include "mediagraph/decode/sound_resampler.h"
 #include "mediagraph/decode/stream_decoder.h"
+#include "mediagraph/source/packet_reader.h"
 #include "mediagraph/source/segment.h"
 #include "platform/media/media.h"
 
@@ -65,8 +66,9 @@ class SoundStreamer {
   SoundStreamer(const SoundStreamer &) = delete;
   SoundStreamer &operator=(const SoundStreamer &) = delete;
 
-  // Starts the thread on a fresh segment, holding still until Run.
-  void Start(PacketBuffer *buffer, const Segment &segment);
+  // Starts the thread on a fresh segment, holding still until Run; `reader`
+  // (kept, may be null) tells where the picture ends.
+  void Start(PacketBuffer *buffer, const PacketReader *reader, const Segment &segment);
   // Ends the thread (abort the packet buffer first if it may be waiting for
   // packets) and forgets everything queued; with `keepStart`, except the start
   // of the movie queued after the end, if enough of it is still to be heard.
@@ -114,8 +116,14 @@ class SoundStreamer {
   // Decodes until the source is fed kLead ahead or no packet is waiting.
   // False when the buffer was aborted.
   bool Feed(PacketBuffer *buffer, const Segment &segment);
-  // Appends one decoded frame's PCM to the staging area, trimmed to the segment.
+  // Appends one decoded frame's PCM to the staging area, trimmed to the
+  // segment, after silence where the sound begins later than it should.
   void Stage(const AVFrame *frame, const Segment &segment);
+  // Stages `frames` frames of `pcm` (null: silence), keeping the movie's start.
+  void Append(const int16_t *pcm, int64_t frames, const Segment &segment);
+  // After the last sound of a segment that plays to the end: stages a piece
+  // of the silence up to the picture's end; true once it is all staged.
+  bool PadToEnd(const Segment &segment);
   // Hands staged PCM to the source once there is enough of it (or at the end).
   void Flush(bool all);
   // At the end of the file, when looping: queues the kept start after it.
@@ -153,6 +161,7 @@ class SoundStreamer {
   REFERENCE_TIME heardMovie_ = 0;
 
   // --- audio thread only (reset by Start)
+  const PacketReader *reader_ = nullptr;
   std::vector<int16_t> converted_;  // one frame's PCM
   std::vector<int16_t> staging_;    // PCM not yet handed to the source
   bool haveOrigin_ = false;
@@ -163,8 +172,10 @@ class SoundStreamer {
   bool decoded_ = false;       // the decoder is drained (or the stop was reached)
   REFERENCE_TIME latency_ = 0;  // device output latency, 100 ns
   REFERENCE_TIME trimUntil_ = 0;  // sound stamped before this stream time is dropped
-  std::vector<int16_t> start_;     // the movie's first sound, kept across sessions
-  REFERENCE_TIME startOffset_ = 0;  // where it starts after the movie's start
+  bool padded_ = false;         // silence up to the picture's end is staged
+  // The movie's first sound from its very start (silence before a late
+  // sound), kept across sessions.
+  std::vector<int16_t> start_;
   // --- application thread, between Stop and Start
   bool carried_ = false;
   REFERENCE_TIME carriedFrom_ = 0;
