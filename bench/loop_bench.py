@@ -415,14 +415,14 @@ def seam(args):
     first, last = loud[0], loud[-1]
     # The steepest step of the tone is 2 pi 500 / 48000 of its amplitude
     # (16384): about 1070; a cut or a repeat steps by up to twice the amplitude.
-    jumps = [(i - first) / rate for i in range(first, last)
+    jumps = [((i - first) / rate, left[i], left[i + 1]) for i in range(first, last)
              if abs(left[i + 1] - left[i]) > 1600]
     silences = [((b - a) * 1000.0 / rate, (a - first) / rate) for a, b in zip(loud, loud[1:])
                 if b - a > rate // 1000]
     print(f"seam ({args.codec}): tick {args.tick_ms} ms, {(last - first) / rate:.4f} s of "
           f"sound for 4 passes of 2 s")
-    print(f"  sample jumps: {len(jumps)}" + (" at s " + ", ".join(f"{t:.4f}" for t in jumps[:10])
-                                            if jumps else ""))
+    print(f"  sample jumps: {len(jumps)}" + (" (s: from, to) " + ", ".join(
+        f"{t:.4f}: {a}, {b}" for t, a, b in jumps[:10]) if jumps else ""))
     print(f"  silences over 1 ms: {len(silences)}" +
           (" (ms at s) " + ", ".join(f"{a:.1f} at {b:.3f}" for a, b in silences[:10])
            if silences else ""))

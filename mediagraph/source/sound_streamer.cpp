@@ -68,6 +68,7 @@ void SoundStreamer::Start(PacketBuffer *buffer, const PacketReader *reader,
     haveOrigin_ = false;
     origin_ = 0;
     staged_ = 0;
+    added_ = 0;
     trimUntil_ = segment.base;
   }
   carried_ = false;
@@ -145,9 +146,13 @@ bool SoundStreamer::LastHeard(REFERENCE_TIME *clockTime, REFERENCE_TIME *movieTi
   return heard_;
 }
 
-REFERENCE_TIME SoundStreamer::StagedEnd() const {
-  return origin_ + staged_ * kUnitsPerSecond / resampler_->Rate();
+REFERENCE_TIME SoundStreamer::TimeOf(int64_t frame) const {
+  // Frames before the staged end were stretched as much or a little less:
+  // off by a fraction of a millisecond at most.
+  return origin_ + (frame - added_) * kUnitsPerSecond / resampler_->Rate();
 }
+
+REFERENCE_TIME SoundStreamer::StagedEnd() const { return TimeOf(staged_); }
 
 void SoundStreamer::Append(const int16_t *pcm, int64_t frames, const Segment &segment) {
   const int channels = resampler_->Channels();
@@ -173,15 +178,28 @@ void SoundStreamer::Append(const int16_t *pcm, int64_t frames, const Segment &se
 
 void SoundStreamer::Stage(const AVFrame *frame, const Segment &segment) {
   converted_.clear();
+  const int64_t heldBefore = resampler_->Delay();
   if (!resampler_->Convert(frame, &converted_)) return;
   const int channels = resampler_->Channels();
   const int64_t rate = resampler_->Rate();
-  const int64_t frames = static_cast<int64_t>(converted_.size()) / channels;
-  if (frames == 0) return;
 
   const REFERENCE_TIME stamp = file_->ToMovieTime(file_->AudioStream(), frame->best_effort_timestamp);
   REFERENCE_TIME time = stamp == AV_NOPTS_VALUE ? (haveOrigin_ ? StagedEnd() : segment.base)
                                                 : segment.ToStreamTime(stamp);
+  // A stretch holds back a few frames in the resampler: the frame that
+  // reaches the end brings them out, or the sound would end a little early.
+  const REFERENCE_TIME stop = std::min<REFERENCE_TIME>(segment.stop, file_->SoundEnd());
+  if (stop != kToTheEnd && frame->sample_rate > 0 &&
+      time + frame->nb_samples * kUnitsPerSecond / frame->sample_rate >=
+          segment.ToStreamTime(stop)) {
+    resampler_->Drain(&converted_);
+  }
+  const int64_t frames = static_cast<int64_t>(converted_.size()) / channels;
+  // What a stretch added: frames out less the movie's frames that came out.
+  const int64_t in = frame->sample_rate > 0 ? frame->nb_samples * rate / frame->sample_rate
+                                            : frame->nb_samples;
+  const int64_t stretched = frames - (in + heldBefore - resampler_->Delay());
+  if (frames == 0) return;
   int64_t skip = 0;
   // Sound before the segment start (the demuxer lands on an earlier key frame),
   // or already queued as the start carried over.
@@ -205,18 +223,31 @@ void SoundStreamer::Stage(const AVFrame *frame, const Segment &segment) {
     skip = std::max<int64_t>(skip, (expected - time) * rate / kUnitsPerSecond);
     if (skip >= frames) return;
   }
-  int64_t kept = frames - skip;
+  added_ += stretched;  // first: the room up to the stop is in frames out
+  AppendUpToStop(converted_.data() + skip * channels, frames - skip, segment);
+}
+
+void SoundStreamer::AppendUpToStop(const int16_t *pcm, int64_t frames, const Segment &segment) {
   // The encoder's padding after the sound's end is no part of the movie: a
   // loop would grow by it.
   const REFERENCE_TIME stop = std::min<REFERENCE_TIME>(segment.stop, file_->SoundEnd());
-  const int64_t room = stop == kToTheEnd ? kept
-                                         : (segment.ToStreamTime(stop) - StagedEnd()) * rate /
-                                               kUnitsPerSecond;
-  if (room < kept) {
-    kept = std::max<int64_t>(0, room);
+  const int64_t room = stop == kToTheEnd ? frames
+                                         : (segment.ToStreamTime(stop) - StagedEnd()) *
+                                               resampler_->Rate() / kUnitsPerSecond;
+  if (room < frames) {
+    frames = std::max<int64_t>(0, room);
     decoded_ = true;  // the rest lies beyond the stop position
   }
-  Append(converted_.data() + skip * channels, kept, segment);
+  Append(pcm, frames, segment);
+}
+
+void SoundStreamer::StageRest(const Segment &segment) {
+  converted_.clear();
+  const int64_t heldBefore = resampler_->Delay();
+  if (!haveOrigin_ || !resampler_->Drain(&converted_)) return;
+  const int64_t frames = static_cast<int64_t>(converted_.size()) / resampler_->Channels();
+  added_ += frames - (heldBefore - resampler_->Delay());
+  AppendUpToStop(converted_.data(), frames, segment);
 }
 
 bool SoundStreamer::PadToEnd(const Segment &segment) {
@@ -263,6 +294,7 @@ void SoundStreamer::DropStart() {
     output_->Reset();
     origin_ = StagedEnd();
     staged_ = 0;
+    added_ = 0;
     continued_ = 0;
   }
 }
@@ -289,6 +321,7 @@ bool SoundStreamer::Feed(PacketBuffer *buffer, const Segment &segment) {
       continue;
     }
     if (got == AVERROR_EOF || draining_) {
+      StageRest(segment);
       decoded_ = true;
       continue;
     }
@@ -311,7 +344,6 @@ bool SoundStreamer::Feed(PacketBuffer *buffer, const Segment &segment) {
 
 void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
   const int64_t rate = resampler_->Rate();
-  auto toTime = [rate](int64_t frames) { return frames * kUnitsPerSecond / rate; };
   bool playing = false;     // the source was started in this run
   bool completed = false;   // played out was reported in this run
   uint64_t serial = 0;      // the run the flags above belong to
@@ -364,7 +396,7 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
       NoteLatency(position);
       const int64_t pending = output_->QueuedFrames() - position.played;
       // Stream time of the next frame the source will mix.
-      const REFERENCE_TIME next = origin_ + toTime(position.played);
+      const REFERENCE_TIME next = TimeOf(position.played);
       if (playing && pending > 0 && output_->IsIdle()) playing = false;  // starved
       if (!playing && pending > 0) {
         // The source starts with the device's next mix, within a period from

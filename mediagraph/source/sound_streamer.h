@@ -119,6 +119,10 @@ class SoundStreamer {
   // Appends one decoded frame's PCM to the staging area, trimmed to the
   // segment, after silence where the sound begins later than it should.
   void Stage(const AVFrame *frame, const Segment &segment);
+  // Stages what the resampler still holds once the decoder is drained.
+  void StageRest(const Segment &segment);
+  // Append, of no more than the segment's (or the sound's) end leaves room for.
+  void AppendUpToStop(const int16_t *pcm, int64_t frames, const Segment &segment);
   // Stages `frames` frames of `pcm` (null: silence), keeping the movie's start.
   void Append(const int16_t *pcm, int64_t frames, const Segment &segment);
   // After the last sound of a segment that plays to the end: stages a piece
@@ -133,6 +137,9 @@ class SoundStreamer {
   // Keeps the device's latency from a position that reports one (also called
   // by the constructor, before the thread exists).
   void NoteLatency(const SoundOutput::Position &position);
+  // Stream time of the source's frame `frame` (staged or before): what the
+  // stretches added is no part of the movie, what they took away is.
+  REFERENCE_TIME TimeOf(int64_t frame) const;
   REFERENCE_TIME StagedEnd() const;  // stream time just after the last staged frame
 
   const MovieFile *const file_;
@@ -167,6 +174,9 @@ class SoundStreamer {
   bool haveOrigin_ = false;
   REFERENCE_TIME origin_ = 0;  // stream time of the source's frame 0
   int64_t staged_ = 0;         // frames staged or queued since the origin
+  // Frames the resampler's stretches added (taken away, when negative) to
+  // what is staged since the origin: no part of the movie's time.
+  int64_t added_ = 0;
   FramePtr frame_;
   bool draining_ = false;      // the decoder was told the stream ended
   bool decoded_ = false;       // the decoder is drained (or the stop was reached)
