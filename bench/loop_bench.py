@@ -350,7 +350,7 @@ def gaps(args):
 def sync(args):
     with tempfile.TemporaryDirectory() as d:
         game, wave = heard_game(d, args.lib, lambda p: make_flash_movie(p, args.shape or "same"),
-                                "flash.mp4" if args.shape else "flash.mov")
+                                "flash.mov" if args.shape in (None, "same") else "flash.mp4")
         # Where the wave file stands against the clock: the device writes each
         # mixed period as it goes, so frames written / rate after its start.
         written = []
