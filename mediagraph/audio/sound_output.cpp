@@ -89,6 +89,7 @@ bool SoundOutput::Queue(const int16_t *pcm, int frames) {
   freeBuffers_.pop_back();
   queued_.emplace_back(buffer, frames);
   queuedTotal_ += frames;
+  if (tap_) tap_(pcm, frames);
   return true;
 }
 
