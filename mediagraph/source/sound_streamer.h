@@ -11,16 +11,23 @@
 //     more than 15 ms, until it is within 4 ms), or restarts the source in
 //     step when it is far off;
 //   - once the last sound of the segment has been heard while running, it
-//     reports "played out" (once per run).
+//     reports "played out" (once per run); kLoopAhead early where the
+//     movie's start is queued behind it.
+//
+// A segment's sound counts from its start: sound that begins later is
+// preceded by silence, and one that plays to the end of the file is followed
+// by silence up to the picture's end (as the packet reader found it), so a
+// pass lasts to the later of the two. Stream times count the movie's own
+// frames: what a stretch added or took away is kept apart (added_).
 //
 // Loops: the first kStartKept of the movie's sound is kept as PCM once heard.
 // Once the movie has looped (SetLooping), a segment that plays to the end of
-// the file queues that start right after its last sound, so the source never
-// runs dry at the end. If the next segment starts from the beginning in time,
+// the file queues that start right after its end, so the source never runs
+// dry there. If the next segment starts from the beginning in time,
 // Stop(true) keeps it queued (CarriedFrom tells the stream time it stands
-// for) and the next segment's sound goes on after it: the last samples are
-// followed by the first with no silence. Otherwise it is dropped with the
-// rest of the queue.
+// for) and the next segment's sound goes on after it, trimmed of what is
+// queued already: the stream goes on sample-exactly, with no silence.
+// Otherwise it is dropped with the rest of the queue.
 //
 // Sound states of the thread (per session; Start begins in Holding):
 //
