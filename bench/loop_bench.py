@@ -15,8 +15,14 @@ calls Movie_CheckVideoStatus once per tick and reads the movie's surface.
 
   wraps --spin: how soon after the status check that wraps the first frame is
          on the surface.
+  seam   a 2 s 500 Hz tone of whole cycles (--codec pcm or aac) looped 4 times
+         into the wave driver: sample jumps and silences over 1 ms.
 
-Usage: python3 bench/loop_bench.py {wraps,gaps,sync} --lib build-rel/movie/libcinelink.so
+  --shape (wraps, sync): the sound against the picture. same: as long as the
+         picture; short: 40 ms shorter; long: 200 ms longer; late: a 1.5 s
+         movie whose sound starts at 0.5 s (and lasts to its end); silent.
+
+Usage: python3 bench/loop_bench.py {wraps,gaps,sync,seam} --lib build-rel/movie/libcinelink.so
 Times are wall-clock on this machine; run it on an otherwise idle one.
 """
 import argparse
@@ -39,16 +45,38 @@ def ffmpeg(*args):
     subprocess.run(["ffmpeg", "-nostdin", "-loglevel", "error", "-y", *args], check=True)
 
 
-def make_counter_movie(path, sound):
-    """1 s at 30 fps; frame n is grey 8 n. The tone is 48 kHz AAC."""
-    args = ["-f", "lavfi", "-i", f"color=c=black:s={W}x{H}:r={FPS}:d=1"]
-    if sound:
-        args += ["-f", "lavfi", "-i", "sine=frequency=440:duration=1:sample_rate=48000"]
-    args += ["-vf", "format=rgb24,geq=r='N*8':g='N*8':b='N*8'",
-             "-c:v", "libx264", "-pix_fmt", "yuv420p", "-g", "30"]
-    if sound:
+# Picture length, sound start and sound length (s) of each shape.
+SHAPES = {"same": (1.0, 0.0, 1.0), "short": (1.0, 0.0, 0.96), "long": (1.0, 0.0, 1.2),
+          "late": (1.5, 0.5, 1.0), "silent": (1.0, 0.0, 0.0)}
+
+
+def shape_frames(shape):
+    return round(SHAPES[shape][0] * FPS)
+
+
+def grey_step(shape):
+    return 240 // shape_frames(shape)
+
+
+def make_shape_movie(path, shape, picture, sound):
+    """A 30 fps movie of the shape's lengths: `picture` a geq expression of N,
+    `sound` an aevalsrc expression of t from the sound's start (48 kHz AAC)."""
+    seconds, offset, heard = SHAPES[shape]
+    args = ["-f", "lavfi", "-i", f"color=c=black:s={W}x{H}:r={FPS}:d={seconds}"]
+    if heard > 0:
+        if offset > 0:
+            args += ["-itsoffset", str(offset)]
+        args += ["-f", "lavfi", "-i", f"aevalsrc='{sound}':s=48000:d={heard}"]
+    args += ["-vf", f"format=rgb24,geq=r='{picture}':g='{picture}':b='{picture}'",
+             "-c:v", "libx264", "-pix_fmt", "yuv420p", "-g", str(FPS)]
+    if heard > 0:
         args += ["-c:a", "aac", "-b:a", "128k"]
-    ffmpeg(*args, "-t", "1", path)
+    ffmpeg(*args, path)
+
+
+def make_counter_movie(path, shape):
+    """Frame n is grey n times the shape's step; the sound a 440 Hz tone."""
+    make_shape_movie(path, shape, f"N*{grey_step(shape)}", "0.5*sin(2*PI*440*t)")
 
 
 def length_ms(path):
@@ -65,14 +93,28 @@ def make_tone_movie(path):
            "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "pcm_s16le", "-t", "1", path)
 
 
-def make_flash_movie(path):
-    """1 s: the first frame white, the rest black; a 1 kHz beep over the first 50 ms."""
+def make_flash_movie(path, shape="same"):
+    """The frame at the sound's start white, the rest black; a 1 kHz beep over
+    the first 50 ms of the sound. The same shape in PCM: exactly 1 s."""
+    if shape != "same":
+        first = round(SHAPES[shape][1] * FPS)
+        make_shape_movie(path, shape, f"if(eq(N,{first}),255,0)",
+                         f"if(lt(t,{BEEP_S}),0.5*sin(2*PI*1000*t),0)")
+        return
     ffmpeg("-f", "lavfi", "-i", f"color=c=black:s={W}x{H}:r={FPS}:d=1",
            "-f", "lavfi", "-i",
            f"aevalsrc='if(lt(t,{BEEP_S}),0.5*sin(2*PI*1000*t),0)':s=48000:d=1",
            "-vf", "format=rgb24,geq=r='if(eq(N,0),255,0)':g='if(eq(N,0),255,0)'"
                   ":b='if(eq(N,0),255,0)'",
            "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "pcm_s16le", "-t", "1", path)
+
+
+def make_seam_movie(path, codec):
+    """2 s of black with a 500 Hz tone of 1000 whole cycles (96 samples each)."""
+    audio = ["-c:a", "pcm_s16le"] if codec == "pcm" else ["-c:a", "aac", "-b:a", "192k"]
+    ffmpeg("-f", "lavfi", "-i", f"color=c=black:s={W}x{H}:r={FPS}:d=2",
+           "-f", "lavfi", "-i", "aevalsrc='0.5*sin(2*PI*500*t)':s=48000:d=2",
+           "-c:v", "libx264", "-pix_fmt", "yuv420p", *audio, "-t", "2", path)
 
 
 def use_wave_driver(directory):
@@ -157,6 +199,7 @@ class Game:
         self.handle = c.Movie_Load_UTF8(movie, W, H)
         c.Movie_SetRepetitive(self.handle, 1)
         self.rgb = [ctypes.c_uint8() for _ in range(3)]
+        self.step, self.frames = 8, FPS  # grey step and frames of a counter movie
 
     def grey(self):
         """The red level at the centre of the surface (the movies are grey)."""
@@ -181,10 +224,11 @@ class Game:
                 break
             self.c.Movie_CheckVideoStatus(self.handle)
             grey = self.grey()
-            if wrap_latency is not None and round(grey / 8) == FPS - 1:
-                while time.monotonic() - now < 0.005 and round(grey / 8) != 0:
+            step = self.step
+            if wrap_latency is not None and round(grey / step) == self.frames - 1:
+                while time.monotonic() - now < 0.005 and round(grey / step) != 0:
                     grey = self.grey()
-                if round(grey / 8) == 0:
+                if round(grey / step) == 0:
                     wrap_latency.append((time.monotonic() - now) * 1000)
             if not changes or changes[-1][1] != grey:
                 changes.append((now, grey))
@@ -207,20 +251,24 @@ def median_max(values):
 def wraps(args):
     with tempfile.TemporaryDirectory() as d:
         movie = os.path.join(d, "counter.mp4")
-        make_counter_movie(movie, args.sound)
+        shape = args.shape or ("same" if args.sound else "silent")
+        make_counter_movie(movie, shape)
         game = Game(args.lib, movie)
+        game.step, game.frames = grey_step(shape), shape_frames(shape)
+        seconds = SHAPES[shape][0] if shape != "long" else SHAPES[shape][2]
         tick = args.tick_ms / 1000.0
         if args.spin:
             latency = []
-            game.run(args.loops * 1.0 + 1.5, tick, wrap_latency=latency)
+            game.run(args.loops * seconds + 1.5, tick, wrap_latency=latency)
             game.release()
             print(f"wraps: first frame on the surface after the status check that wrapped "
                   f"({len(latency)} wraps), ms: {median_max(latency)}")
             return
-        changes = game.run(args.loops * 1.0 + 2.5, tick)  # one loop more: see below
+        changes = game.run(args.loops * seconds + 2.5, tick)  # one loop more: see below
         game.release()
         length = length_ms(movie)
-    shown = [(t, round(g / 8)) for t, g in changes]
+    shown = [(t, round(g / game.step)) for t, g in changes]
+    frames = game.frames
     starts = [i for i, (_, n) in enumerate(shown) if n == 0 and (i == 0 or shown[i - 1][1] != 0)]
     loops = []
     for a, b in zip(starts, starts[1:]):
@@ -229,7 +277,7 @@ def wraps(args):
     # ahead, further with sound): the wraps alone are timed from the first one.
     from_wrap = loops[1:args.loops + 1]
     loops = loops[:args.loops]
-    missing = [sorted(set(range(FPS)) - {n for _, n in loop[:-1]}) for loop in loops]
+    missing = [sorted(set(range(frames)) - {n for _, n in loop[:-1]}) for loop in loops]
     lost = sum(len(m) for m in missing)
     out_of_order = sum(1 for loop in loops for (_, a), (_, b) in zip(loop, loop[1:])
                        if b != a + 1 and b != 0)
@@ -237,7 +285,7 @@ def wraps(args):
     first = [(loop[1][0] - loop[0][0]) * 1000 for loop in loops]
     period = [(loop[-1][0] - loop[0][0]) * 1000 for loop in loops]
     total = (loops[-1][-1][0] - loops[0][0][0]) * 1000
-    print(f"wraps ({'with' if args.sound else 'without'} sound), tick {args.tick_ms} ms, "
+    print(f"wraps (sound: {shape}), tick {args.tick_ms} ms, "
           f"{len(loops)} loops")
     print(f"  frames lost: {lost}, out of order: {out_of_order}; lost (loop: frames): "
           + (", ".join(f"{i}: {m}" for i, m in enumerate(missing) if m) or "none"))
@@ -246,8 +294,9 @@ def wraps(args):
     print(f"  last frames over frame + tick + 2 = {bound:.1f} ms: "
           f"{sum(1 for t in last if t > bound)} of {len(last)} "
           f"{[round(t, 1) for t in last if t > bound]}")
-    print(f"  first frame ms: {median_max(first)}")
-    print(f"  loop period ms: {median_max(period)}")
+    print(f"  first frame ms: {median_max(first)}; under 28 ms: "
+          f"{sum(1 for t in first[1:] if t < 28)} of {len(first) - 1} wraps")
+    print(f"  loop period ms: {median_max(period)}  mean {statistics.mean(period):7.2f}")
     print(f"  {len(loops)} loops: {total:.1f} ms; bound {len(loops)} x ({length:.1f} + "
           f"{args.tick_ms}) + 2 = {len(loops) * (length + args.tick_ms) + 2:.1f} ms "
           f"({length:.1f} ms: the movie's length)")
@@ -300,7 +349,8 @@ def gaps(args):
 
 def sync(args):
     with tempfile.TemporaryDirectory() as d:
-        game, wave = heard_game(d, args.lib, make_flash_movie, "flash.mov")
+        game, wave = heard_game(d, args.lib, lambda p: make_flash_movie(p, args.shape or "same"),
+                                "flash.mov" if args.shape in (None, "same") else "flash.mp4")
         # Where the wave file stands against the clock: the device writes each
         # mixed period as it goes, so frames written / rate after its start.
         written = []
@@ -354,20 +404,47 @@ def sync(args):
     print("  in order: " + " ".join(f"{o:.0f}" for _, o in offsets))
 
 
+def seam(args):
+    with tempfile.TemporaryDirectory() as d:
+        game, wave = heard_game(d, args.lib, lambda p: make_seam_movie(p, args.codec),
+                                "seam.mov" if args.codec == "pcm" else "seam.mp4")
+        game.run(4 * 2.0 + 0.5, args.tick_ms / 1000.0)
+        game.release()
+        rate, left = read_wave_left(wave)
+    loud = [i for i, x in enumerate(left) if abs(x) > 160]
+    first, last = loud[0], loud[-1]
+    # The steepest step of the tone is 2 pi 500 / 48000 of its amplitude
+    # (16384): about 1070; a cut or a repeat steps by up to twice the amplitude.
+    jumps = [((i - first) / rate, left[i], left[i + 1]) for i in range(first, last)
+             if abs(left[i + 1] - left[i]) > 1600]
+    silences = [((b - a) * 1000.0 / rate, (a - first) / rate) for a, b in zip(loud, loud[1:])
+                if b - a > rate // 1000]
+    print(f"seam ({args.codec}): tick {args.tick_ms} ms, {(last - first) / rate:.4f} s of "
+          f"sound for 4 passes of 2 s")
+    print(f"  sample jumps: {len(jumps)}" + (" (s: from, to) " + ", ".join(
+        f"{t:.4f}: {a}, {b}" for t, a, b in jumps[:10]) if jumps else ""))
+    print(f"  silences over 1 ms: {len(silences)}" +
+          (" (ms at s) " + ", ".join(f"{a:.1f} at {b:.3f}" for a, b in silences[:10])
+           if silences else ""))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("what", choices=["wraps", "gaps", "sync"])
+    parser.add_argument("what", choices=["wraps", "gaps", "sync", "seam"])
     parser.add_argument("--lib", required=True, help="path of libcinelink.so")
     parser.add_argument("--tick-ms", type=float, default=1.0, help="game loop period")
     parser.add_argument("--sound", action="store_true", help="wraps: the movie has a tone")
     parser.add_argument("--loops", type=int, default=None)
     parser.add_argument("--spin", action="store_true",
                         help="wraps: time from the wrapping check to the first frame instead")
+    parser.add_argument("--shape", choices=sorted(SHAPES), default=None,
+                        help="wraps, sync: the sound against the picture")
+    parser.add_argument("--codec", choices=["pcm", "aac"], default="pcm", help="seam: the sound")
     parser.add_argument("--seconds", type=float, default=62.0, help="sync: how long")
     args = parser.parse_args()
     if args.loops is None:
         args.loops = 100 if args.what == "wraps" else 10
-    {"wraps": wraps, "gaps": gaps, "sync": sync}[args.what](args)
+    {"wraps": wraps, "gaps": gaps, "sync": sync, "seam": seam}[args.what](args)
 
 
 if __name__ == "__main__":

@@ -89,6 +89,7 @@ bool SoundOutput::Queue(const int16_t *pcm, int frames) {
   freeBuffers_.pop_back();
   queued_.emplace_back(buffer, frames);
   queuedTotal_ += frames;
+  if (tap_) tap_(pcm, frames);
   return true;
 }
 
@@ -167,10 +168,18 @@ bool SoundOutput::DropNewest(int frames) {
   for (size_t i = 0; i + 1 < queued_.size(); ++i) before += queued_[i].second;
   // A playing source gives up no buffer it has not finished: stop it, queue
   // the same buffers less the newest and go on from the same offset (which
-  // counts from the same head).
+  // counts from the same head). The offset is read paused: read while it
+  // plays, the mixer may move on before the stop, and that period is heard
+  // twice.
   ALint offset = 0;
-  if (state == AL_PLAYING) alGetSourcei(source_, AL_SAMPLE_OFFSET, &offset);
-  if (offset >= before) return false;
+  if (state == AL_PLAYING) {
+    alSourcePause(source_);
+    alGetSourcei(source_, AL_SAMPLE_OFFSET, &offset);
+  }
+  if (offset >= before) {
+    if (state == AL_PLAYING) alSourcePlay(source_);
+    return false;
+  }
   if (state == AL_PLAYING) alSourceStop(source_);
   alSourceRewind(source_);
   alSourcei(source_, AL_BUFFER, 0);

@@ -15,7 +15,9 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "mediagraph/audio/audio_device.h"
@@ -66,6 +68,12 @@ class SoundOutput {
   // The source ran out of frames while playing (or was never started).
   bool IsIdle();
 
+  // Called with every piece of PCM Queue hands to the source, on the
+  // queueing thread (to check what a movie's sound is made of). Set before
+  // anything is queued.
+  using Tap = std::function<void(const int16_t *pcm, int frames)>;
+  void SetTap(Tap tap) { tap_ = std::move(tap); }
+
   // Hundredths of a decibel, -10000 (silence) to 0; clamped.
   void SetVolume(int32_t level);
   static float GainForLevel(int32_t level);
@@ -87,6 +95,7 @@ class SoundOutput {
   std::vector<ALuint> allBuffers_;
   int64_t queuedTotal_ = 0;    // frames handed over since Reset
   int64_t unqueuedTotal_ = 0;  // frames of buffers unqueued since Reset (played)
+  Tap tap_;
 
   static constexpr size_t kMaxBuffers = 64;
 };

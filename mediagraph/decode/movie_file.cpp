@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 extern "C" {
 #include <libavutil/avutil.h>
@@ -136,7 +137,11 @@ int64_t MovieFile::DeclaredSoundEnd() const {
   if (soundEnd == INT64_MAX || pictureEnd == INT64_MAX) return INT64_MAX;
   // A header that has the sound end elsewhere than the picture may be wrong
   // (AVI's audio lengths often are): better some padding than lost sound.
-  return std::llabs(soundEnd - pictureEnd) <= frameDuration_ ? soundEnd : INT64_MAX;
+  // MP4's edit lists give each stream's own length exactly: a sound longer
+  // or shorter than the picture ends there too, or every loop grows by the
+  // padding.
+  const bool exact = std::strcmp(format_->iformat->name, "mov,mp4,m4a,3gp,3g2,mj2") == 0;
+  return exact || std::llabs(soundEnd - pictureEnd) <= frameDuration_ ? soundEnd : INT64_MAX;
 }
 
 bool MovieFile::TimeStampsMayJump() const {

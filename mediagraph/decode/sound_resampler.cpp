@@ -1,5 +1,7 @@
 #include "mediagraph/decode/sound_resampler.h"
 
+#include <algorithm>
+
 extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/opt.h>
@@ -73,6 +75,22 @@ bool SoundResampler::Convert(const AVFrame *frame, std::vector<int16_t> *out) {
   }
   out->resize(before + static_cast<size_t>(produced) * channels_);
   return true;
+}
+
+bool SoundResampler::Drain(std::vector<int16_t> *out) {
+  if (!context_) return true;
+  const int room = swr_get_out_samples(context_.get(), 0);
+  if (room <= 0) return room == 0;
+  const size_t before = out->size();
+  out->resize(before + static_cast<size_t>(room) * channels_);
+  uint8_t *target = reinterpret_cast<uint8_t *>(out->data() + before);
+  const int produced = swr_convert(context_.get(), &target, room, nullptr, 0);
+  out->resize(before + static_cast<size_t>(std::max(produced, 0)) * channels_);
+  return produced >= 0;
+}
+
+int64_t SoundResampler::Delay() const {
+  return context_ ? swr_get_delay(context_.get(), rate_) : 0;
 }
 
 void SoundResampler::Compensate(int delta, int distance) {

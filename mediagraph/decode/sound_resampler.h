@@ -30,9 +30,17 @@ class SoundResampler {
   // False on a conversion failure.
   bool Convert(const AVFrame *frame, std::vector<int16_t> *out);
 
+  // Appends what the conversion still holds (a stretch delays the sound a
+  // little), at the end of the sound. False on a conversion failure.
+  bool Drain(std::vector<int16_t> *out);
+
   // Over the next `distance` output frames, adds (or removes, when negative)
   // `delta` frames. Both 0 ends any stretching.
   void Compensate(int delta, int distance);
+
+  // Frames the conversion holds back, at the output rate (a stretch delays
+  // the sound by its filter's length).
+  int64_t Delay() const;
 
   // Forgets buffered input (after repositioning).
   void Reset();

@@ -73,15 +73,19 @@ class MovieSource {
   virtual REFERENCE_TIME Duration() const = 0;
 
   // Stream time at which the picture and sound delivered so far end: the
-  // end of the sound queued or the latest picture's stop time, whichever is
-  // later; without sound, that stop less the renderer's picture lead. Any
+  // end of the sound queued (padded to the picture's end) or the latest
+  // picture's stop time, whichever is later; less kLoopAhead for a movie that
+  // loops (its seek to the start must come before that start is due), and
+  // for a silent one that does not, less the renderer's picture lead. Any
   // thread; no lock.
   virtual REFERENCE_TIME StreamEnd() const = 0;
 
   // Whether the movie will be sought back to its start at each end: its
   // sound's start is then queued behind the end, and taken back when the
   // movie stops looping. Without it, the source takes a seek to the start at
-  // the end while running for a loop from then on.
+  // the end while running for a loop from then on. A loop's next pass starts
+  // at the stream time the last one ended, whenever (within kLoopSlack) the
+  // seek came.
   virtual void SetLooping(bool looping) = 0;
 
   // How long after it is handed to the device the sound is heard (0 without

@@ -21,6 +21,7 @@ CMovieSourceFilter::CMovieSourceFilter(std::unique_ptr<MovieFile> movie,
       sessionInput(nullptr),
       fileAtStart(true),
       loopHinted(false),
+      looping(false),
       volume(0),
       sessionActive(false),
       currentPosition(0),
@@ -87,10 +88,14 @@ HRESULT CMovieSourceFilter::SetPositions(REFERENCE_TIME current, REFERENCE_TIME 
     // that the movie loops from then on. (Earlier, it may be a restart of a
     // movie that is to stop at its end, which must then end in silence.)
     const bool loop = state == State_Running && current == 0 && video.ReachedEnd();
-    const REFERENCE_TIME lastEnd = video.LastStop();
+    // The pass ends with the later of its picture and its sound.
+    const REFERENCE_TIME passEnd = std::max(video.LastStop(), sound ? sound->End() : 0);
     EndSession(true, loop);
-    StartSession(loop ? lastEnd : 0);
-    if (sound && loop && !loopHinted) sound->SetLooping(true);
+    StartSession(loop ? passEnd : 0);
+    if (loop && !loopHinted) {
+      looping = true;
+      if (sound) sound->SetLooping(true);
+    }
   }
   return S_OK;
 }
@@ -118,15 +123,25 @@ void CMovieSourceFilter::StartSession(REFERENCE_TIME loopEnd) {
   }
   REFERENCE_TIME now = 0;
   if (state == State_Running && SUCCEEDED(CurrentStreamTime(&now)) && now > 0) {
-    // Sound sets the pace from here where there is any. A silent loop that
-    // comes before its last picture's time is over goes on where that picture
-    // ends, so that the checks' delays do not add up over the loops.
-    segment.base = sound ? now : now < loopEnd ? loopEnd : now + kPictureLead;
+    // A loop starts its pass where the last one ends, on the movie's own
+    // time, whenever the game looked (within kLoopSlack): the checks' delays
+    // do not add up over the loops. Any other seek starts where the stream
+    // stands; sound sets the pace from there where there is any.
+    segment.base = loopEnd > 0 && now <= loopEnd + kLoopSlack ? loopEnd
+                   : sound                                    ? now
+                                                              : now + kPictureLead;
   }
   // The sound goes on with the start of the movie it kept queued: the picture
-  // follows it there (its first picture is then due, or a little late).
+  // follows it there. Queued before a picture that ends later than the file
+  // said, it would cut that short: then it starts afresh with the picture.
   REFERENCE_TIME carried = 0;
-  if (sound && segment.start == 0 && sound->CarriedFrom(&carried)) segment.base = carried;
+  if (sound && segment.start == 0 && sound->CarriedFrom(&carried)) {
+    if (carried + file->FrameDuration() >= loopEnd) {
+      segment.base = carried;
+    } else {
+      sound->Stop();
+    }
+  }
   // A file that cannot go back plays on from where it is; the segment's
   // start still drops what lies before it.
   if (!fileAtStart || currentPosition > 0) file->SeekTo(currentPosition);
@@ -143,7 +158,7 @@ void CMovieSourceFilter::StartSession(REFERENCE_TIME loopEnd) {
     peer->NewSegment(start, stop, 1.0);
     video.Start(&buffer, {sessionAllocator, sessionInput, peer}, segment);
   }
-  if (sound) sound->Start(&buffer, segment);
+  if (sound) sound->Start(&buffer, &reader, segment);
   reader.Start(file.get(), &buffer);
   std::lock_guard<std::mutex> positions(positionLock);
   sessionActive = true;
@@ -230,6 +245,7 @@ REFERENCE_TIME CMovieSourceFilter::SourceHandle::SoundLatency() const {
 void CMovieSourceFilter::SourceHandle::SetLooping(bool looping) {
   ScopedLock hold(&filter->lock);
   filter->loopHinted = true;
+  filter->looping = looping;
   if (filter->sound) filter->sound->SetLooping(looping);
 }
 
@@ -239,10 +255,13 @@ REFERENCE_TIME CMovieSourceFilter::SourceHandle::StreamEnd() const {
   // the movie's start (a loop); then, like a silent one, when its last
   // picture, shown early by the renderer's lead, has had its whole time, which
   // is when the first picture after the loop is shown.
+  // A looping one tells kLoopAhead early, so that the seek to its start comes
+  // before that start is due.
   const SoundStreamer *sound = filter->sound.get();
   const REFERENCE_TIME end = sound ? std::max(picture, sound->End()) : picture;
-  return sound && !sound->ContinuesIntoStart() ? end
-                                               : std::max<REFERENCE_TIME>(0, end - kPictureLead);
+  if (sound && !sound->ContinuesIntoStart()) return end;
+  const bool loops = sound != nullptr || filter->looping.load();
+  return std::max<REFERENCE_TIME>(0, end - (loops ? kLoopAhead : kPictureLead));
 }
 
 }  // namespace mediagraph

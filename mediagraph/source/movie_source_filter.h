@@ -112,7 +112,7 @@ class CMovieSourceFilter final : public CBaseFilter {
   };
 
   // Both with the filter lock held. loopEnd: a loop; the stream time at which
-  // the last picture before it ends.
+  // the pass before it ends.
   void StartSession(REFERENCE_TIME loopEnd = 0);
   // flush: the filter is active and downstream may hold the video thread, so
   // BeginFlush/EndFlush around the join. keepSoundStart: a loop; the sound may
@@ -134,6 +134,7 @@ class CMovieSourceFilter final : public CBaseFilter {
   IMemInputPin *sessionInput;
   bool fileAtStart;  // nothing read since the file was opened
   bool loopHinted;   // told whether the movie loops: no guessing from seeks
+  std::atomic<bool> looping;  // told so, or seen looping untold (read by StreamEnd)
   std::atomic<LONG> volume;  // hundredths of a decibel, kept also without sound
 
   mutable std::mutex positionLock;

@@ -1,7 +1,10 @@
 // The demux thread: reads the movie file into the packet buffer until the end
-// of the file, then marks the end for both consumers.
+// of the file, then marks the end for both consumers. On the way it notes
+// where the picture ends, which the sound needs before the picture gets there.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <thread>
 
 #include "mediagraph/decode/movie_file.h"
@@ -22,10 +25,16 @@ class PacketReader {
   // Waits for the thread; abort the buffer first to end it early.
   void Join();
 
+  // Once the whole file has been read since Start: the movie time at which
+  // its last picture ends, from the packets' own times. False before, or
+  // where time stamps may jump (no end can be told from them). Any thread.
+  bool PictureEnd(int64_t *end) const;
+
  private:
-  static void Read(MovieFile *file, PacketBuffer *buffer);
+  void Read(MovieFile *file, PacketBuffer *buffer);
 
   std::thread thread_;
+  std::atomic<int64_t> pictureEnd_{-1};  // -1 until the end of the file
 };
 
 }  // namespace mediagraph

@@ -15,6 +15,16 @@ inline constexpr REFERENCE_TIME kToTheEnd = INT64_MAX;
 // its whole time and its last one no more than its own.
 inline constexpr REFERENCE_TIME kPictureLead = 80000;
 
+// A movie that loops tells of its end this much before it (one check of a game
+// at 60 Hz, and the picture lead): the game's seek to the start then comes
+// before the first picture of the next pass is due, and that pass starts at
+// the end of this one whenever within that time the game looked.
+inline constexpr REFERENCE_TIME kLoopAhead = 250000;  // 25 ms
+
+// A loop's seek that comes later than this after the pass's end starts the
+// next pass where the stream stands instead: the game stood still.
+inline constexpr REFERENCE_TIME kLoopSlack = 1000000;  // 100 ms
+
 struct Segment {
   // Movie time (100 ns from the start of the movie) that falls on stream time
   // `base`. Pictures and sound before it are decoded and dropped.

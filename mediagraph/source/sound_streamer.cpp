@@ -13,6 +13,7 @@ constexpr REFERENCE_TIME kUnitsPerSecond = 10000000;
 // (filled with silence) or overlap (dropped); less is stamp jitter.
 constexpr REFERENCE_TIME kGapTolerance = 400000;   // 40 ms
 constexpr REFERENCE_TIME kLongestGap = 10000000;   // 1 s of silence at most
+constexpr REFERENCE_TIME kLongestLead = 100000000; // before the first sound, 10 s
 // Heard this far off the clock, the source restarts in step; closer, the
 // sound is stretched or shrunk by at most 0.5 % until it is back.
 constexpr REFERENCE_TIME kFarOff = 600000;         // 60 ms
@@ -54,7 +55,9 @@ SoundStreamer::~SoundStreamer() {
   if (clock_ != nullptr) clock_->Release();
 }
 
-void SoundStreamer::Start(PacketBuffer *buffer, const Segment &segment) {
+void SoundStreamer::Start(PacketBuffer *buffer, const PacketReader *reader,
+                          const Segment &segment) {
+  reader_ = reader;
   if (thread_.joinable()) Stop(false);
   staging_.clear();
   if (carried_) {
@@ -65,12 +68,14 @@ void SoundStreamer::Start(PacketBuffer *buffer, const Segment &segment) {
     haveOrigin_ = false;
     origin_ = 0;
     staged_ = 0;
+    added_ = 0;
     trimUntil_ = segment.base;
   }
   carried_ = false;
   continued_ = 0;
   draining_ = false;
   decoded_ = false;
+  padded_ = false;
   end_ = segment.base;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -94,7 +99,7 @@ void SoundStreamer::Stop(bool keepStart) {
   // Carried over only while enough of it is left to bridge the restart.
   carried_ = keepStart && continued_ > 0 && output_->PendingFrames() > resampler_->Rate() / 50;
   if (carried_) {
-    carriedFrom_ = StagedEnd() - startOffset_;
+    carriedFrom_ = StagedEnd();
     staged_ += continued_;
   } else {
     output_->Reset();
@@ -141,64 +146,128 @@ bool SoundStreamer::LastHeard(REFERENCE_TIME *clockTime, REFERENCE_TIME *movieTi
   return heard_;
 }
 
-REFERENCE_TIME SoundStreamer::StagedEnd() const {
-  return origin_ + staged_ * kUnitsPerSecond / resampler_->Rate();
+REFERENCE_TIME SoundStreamer::TimeOf(int64_t frame) const {
+  // Frames before the staged end were stretched as much or a little less:
+  // off by a fraction of a millisecond at most.
+  return origin_ + (frame - added_) * kUnitsPerSecond / resampler_->Rate();
+}
+
+REFERENCE_TIME SoundStreamer::StagedEnd() const { return TimeOf(staged_); }
+
+void SoundStreamer::Append(const int16_t *pcm, int64_t frames, const Segment &segment) {
+  const int channels = resampler_->Channels();
+  const size_t samples = static_cast<size_t>(frames * channels);
+  // The start of the movie, kept while it is staged without a break, for loops.
+  if (segment.start == 0 && trimUntil_ == segment.base &&
+      static_cast<int64_t>(start_.size()) == staged_ * channels &&
+      staged_ < kStartKept * resampler_->Rate() / kUnitsPerSecond) {
+    if (pcm != nullptr) {
+      start_.insert(start_.end(), pcm, pcm + samples);
+    } else {
+      start_.resize(start_.size() + samples, 0);
+    }
+  }
+  if (pcm != nullptr) {
+    staging_.insert(staging_.end(), pcm, pcm + samples);
+  } else {
+    staging_.resize(staging_.size() + samples, 0);
+  }
+  staged_ += frames;
+  end_ = StagedEnd();
 }
 
 void SoundStreamer::Stage(const AVFrame *frame, const Segment &segment) {
   converted_.clear();
+  const int64_t heldBefore = resampler_->Delay();
   if (!resampler_->Convert(frame, &converted_)) return;
   const int channels = resampler_->Channels();
   const int64_t rate = resampler_->Rate();
-  const int64_t frames = static_cast<int64_t>(converted_.size()) / channels;
-  if (frames == 0) return;
 
   const REFERENCE_TIME stamp = file_->ToMovieTime(file_->AudioStream(), frame->best_effort_timestamp);
   REFERENCE_TIME time = stamp == AV_NOPTS_VALUE ? (haveOrigin_ ? StagedEnd() : segment.base)
                                                 : segment.ToStreamTime(stamp);
+  // A stretch holds back a few frames in the resampler: the frame that
+  // reaches the end brings them out, or the sound would end a little early.
+  const REFERENCE_TIME stop = std::min<REFERENCE_TIME>(segment.stop, file_->SoundEnd());
+  if (stop != kToTheEnd && frame->sample_rate > 0 &&
+      time + frame->nb_samples * kUnitsPerSecond / frame->sample_rate >=
+          segment.ToStreamTime(stop)) {
+    resampler_->Drain(&converted_);
+  }
+  const int64_t frames = static_cast<int64_t>(converted_.size()) / channels;
+  // What a stretch added: frames out less the movie's frames that came out.
+  const int64_t in = frame->sample_rate > 0 ? frame->nb_samples * rate / frame->sample_rate
+                                            : frame->nb_samples;
+  const int64_t stretched = frames - (in + heldBefore - resampler_->Delay());
+  if (frames == 0) return;
   int64_t skip = 0;
   // Sound before the segment start (the demuxer lands on an earlier key frame),
   // or already queued as the start carried over.
   if (time < trimUntil_) {
     skip = ((trimUntil_ - time) * rate + kUnitsPerSecond / 2) / kUnitsPerSecond;
   }
-  if (haveOrigin_) {
-    const REFERENCE_TIME expected = StagedEnd();
-    if (time > expected + kGapTolerance) {
-      const int64_t silence = std::min(time - expected, kLongestGap) * rate / kUnitsPerSecond;
-      staging_.resize(staging_.size() + static_cast<size_t>(silence * channels), 0);
-      staged_ += silence;
-    } else if (time < expected - kGapTolerance) {
-      skip = std::max<int64_t>(skip, (expected - time) * rate / kUnitsPerSecond);
-    }
-  }
   if (skip >= frames) return;
   if (!haveOrigin_) {
-    origin_ = std::max<REFERENCE_TIME>(segment.base, time + skip * kUnitsPerSecond / rate);
+    // The segment's sound counts from its start: sound that begins later is
+    // preceded by silence, so that the start kept for loops, and the pass, are
+    // the movie's.
+    origin_ = segment.base;
     haveOrigin_ = true;
   }
-  int64_t kept = frames - skip;
+  const REFERENCE_TIME expected = StagedEnd();
+  const REFERENCE_TIME first = time + skip * kUnitsPerSecond / rate;
+  if (first > expected + (staged_ == 0 ? 0 : kGapTolerance)) {
+    const REFERENCE_TIME longest = staged_ == 0 ? kLongestLead : kLongestGap;
+    Append(nullptr, std::min(first - expected, longest) * rate / kUnitsPerSecond, segment);
+  } else if (time < expected - kGapTolerance) {
+    skip = std::max<int64_t>(skip, (expected - time) * rate / kUnitsPerSecond);
+    if (skip >= frames) return;
+  }
+  added_ += stretched;  // first: the room up to the stop is in frames out
+  AppendUpToStop(converted_.data() + skip * channels, frames - skip, segment);
+}
+
+void SoundStreamer::AppendUpToStop(const int16_t *pcm, int64_t frames, const Segment &segment) {
   // The encoder's padding after the sound's end is no part of the movie: a
   // loop would grow by it.
   const REFERENCE_TIME stop = std::min<REFERENCE_TIME>(segment.stop, file_->SoundEnd());
-  const int64_t room = stop == kToTheEnd ? kept
-                                         : (segment.ToStreamTime(stop) - StagedEnd()) * rate /
-                                               kUnitsPerSecond;
-  if (room < kept) {
-    kept = std::max<int64_t>(0, room);
+  const int64_t room = stop == kToTheEnd ? frames
+                                         : (segment.ToStreamTime(stop) - StagedEnd()) *
+                                               resampler_->Rate() / kUnitsPerSecond;
+  if (room < frames) {
+    frames = std::max<int64_t>(0, room);
     decoded_ = true;  // the rest lies beyond the stop position
   }
-  const auto from = converted_.begin() + skip * channels;
-  // The start of the movie, kept while it is staged without a break, for loops.
-  if (segment.start == 0 && trimUntil_ == segment.base &&
-      static_cast<int64_t>(start_.size()) == staged_ * channels &&
-      staged_ < kStartKept * rate / kUnitsPerSecond) {
-    if (start_.empty()) startOffset_ = origin_ - segment.base;
-    start_.insert(start_.end(), from, from + kept * channels);
+  Append(pcm, frames, segment);
+}
+
+void SoundStreamer::StageRest(const Segment &segment) {
+  converted_.clear();
+  const int64_t heldBefore = resampler_->Delay();
+  if (!haveOrigin_ || !resampler_->Drain(&converted_)) return;
+  const int64_t frames = static_cast<int64_t>(converted_.size()) / resampler_->Channels();
+  added_ += frames - (heldBefore - resampler_->Delay());
+  AppendUpToStop(converted_.data(), frames, segment);
+}
+
+bool SoundStreamer::PadToEnd(const Segment &segment) {
+  if (segment.stop != kToTheEnd) return true;
+  if (!haveOrigin_) {
+    // No sound in this segment at all: it is silent up to the end.
+    origin_ = segment.base;
+    haveOrigin_ = true;
   }
-  staging_.insert(staging_.end(), from, from + kept * channels);
-  staged_ += kept;
-  end_ = StagedEnd();
+  // Where the picture's end cannot be told, the sound ends where it does.
+  int64_t pictureEnd = 0;
+  if (reader_ == nullptr || !reader_->PictureEnd(&pictureEnd)) return true;
+  const int64_t rate = resampler_->Rate();
+  const REFERENCE_TIME passEnd = segment.ToStreamTime(pictureEnd);
+  const int64_t missing = (passEnd - StagedEnd()) * rate / kUnitsPerSecond;
+  if (missing <= 0) return true;
+  // In pieces, kept kLead ahead like the sound: a long picture after a short
+  // sound needs no long buffer.
+  Append(nullptr, std::min<int64_t>(missing, rate / 50), segment);
+  return missing <= rate / 50;
 }
 
 void SoundStreamer::Flush(bool all) {
@@ -225,6 +294,7 @@ void SoundStreamer::DropStart() {
     output_->Reset();
     origin_ = StagedEnd();
     staged_ = 0;
+    added_ = 0;
     continued_ = 0;
   }
 }
@@ -233,13 +303,16 @@ bool SoundStreamer::Feed(PacketBuffer *buffer, const Segment &segment) {
   const int64_t rate = resampler_->Rate();
   const int channels = resampler_->Channels();
   for (;;) {
-    Flush(decoded_);
-    if (decoded_) {
-      if (staging_.empty()) QueueStart(segment);
-      return true;
-    }
     const int64_t ahead =
         output_->PendingFrames() + static_cast<int64_t>(staging_.size()) / channels;
+    if (decoded_ && !padded_ && ahead * kUnitsPerSecond / rate < kLead) {
+      padded_ = PadToEnd(segment);
+    }
+    Flush(decoded_ && padded_);
+    if (decoded_) {
+      if (padded_ && staging_.empty()) QueueStart(segment);
+      return true;
+    }
     if (ahead * kUnitsPerSecond / rate >= kLead) return true;
     const int got = decoder_->Receive(frame_.get());
     if (got == 0) {
@@ -248,6 +321,7 @@ bool SoundStreamer::Feed(PacketBuffer *buffer, const Segment &segment) {
       continue;
     }
     if (got == AVERROR_EOF || draining_) {
+      StageRest(segment);
       decoded_ = true;
       continue;
     }
@@ -270,7 +344,6 @@ bool SoundStreamer::Feed(PacketBuffer *buffer, const Segment &segment) {
 
 void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
   const int64_t rate = resampler_->Rate();
-  auto toTime = [rate](int64_t frames) { return frames * kUnitsPerSecond / rate; };
   bool playing = false;     // the source was started in this run
   bool completed = false;   // played out was reported in this run
   uint64_t serial = 0;      // the run the flags above belong to
@@ -323,7 +396,7 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
       NoteLatency(position);
       const int64_t pending = output_->QueuedFrames() - position.played;
       // Stream time of the next frame the source will mix.
-      const REFERENCE_TIME next = origin_ + toTime(position.played);
+      const REFERENCE_TIME next = TimeOf(position.played);
       if (playing && pending > 0 && output_->IsIdle()) playing = false;  // starved
       if (!playing && pending > 0) {
         // The source starts with the device's next mix, within a period from
@@ -380,12 +453,13 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
           }
         }
       }
-      if (decoded_ && staging_.empty() && pending <= continued_ && !completed) {
-        // Heard to its end once the device's latency has passed too; where the
-        // start follows, as soon as the picture of that start is due (the
-        // renderer shows it kPictureLead early).
+      if (decoded_ && padded_ && staging_.empty() && (continued_ > 0 || pending <= 0) &&
+          !completed) {
+        // Heard to its end once the device's latency has passed too. Where the
+        // start follows, its end is bridged already: complete kLoopAhead early,
+        // so that the loop's seek comes before the start's picture is due.
         const REFERENCE_TIME endAt = runStart + (haveOrigin_ ? StagedEnd() : segment.base) -
-                                     (continued_ > 0 ? kPictureLead : 0);
+                                     (continued_ > 0 ? kLoopAhead : 0);
         if (!haveNow || now >= endAt) {
           completed = true;
           playedOut_();

@@ -11,16 +11,23 @@
 //     more than 15 ms, until it is within 4 ms), or restarts the source in
 //     step when it is far off;
 //   - once the last sound of the segment has been heard while running, it
-//     reports "played out" (once per run).
+//     reports "played out" (once per run); kLoopAhead early where the
+//     movie's start is queued behind it.
+//
+// A segment's sound counts from its start: sound that begins later is
+// preceded by silence, and one that plays to the end of the file is followed
+// by silence up to the picture's end (as the packet reader found it), so a
+// pass lasts to the later of the two. Stream times count the movie's own
+// frames: what a stretch added or took away is kept apart (added_).
 //
 // Loops: the first kStartKept of the movie's sound is kept as PCM once heard.
 // Once the movie has looped (SetLooping), a segment that plays to the end of
-// the file queues that start right after its last sound, so the source never
-// runs dry at the end. If the next segment starts from the beginning in time,
+// the file queues that start right after its end, so the source never runs
+// dry there. If the next segment starts from the beginning in time,
 // Stop(true) keeps it queued (CarriedFrom tells the stream time it stands
-// for) and the next segment's sound goes on after it: the last samples are
-// followed by the first with no silence. Otherwise it is dropped with the
-// rest of the queue.
+// for) and the next segment's sound goes on after it, trimmed of what is
+// queued already: the stream goes on sample-exactly, with no silence.
+// Otherwise it is dropped with the rest of the queue.
 //
 // Sound states of the thread (per session; Start begins in Holding):
 //
@@ -48,6 +55,7 @@
 #include "mediagraph/decode/packet_buffer.h"
 #include "mediagraph/decode/sound_resampler.h"
 #include "mediagraph/decode/stream_decoder.h"
+#include "mediagraph/source/packet_reader.h"
 #include "mediagraph/source/segment.h"
 #include "platform/media/media.h"
 
@@ -65,8 +73,9 @@ class SoundStreamer {
   SoundStreamer(const SoundStreamer &) = delete;
   SoundStreamer &operator=(const SoundStreamer &) = delete;
 
-  // Starts the thread on a fresh segment, holding still until Run.
-  void Start(PacketBuffer *buffer, const Segment &segment);
+  // Starts the thread on a fresh segment, holding still until Run; `reader`
+  // (kept, may be null) tells where the picture ends.
+  void Start(PacketBuffer *buffer, const PacketReader *reader, const Segment &segment);
   // Ends the thread (abort the packet buffer first if it may be waiting for
   // packets) and forgets everything queued; with `keepStart`, except the start
   // of the movie queued after the end, if enough of it is still to be heard.
@@ -114,8 +123,18 @@ class SoundStreamer {
   // Decodes until the source is fed kLead ahead or no packet is waiting.
   // False when the buffer was aborted.
   bool Feed(PacketBuffer *buffer, const Segment &segment);
-  // Appends one decoded frame's PCM to the staging area, trimmed to the segment.
+  // Appends one decoded frame's PCM to the staging area, trimmed to the
+  // segment, after silence where the sound begins later than it should.
   void Stage(const AVFrame *frame, const Segment &segment);
+  // Stages what the resampler still holds once the decoder is drained.
+  void StageRest(const Segment &segment);
+  // Append, of no more than the segment's (or the sound's) end leaves room for.
+  void AppendUpToStop(const int16_t *pcm, int64_t frames, const Segment &segment);
+  // Stages `frames` frames of `pcm` (null: silence), keeping the movie's start.
+  void Append(const int16_t *pcm, int64_t frames, const Segment &segment);
+  // After the last sound of a segment that plays to the end: stages a piece
+  // of the silence up to the picture's end; true once it is all staged.
+  bool PadToEnd(const Segment &segment);
   // Hands staged PCM to the source once there is enough of it (or at the end).
   void Flush(bool all);
   // At the end of the file, when looping: queues the kept start after it.
@@ -125,6 +144,9 @@ class SoundStreamer {
   // Keeps the device's latency from a position that reports one (also called
   // by the constructor, before the thread exists).
   void NoteLatency(const SoundOutput::Position &position);
+  // Stream time of the source's frame `frame` (staged or before): what the
+  // stretches added is no part of the movie, what they took away is.
+  REFERENCE_TIME TimeOf(int64_t frame) const;
   REFERENCE_TIME StagedEnd() const;  // stream time just after the last staged frame
 
   const MovieFile *const file_;
@@ -153,18 +175,24 @@ class SoundStreamer {
   REFERENCE_TIME heardMovie_ = 0;
 
   // --- audio thread only (reset by Start)
+  const PacketReader *reader_ = nullptr;
   std::vector<int16_t> converted_;  // one frame's PCM
   std::vector<int16_t> staging_;    // PCM not yet handed to the source
   bool haveOrigin_ = false;
   REFERENCE_TIME origin_ = 0;  // stream time of the source's frame 0
   int64_t staged_ = 0;         // frames staged or queued since the origin
+  // Frames the resampler's stretches added (taken away, when negative) to
+  // what is staged since the origin: no part of the movie's time.
+  int64_t added_ = 0;
   FramePtr frame_;
   bool draining_ = false;      // the decoder was told the stream ended
   bool decoded_ = false;       // the decoder is drained (or the stop was reached)
   REFERENCE_TIME latency_ = 0;  // device output latency, 100 ns
   REFERENCE_TIME trimUntil_ = 0;  // sound stamped before this stream time is dropped
-  std::vector<int16_t> start_;     // the movie's first sound, kept across sessions
-  REFERENCE_TIME startOffset_ = 0;  // where it starts after the movie's start
+  bool padded_ = false;         // silence up to the picture's end is staged
+  // The movie's first sound from its very start (silence before a late
+  // sound), kept across sessions.
+  std::vector<int16_t> start_;
   // --- application thread, between Stop and Start
   bool carried_ = false;
   REFERENCE_TIME carriedFrom_ = 0;

@@ -172,7 +172,9 @@ TEST_F(DecodeCoreTest, ConverterTurnsYuv420IntoLibswscalesColoursWithEveryRow) {
   }
 }
 
-TEST_F(DecodeCoreTest, SoundBecomesStereo16BitAtItsOwnRate) {
+// And a stretch adds exactly the frames asked for (the sound thread counts
+// the movie's time by it), the few it holds back coming out on Drain.
+TEST_F(DecodeCoreTest, SoundBecomesStereo16BitAtItsOwnRateAndAStretchAddsWhatItAsks) {
   const std::string path = dir_.File("six.mkv");
   ASSERT_TRUE(testmovies::RunFfmpeg(
       "-f lavfi -i color=d=0.5 -f lavfi -i sine=frequency=1000:sample_rate=48000:d=0.5 "
@@ -191,33 +193,48 @@ TEST_F(DecodeCoreTest, SoundBecomesStereo16BitAtItsOwnRate) {
   std::vector<int16_t> pcm;
   PacketPtr packet = MakePacket();
   FramePtr frame = MakeFrame();
+  int64_t in = 0;
   while (file->ReadPacket(packet.get()) == 0) {
     if (packet->stream_index == file->AudioIndex()) {
       ASSERT_TRUE(decoder->Send(packet.get()));
       while (decoder->Receive(frame.get()) == 0) {
         ASSERT_TRUE(resampler->Convert(frame.get(), &pcm));
+        if (in == 0) resampler->Compensate(240, 12000);
+        in += frame->nb_samples;
         av_frame_unref(frame.get());
       }
     }
     av_packet_unref(packet.get());
   }
-  EXPECT_NEAR(24000.0, pcm.size() / 2.0, 1200.0);
+  EXPECT_NEAR(24000.0, in, 1200.0);
+  const int64_t held = resampler->Delay();
+  EXPECT_GT(held, 0);
+  EXPECT_EQ(in + 240 - held, static_cast<int64_t>(pcm.size() / 2));
+  ASSERT_TRUE(resampler->Drain(&pcm));
+  EXPECT_EQ(in + 240, static_cast<int64_t>(pcm.size() / 2));
   int peak = 0;
   for (int16_t sample : pcm) peak = std::max(peak, std::abs(static_cast<int>(sample)));
   EXPECT_GT(peak, 1000);  // the tone survived the down-mix
 }
 
 TEST_F(DecodeCoreTest, SoundEndsWhereATrustedContainerSaysNotWithTheEncodersPadding) {
-  // AAC in MP4 decodes to 1002.7 ms; the edit list says 1 s. A transport
-  // stream's lengths are guessed from time stamps: no end is trusted there.
-  for (const char *name : {"padded.mp4", "guessed.ts"}) {
-    const std::string path = dir_.File(name);
+  // AAC in MP4 decodes to 1002.7 ms (1216 ms for 1.2 s); the edit list says
+  // 1 s (1.2 s, also where the picture is shorter). A transport stream's
+  // lengths are guessed from time stamps: no end is trusted there.
+  struct Case {
+    const char *name;
+    const char *sound;
+    int64_t end;
+  };
+  for (const Case &c : {Case{"padded.mp4", "1", 10000000}, Case{"longer.mp4", "1.2", 12000000},
+                        Case{"guessed.ts", "1", INT64_MAX}}) {
+    const std::string path = dir_.File(c.name);
     ASSERT_TRUE(testmovies::RunFfmpeg(
-        "-f lavfi -i color=d=1:r=25 -f lavfi -i sine=sample_rate=48000:d=1 -c:v mpeg4 "
-        "-c:a aac '" + path + "'"));
+        "-f lavfi -i color=d=1:r=25 -f lavfi -i sine=sample_rate=48000:d=" +
+        std::string(c.sound) + " -c:v mpeg4 -c:a aac '" + path + "'"));
     std::unique_ptr<MovieFile> file;
     ASSERT_EQ(OpenStatus::kOk, MovieFile::Open(path, &file));
-    EXPECT_EQ(std::string(name) == "padded.mp4" ? 10000000 : INT64_MAX, file->SoundEnd()) << name;
+    EXPECT_EQ(c.end, file->SoundEnd()) << c.name;
   }
 }
 
