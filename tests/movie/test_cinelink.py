@@ -290,6 +290,10 @@ class CinelinkTest(unittest.TestCase):
                 self.assertEqual(result.returncode, 0, (drivers, play, result.stderr))
                 self.assertNotIn("alc_cleanup", result.stderr, (drivers, play))
 
+    def test_a_load_on_another_thread_works_as_on_the_first(self):
+        result = run_child("threads", self.movie, "0.3")
+        self.assertEqual((result.returncode, result.stdout), (0, "1\nreturned\n"), result.stderr)
+
     def test_non_ascii_names(self):
         c = self.lib.c
         wide = c.Movie_Load_UTF8(self.unicode_movie, 64, 48)
@@ -301,15 +305,21 @@ class CinelinkTest(unittest.TestCase):
 
 
 CHILD = r"""
-import ctypes, sys, time
+import ctypes, sys, threading, time
 lib = ctypes.CDLL(sys.argv[1])
 sdl = ctypes.CDLL("libSDL-1.2.so.0")
 sdl.SDL_Init(0x20); sdl.SDL_SetVideoMode(64, 48, 32, 0)
+lib.Movie_Load_UTF8.argtypes = [ctypes.c_wchar_p, ctypes.c_int, ctypes.c_int]
+lib.Movie_Load.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int]
 if sys.argv[2] == "wide":
-    lib.Movie_Load_UTF8.argtypes = [ctypes.c_wchar_p, ctypes.c_int, ctypes.c_int]
     lib.Movie_Load_UTF8(sys.argv[3], 64, 48)
+elif sys.argv[2] == "threads":  # here, then on a thread of its own
+    lib.Movie_Load_UTF8(sys.argv[3], 64, 48)
+    worker = threading.Thread(target=lib.Movie_Load_UTF8, args=(sys.argv[3], 64, 48))
+    worker.start()
+    worker.join()
+    print(lib.Movie_GetState(1))
 else:
-    lib.Movie_Load.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int]
     lib.Movie_Load(bytes.fromhex(sys.argv[3]), 64, 48)
 print("returned")
 if len(sys.argv) > 4:  # play for that long, then end with the movie still loaded
