@@ -1,11 +1,15 @@
-// The movie table and the twelve exports. Single calling thread assumed: no lock.
+// The movie table and the twelve exports. Calls come from one thread at a
+// time (any thread, never two at once): no lock.
 #include "movie/cinelink.h"
+
+#include <SDL.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
 
+#include "frames/frame_surface.h"
 #include "frames/sdl_surface_flusher.h"
 #include "movie/fatal_report.h"
 #include "movie/movie_instance.h"
@@ -31,7 +35,26 @@ MovieInstance *Lookup(int handle) {
   return movieTable[static_cast<size_t>(handle)];
 }
 
+// The output surface SDL must be able to make, or the movie would play with
+// no picture and no error: a size it can hold (the pitch is 16 bits), and a
+// 32-bit video mode to take the display format from (none before
+// SDL_SetVideoMode or after SDL_Quit). ERROR_SUCCESS when both are there.
+DWORD OutputSurfaceProblem(int width, int height) {
+  if (width < 1 || height < 1 || !SdlCanHoldSurface(width, height, 32)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  const SDL_Surface *screen = SDL_GetVideoSurface();
+  if (screen == nullptr || screen->format->BytesPerPixel != 4) {
+    return ERROR_NOT_READY;
+  }
+  return ERROR_SUCCESS;
+}
+
 int LoadWide(const wchar_t *path, int width, int height) {
+  if (const DWORD problem = OutputSurfaceProblem(width, height)) {
+    SetLastError(problem);
+    ReportFatalError(L"Movie_Load");
+  }
   if (!comInitialized) {
     CoInitialize(nullptr);
     comInitialized = true;
