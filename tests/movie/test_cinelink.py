@@ -352,12 +352,16 @@ class FatalReportTest(unittest.TestCase):
         self.assertIn("Movie_Load failed with error 1113", result.stderr)
 
     def test_file_that_is_no_movie(self):
-        with tempfile.NamedTemporaryFile(suffix=".mp4") as f:
-            f.write(b"this is not a movie" * 100)
-            f.flush()
-            result = self.run_child("wide", f.name)
-        self.assertNotEqual(result.returncode, 0)
-        self.assertIn("Movie_Load failed with error", result.stderr)
+        # Text, and a JPEG header with nothing after it (FFmpeg logs that as fatal).
+        for content in (b"this is not a movie" * 100, b"\xff\xd8\xff\xe0\0\x10JFIF\0" + bytes(3000)):
+            with tempfile.NamedTemporaryFile(suffix=".mp4") as f:
+                f.write(content)
+                f.flush()
+                result = self.run_child("wide", f.name)
+            self.assertNotEqual(result.returncode, 0)
+            # The report alone: FFmpeg's own log stays off the game's stderr.
+            self.assertTrue(result.stderr.startswith("Error: Movie_Load failed with error"),
+                            result.stderr)
 
 
 class ReadmeExampleTest(unittest.TestCase):
