@@ -1,12 +1,15 @@
-// The movie table and the twelve exports. Calls come from one thread at a
-// time (any thread, never two at once): no lock.
+// The movie table and the twelve exports. A game may load on a worker thread
+// while its main thread plays other movies, so the table has a lock of its
+// own; each movie is driven by one thread at a time, and its record by no lock.
 #include "movie/cinelink.h"
 
 #include <SDL.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "frames/frame_surface.h"
@@ -20,16 +23,19 @@ namespace {
 // Entries are only appended; a released entry stays empty so handles never
 // come to name another movie. Records are never destroyed (their surfaces may
 // still be held by the game).
+// Guarded by tableLock, held only to look up, append or empty an entry.
 std::vector<MovieInstance *> movieTable;
+std::mutex tableLock;
 // Every record ever made. Records and their surfaces outlive their handles and
-// the table, so this list is never destroyed either.
+// the table, so this list is never destroyed either. Guarded by tableLock.
 std::vector<MovieInstance *> &AllRecords() {
   static auto *records = new std::vector<MovieInstance *>;
   return *records;
 }
-bool comInitialized = false;
+std::atomic<bool> comInitialized{false};
 
 MovieInstance *Lookup(int handle) {
+  std::lock_guard<std::mutex> guard(tableLock);
   if (handle < 0) return nullptr;
   if (static_cast<size_t>(handle) >= movieTable.size()) return nullptr;
   return movieTable[static_cast<size_t>(handle)];
@@ -55,14 +61,18 @@ int LoadWide(const wchar_t *path, int width, int height) {
     SetLastError(problem);
     ReportFatalError(L"Movie_Load");
   }
-  if (!comInitialized) {
+  if (!comInitialized.load()) {
     CoInitialize(nullptr);
-    comInitialized = true;
+    comInitialized.store(true);
   }
   auto *record = new MovieInstance(new SDLSurfaceFlusher(width, height));
-  AllRecords().push_back(record);
+  {
+    std::lock_guard<std::mutex> guard(tableLock);
+    AllRecords().push_back(record);
+  }
   if (FAILED(record->CreateGraph())) ReportFatalError(L"Movie_Load");
   if (FAILED(record->RenderMovieFile(path))) ReportFatalError(L"Movie_Load");
+  std::lock_guard<std::mutex> guard(tableLock);
   movieTable.push_back(record);
   return static_cast<int>(movieTable.size() - 1);
 }
@@ -156,6 +166,7 @@ bool Movie_Release(int handle) {
   MovieInstance *record = Lookup(handle);
   if (record == nullptr) return false;
   record->ReleaseGraph();
+  std::lock_guard<std::mutex> guard(tableLock);
   movieTable[static_cast<size_t>(handle)] = nullptr;
   return true;
 }

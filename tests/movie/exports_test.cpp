@@ -3,8 +3,10 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <climits>
 #include <cstdlib>
+#include <thread>
 #include <utility>
 
 #include "movie/cinelink.h"
@@ -184,6 +186,19 @@ TEST_F(Exports, LoadsThatCouldShowNoPictureEndWithAReport) {
               "Movie_Load failed with error 21: The device is not ready.");
   SDL_Quit();
   EXPECT_EXIT(Load(), testing::ExitedWithCode(ERROR_NOT_READY), "with error 21: ");
+}
+
+TEST_F(Exports, LoadsOnAWorkerThreadWhileThisOneLooksUpMovies) {
+  const int first = Load();
+  std::atomic<bool> loading{true};
+  std::thread worker([&] {
+    for (int k = 0; k < 200; ++k) Load();  // the table grows meanwhile
+    loading = false;
+  });
+  while (loading) EXPECT_EQ(Movie_GetState(first), 1);
+  worker.join();
+  EXPECT_EQ(Movie_GetState(first + 200), 1);
+  EXPECT_EQ(Movie_GetState(first + 201), 3);
 }
 
 TEST_F(Exports, ReleaseDropsTheGraphAndTheHandleForGood) {
