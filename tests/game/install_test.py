@@ -1,5 +1,5 @@
 """Installs the build (argv[1]) into temporary prefixes and runs the installed demo."""
-import os, shutil, subprocess, sys, tempfile, unittest
+import os, re, shutil, subprocess, sys, tempfile, unittest
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 BUILD = os.path.realpath(sys.argv.pop(1)) if __name__ == "__main__" else None
@@ -53,6 +53,25 @@ class InstallTest(unittest.TestCase):
         self.assertFalse(os.path.exists("/opt/kit-test"))
         self.assertTrue(os.path.isfile(os.path.join(stage, "opt", "kit-test", GAME, "lib",
                                                     "python3.11", "os.py")))
+
+    def test_desktop_entry_starts_kestrel_in_a_folder_with_spaces(self):
+        prefix = os.path.join(self.tmp, "my games $HOME 100%`")
+        run(["cmake", "--install", BUILD, "--prefix", prefix])
+        with open(os.path.join(prefix, "share", "applications", "kestrel.desktop"),
+                  encoding="utf-8") as f:
+            entry = dict(line.rstrip("\n").split("=", 1) for line in f if "=" in line)
+
+        def unescape(value):  # a string value's escapes
+            return re.sub(r"\\(.)", lambda m: {"s": " ", "n": "\n", "t": "\t", "r": "\r"}.get(
+                m.group(1), m.group(1)), value)
+        # Then Exec's quoting: one argument in double quotes, where " ` $ and \ take
+        # a backslash, and % is doubled.
+        quoted = re.fullmatch(r'"((?:[^"`$\\]|\\["`$\\])*)"', unescape(entry["Exec"]))
+        self.assertTrue(quoted, entry["Exec"])
+        program = re.sub(r"\\(.)", r"\1", quoted.group(1)).replace("%%", "%")
+        self.assertEqual(program, os.path.join(prefix, GAME, "kestrel"))
+        self.assertTrue(os.access(program, os.X_OK))
+        self.assertEqual(unescape(entry["Path"]), os.path.join(prefix, GAME))
 
     def test_copied_library_lets_the_folder_move_and_errors_reach_the_log(self):
         prefix = os.path.join(self.tmp, "prefix")
