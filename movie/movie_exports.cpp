@@ -184,18 +184,18 @@ bool Movie_SetVolume(int handle, int volume) {
 
 int Movie_GetState(int handle) {
   MovieInstance *record = Lookup(handle);
-  if (record == nullptr) return 3;
+  if (record == nullptr) return MOVIE_STATE_INVALID;
   OAFilterState state = 0;
   if (record->control->GetState(static_cast<LONG>(INFINITE), &state) != S_OK) ReportFatalError(L"Movie_GetState");
   switch (state) {
     case State_Running:
-      return 0;
+      return MOVIE_STATE_PLAYING;
     case State_Stopped:
-      return 1;
+      return MOVIE_STATE_STOPPED;
     case State_Paused:
-      return 2;
+      return MOVIE_STATE_PAUSED;
     default:
-      return 3;
+      return MOVIE_STATE_INVALID;
   }
 }
 

@@ -39,7 +39,8 @@ class InstallTest(unittest.TestCase):
             self.assertEqual(set(f.read().splitlines()), set(files(prefix)))
         source = os.path.join(self.tmp, "game.c")
         with open(source, "w") as f:
-            f.write("#include <cinelink.h>\nint main(void) { return Movie_GetState(-1); }\n")
+            f.write("#include <cinelink.h>\nint main(void) {\n"
+                    "  return Movie_GetState(-1) == MOVIE_STATE_INVALID ? 3 : 1;\n}\n")
         flags = run(["pkg-config", "--cflags", "--libs", "cinelink"],
                     PKG_CONFIG_PATH=os.path.join(prefix, "lib", "pkgconfig")).stdout.split()
         self.assertEqual(run(["cc", "-o", source + ".out", source] + flags).returncode, 0)
