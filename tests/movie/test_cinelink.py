@@ -381,7 +381,8 @@ class ReadmeExampleTest(unittest.TestCase):
                 script = os.path.join(game, "example.py")
                 with open(script, "w", encoding="utf-8") as f:
                     f.write(block[:block.index("```")])
-                result = subprocess.run([sys.executable, "-B", script], cwd=game,
+                # Started from elsewhere: movies are named in the game folder.
+                result = subprocess.run([sys.executable, "-B", script], cwd=os.path.dirname(game),
                                         capture_output=True, text=True, timeout=60)
                 self.assertEqual((result.returncode, result.stdout), (0, ""), result.stderr)
 
