@@ -519,13 +519,6 @@ TEST_F(Flusher, ColourKeyedSurfaceKeepsTakingFrames) {
   ASSERT_EQ(SDL_BlitSurface(output, nullptr, screen, nullptr), 0);
   EXPECT_TRUE(ColourAt(screen, 4, 2) == (Rgb{200, 2, 0}));
   EXPECT_TRUE(ColourAt(screen, 0, 2) == back);
-  // Without RLE every blit shows the latest frame.
-  ASSERT_EQ(SDL_SetColorKey(output, SDL_SRCCOLORKEY, 0), 0);
-  frame.Fill({0, 200, 0});
-  ASSERT_TRUE(frame.FlushInto(flusher));
-  ASSERT_EQ(SDL_BlitSurface(output, nullptr, screen, nullptr), 0);
-  EXPECT_TRUE(ColourAt(screen, 4, 2) == (Rgb{0, 200, 0}));
-  EXPECT_TRUE(ColourAt(screen, 7, 2) == back);
 }
 
 // A host thread that locks, reads, fills the bars, colour-keys and blits the
