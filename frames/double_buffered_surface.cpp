@@ -16,56 +16,97 @@ void CopyBytes(Uint8 *to, const Uint8 *from, size_t count) {
   }
 }
 
+// What the host put in `pixels`, loaded once.
+void *LoadPixels(SDL_Surface *surface) {
+  return __atomic_load_n(&surface->pixels, __ATOMIC_ACQUIRE);
+}
+
 }  // namespace
 
 DoubleBufferedSurface::~DoubleBufferedSurface() { Detach(); }
 
 bool DoubleBufferedSurface::Attach(SDL_Surface *surface) {
   Detach();
-  // SDL's allocator, so that either buffer may end up freed by SDL; one
-  // byte more so that an empty surface still gets a buffer.
-  auto *const back = static_cast<Uint8 *>(SDL_malloc(PixelBytes(surface) + 1));
-  if (back == nullptr) {
+  // SDL's allocator, as for the first buffer; one byte more so that an
+  // empty surface (SDL gives it no pixels) still gets buffers of its own.
+  auto *const copy = static_cast<Uint8 *>(SDL_malloc(PixelBytes(surface) + 1));
+  auto *const first = surface->pixels != nullptr ? static_cast<Uint8 *>(surface->pixels)
+                                                 : static_cast<Uint8 *>(SDL_malloc(1));
+  if (copy == nullptr || first == nullptr) {
+    SDL_free(copy);
+    if (first != surface->pixels) {
+      SDL_free(first);
+    }
     return false;
   }
-  CopyBytes(back, static_cast<const Uint8 *>(surface->pixels), PixelBytes(surface));
+  CopyBytes(copy, first, PixelBytes(surface));
+  surface->pixels = first;
+  surface->flags |= SDL_PREALLOC;
   surface_ = surface;
-  back_ = back;
+  buffers_[0] = first;
+  buffers_[1] = copy;
+  shown_ = 0;
+  drawing_ = -1;
   return true;
 }
 
 SDL_Surface *DoubleBufferedSurface::Detach() {
-  SDL_free(back_);
-  back_ = nullptr;
   SDL_Surface *const surface = surface_;
+  if (surface != nullptr) {
+    const int shown = Showing(LoadPixels(surface));
+    if (shown >= 0) {
+      SDL_free(buffers_[1 - shown]);
+    }
+  }
   surface_ = nullptr;
+  buffers_[0] = buffers_[1] = nullptr;
+  drawing_ = -1;
   return surface;
 }
 
+int DoubleBufferedSurface::Showing(const void *pixels) const {
+  if (pixels == buffers_[0]) {
+    return 0;
+  }
+  return pixels == buffers_[1] ? 1 : -1;
+}
+
+Uint8 *DoubleBufferedSurface::BeginFrame() {
+  const int shown = Showing(LoadPixels(surface_));
+  if (shown < 0) {
+    drawing_ = -1;
+    return nullptr;
+  }
+  shown_ = shown;
+  drawing_ = 1 - shown;
+  return buffers_[drawing_];
+}
+
 void DoubleBufferedSurface::CopyOutside(int x, int y, int width, int height) {
-  const auto *const shown = static_cast<const Uint8 *>(surface_->pixels);
+  const Uint8 *const shown = buffers_[shown_];
+  Uint8 *const back = buffers_[drawing_];
   const ptrdiff_t pitch = surface_->pitch;
   const size_t rowBytes = static_cast<size_t>(surface_->w) * surface_->format->BytesPerPixel;
   const size_t left = static_cast<size_t>(x) * surface_->format->BytesPerPixel;
   const size_t right = left + static_cast<size_t>(width) * surface_->format->BytesPerPixel;
   // Rows above and below the picture are whole bars, contiguous in memory.
-  CopyBytes(back_, shown, static_cast<size_t>(y) * pitch);
+  CopyBytes(back, shown, static_cast<size_t>(y) * pitch);
   const ptrdiff_t below = (y + height) * pitch;
-  CopyBytes(back_ + below, shown + below, PixelBytes(surface_) - static_cast<size_t>(below));
+  CopyBytes(back + below, shown + below, PixelBytes(surface_) - static_cast<size_t>(below));
   if (left == 0 && right >= rowBytes) {
     return;
   }
   for (int row = y; row < y + height; ++row) {
     const ptrdiff_t start = row * pitch;
-    CopyBytes(back_ + start, shown + start, left);
-    CopyBytes(back_ + start + right, shown + start + right, rowBytes - right);
+    CopyBytes(back + start, shown + start, left);
+    CopyBytes(back + start + right, shown + start + right, rowBytes - right);
   }
 }
 
 void DoubleBufferedSurface::Publish() {
-  Uint8 *const shown = static_cast<Uint8 *>(surface_->pixels);
-  // Everything drawn into the back buffer is visible to whoever loads the
-  // new pointer.
-  __atomic_store_n(&surface_->pixels, static_cast<void *>(back_), __ATOMIC_RELEASE);
-  back_ = shown;
+  // Everything drawn into the buffer is visible to whoever loads the new
+  // pointer.
+  __atomic_store_n(&surface_->pixels, static_cast<void *>(buffers_[drawing_]), __ATOMIC_RELEASE);
+  shown_ = drawing_;
+  drawing_ = -1;
 }

@@ -34,7 +34,11 @@ FitRectangle FitInto(int sourceWidth, int sourceHeight, int destinationWidth,
 int32_t FitStep(int sourceLength, int fitted) {
   // Steps span length - 1 pixels, so the last fitted pixel stays short of
   // the last source column or row and its right or lower neighbour exists.
-  return static_cast<int32_t>(65536.0 * (sourceLength - 1) / fitted);
+  const double step = 65536.0 * (sourceLength - 1) / fitted;
+  // A fit over 32767 times smaller has no 16.16 step in 32 bits. Saturate,
+  // leaving room for the fraction that each table entry adds to it.
+  constexpr int32_t kLargest = INT32_MAX - 0xFFFF;
+  return step < kLargest ? static_cast<int32_t>(step) : kLargest;
 }
 
 void FillSteps(int32_t *table, int count, int32_t step) {

@@ -21,7 +21,8 @@ FitRectangle FitInto(int sourceWidth, int sourceHeight, int destinationWidth,
                      int destinationHeight);
 
 // The 16.16 step that spans `sourceLength - 1` source pixels in `fitted`
-// destination pixels, truncated.
+// destination pixels, truncated; saturated at INT32_MAX - 0xFFFF, so that
+// adding a fraction to it never overflows.
 int32_t FitStep(int sourceLength, int fitted);
 
 // Fills a 16.16 position table of count + 1 entries: each entry keeps its

@@ -125,7 +125,6 @@ bool SDLSurfaceFlusher::FlushFrame(BYTE *buffer, LONG length, LONG stride) {
     return false;
   }
   SDL_Surface *const shown = output.Surface();
-  Uint8 *const back = output.BackBuffer();
   if (directFrames) {
     // Bottom-up rows of the frame surface's pitch, read in place.
     const LONG pitch = Rgb24Pitch(frameHeader.biWidth);
@@ -133,6 +132,10 @@ bool SDLSurfaceFlusher::FlushFrame(BYTE *buffer, LONG length, LONG stride) {
       SDL_Error(SDL_EFREAD);
       ReleaseSurfaces();
       return false;
+    }
+    Uint8 *const back = output.BeginFrame();
+    if (back == nullptr) {
+      return false;  // the host replaced the pixels (see the header)
     }
     RunScalePlan24(plan, buffer + static_cast<ptrdiff_t>(frameHeader.biHeight - 1) * pitch,
                    -pitch, back, shown->pitch, shown->format);
@@ -150,6 +153,10 @@ bool SDLSurfaceFlusher::FlushFrame(BYTE *buffer, LONG length, LONG stride) {
     }
     // Into the display format at the frame's own size, then fitted.
     SDL_UpperBlit(frameSurface, nullptr, workSurface, nullptr);
+    Uint8 *const back = output.BeginFrame();
+    if (back == nullptr) {
+      return false;
+    }
     RunScalePlan(plan, static_cast<const Uint8 *>(workSurface->pixels), workSurface->pitch, back,
                  shown->pitch);
   }

@@ -27,9 +27,14 @@
 // refused without reading. The output surface exists whenever the display
 // format allows, even when frames are refused.
 //
-// Whole frames: the output surface's pixels live in two buffers; each frame
-// is drawn into the one not on show and then published (see
+// Whole frames: the output surface's pixels live in two buffers the sink
+// owns; each frame is drawn into the one not on show and then published (see
 // DoubleBufferedSurface), so a host blitting at any moment sees one frame.
+// The host may lock, fill and colour-key the surface. A surface whose pixels
+// the host replaced takes no frames (they are refused as they come) until
+// one of the two buffers is back. An RLE colour key (SDL_RLEACCEL) makes SDL
+// blit its own encoded copy, which frames do not update until the host locks
+// the surface or sets the key again.
 //
 // Two paths per frame, both through the scale plan made once per format.
 // 24-bit BI_RGB frames (the renderer's only format), when the display format
@@ -68,7 +73,8 @@ class SDLSurfaceFlusher : public TextureFlushInterface {
   // frames, the buffer is null or its length negative, or (formats read
   // through a stream) no stream can be opened over it. False after reading
   // when the frame is incomplete or malformed: the SDL error text says why
-  // and the sink enters `failed`. Streaming thread.
+  // and the sink enters `failed`. False without drawing when the host
+  // replaced the surface's pixels. Streaming thread.
   bool FlushFrame(BYTE *buffer, LONG length, LONG stride) override;
   // The output surface keeps the last frame shown.
   void NotifyStopped() override;

@@ -2,7 +2,7 @@
 
     import cinelink
     screen = cinelink.open_screen(800, 600)          # 32-bit video mode first
-    with cinelink.Movie("intro.mp4", 800, 600) as movie:
+    with cinelink.Movie(cinelink.game_path("intro.mp4"), 800, 600) as movie:
         movie.play()
         while movie.update() != cinelink.State.STOPPED and not cinelink.skip_requested():
             cinelink.clear(screen)
@@ -12,7 +12,8 @@
 
 The library is found beside this file (or wherever `load_library` is told) and
 libSDL-1.2.so.0 is the one the library itself uses, so surfaces can be blitted
-between the two. Call everything from the game's one thread.
+between the two. Movies may be loaded on any thread; drive each one from one
+thread at a time.
 
 Missing files, directories and the like raise before the library sees them:
 the library ends the whole process on a file it cannot play.
@@ -20,17 +21,18 @@ the library ends the whole process on a file it cannot play.
 
 import ctypes
 import enum
-import io
 import math
 import operator
 import os
 import stat
+import subprocess
 import sys
+import warnings
 
 __all__ = [
-    "ERROR_LOG_NAME", "Movie", "State", "clear", "delay", "flip", "game_directory",
-    "library", "load_library", "log_errors", "open_screen", "skip_requested",
-    "volume_from_gain",
+    "ERROR_LOG_NAME", "MAX_WIDTH", "Movie", "Request", "State", "clear", "delay", "flip",
+    "game_directory", "game_path", "library", "load_library", "log_errors", "open_screen",
+    "skip_requested", "volume_from_gain",
 ]
 
 ERROR_LOG_NAME = "\u9519\u8bef\u4fe1\u606f.txt"  # 错误信息.txt, the file kestrel's error box names
@@ -41,12 +43,25 @@ SDL_QUIT = 12
 SDLK_ESCAPE = 27
 
 
+# SDL 1.2 keeps a surface's row length in 16 bits and its size in bytes in an
+# int: wider or larger 32-bit surfaces are never made (the library refuses them
+# too, by ending the process).
+MAX_WIDTH = 0xFFFF // 4
+
+
 class State(enum.IntEnum):
     """What Movie.state reports (the library's state codes)."""
     PLAYING = 0
     STOPPED = 1
     PAUSED = 2
     INVALID = 3
+
+
+class Request(enum.IntEnum):
+    """What skip_requested() found: false when nothing, else true."""
+    NONE = 0
+    SKIP = 1  # Escape: skip this movie
+    QUIT = 2  # the window was closed: leave the game
 
 
 # SDL 1.2 structures, only as far as the kit reads them.
@@ -146,6 +161,15 @@ def game_directory():
     return os.path.dirname(os.path.abspath(__file__))
 
 
+def game_path(*parts):
+    """A path in the game folder, whatever folder kestrel was started from.
+
+    Movie(game_path("movies", "intro.mp4"), ...): a relative path given to
+    Movie as it is resolves against the working directory.
+    """
+    return os.path.join(game_directory(), *parts)
+
+
 def load_library(path=None):
     """Loads libcinelink.so (by default the one beside this module) once.
 
@@ -198,20 +222,21 @@ def delay(milliseconds):
 
 
 def skip_requested():
-    """True when the player pressed Escape or closed the window.
+    """Request.SKIP when the player pressed Escape, Request.QUIT when the window
+    was closed (leave the game then), else Request.NONE, which is false.
 
     Reads every pending SDL event; a game that handles other events polls
     them itself with library().sdl.SDL_PollEvent and the Event structure.
     """
     sdl = library().sdl
     event = Event()
-    skip = False
+    request = Request.NONE
     while sdl.SDL_PollEvent(ctypes.byref(event)):
         if event.type == SDL_QUIT:
-            skip = True
+            request = Request.QUIT
         elif event.type == SDL_KEYDOWN and event.key.keysym.sym == SDLK_ESCAPE:
-            skip = True
-    return skip
+            request = max(request, Request.SKIP)
+    return request
 
 
 def volume_from_gain(gain):
@@ -257,11 +282,14 @@ def _checked_path(path):
     return path
 
 
-def _size(value, name):
-    value = operator.index(value)
-    if not 0 < value <= 16384:
-        raise ValueError("%s must be 1..16384, not %d" % (name, value))
-    return value
+def _surface_size(width, height):
+    width, height = operator.index(width), operator.index(height)
+    if not 0 < width <= MAX_WIDTH:
+        raise ValueError("width must be 1..%d, not %d" % (MAX_WIDTH, width))
+    most = 0x7FFFFFFF // (width * 4)
+    if not 0 < height <= most:
+        raise ValueError("height must be 1..%d at width %d, not %d" % (most, width, height))
+    return width, height
 
 
 class Movie:
@@ -269,11 +297,14 @@ class Movie:
 
     Several may be open at once. The library ends the process on a file it
     cannot play; the checks here only catch what is plainly not a movie file.
+    Release a movie (or use it in a with block): one dropped unreleased is
+    released when it is collected, with a ResourceWarning.
     """
 
+    _released = True  # until loaded
+
     def __init__(self, path, width, height):
-        self.width = _size(width, "width")
-        self.height = _size(height, "height")
+        self.width, self.height = _surface_size(width, height)
         self.path = _checked_path(path)
         libraries = library()
         screen = libraries.sdl.SDL_GetVideoSurface()
@@ -289,6 +320,15 @@ class Movie:
 
     def __repr__(self):
         return "<Movie %d %r %s>" % (self.handle, self.path, self.state.name)
+
+    def __del__(self, _finalizing=sys.is_finalizing, _warn=warnings.warn):
+        # Its graph's threads and buffers would stay until the process ends.
+        # Not while the interpreter shuts down: the process ends anyway.
+        if self._released or _finalizing():
+            return
+        _warn("movie %d (%s) was never released" % (self.handle, self.path), ResourceWarning,
+              source=self)
+        self.release()
 
     def __enter__(self):
         return self
@@ -413,67 +453,73 @@ class Movie:
         return self._sdl.SDL_UpperBlit(surface, None, screen, Rect(x, y, 0, 0)) == 0
 
 
-class _Tee(io.TextIOBase):
-    """Writes to the console stream and to a log file, flushing the file each time."""
+# While log_errors is in force: the tee process that fd 2 now writes into
+# (None when fd 2 goes straight to the file) and a descriptor of the console.
+_capture = None
 
-    def __init__(self, console, log):
-        self._console = console
-        self._log = log
 
-    @property
-    def encoding(self):
-        return self._log.encoding
-
-    def writable(self):
-        return True
-
-    def write(self, text):
-        if self._console is not None:
-            try:
-                self._console.write(text)
-            except (OSError, ValueError):
-                pass  # no console left: the file still gets it
-        self._log.write(text)
-        self._log.flush()
-        return len(text)
-
-    def flush(self):
-        if self._console is not None:
-            try:
-                self._console.flush()
-            except (OSError, ValueError):
-                pass
-        self._log.flush()
-
-    def close(self):
-        super().close()
-        self._log.close()
-
-    def fileno(self):
-        if self._console is None:
-            raise io.UnsupportedOperation("no console")
-        return self._console.fileno()
+def _stop_capture():
+    global _capture
+    if _capture is None:
+        return
+    tee, console = _capture
+    _capture = None
+    if sys.stderr is not None:
+        try:
+            sys.stderr.flush()
+        except (OSError, ValueError):
+            pass
+    if console is None:
+        os.close(2)
+    else:
+        os.dup2(console, 2)
+        os.close(console)
+    if tee is not None:
+        tee.stdin.close()
+        tee.wait()
 
 
 def log_errors(path=None):
-    """Sends what the interpreter writes to stderr to `path` as well.
+    """Sends everything written to the process's stderr to `path` as well.
 
-    By default that is 错误信息.txt in the game folder, the file kestrel's error
-    box tells the player to read; it holds the last run's output (empty after
-    a clean run). Call it first thing in launch.py so a traceback is caught.
-    Returns the path (bytes for the default one), or None when the file cannot
-    be written (stderr alone then).
+    That is file descriptor 2: Python's sys.stderr (a traceback included) and
+    what the library writes there itself, such as its report before it ends
+    the process. By default the file is 错误信息.txt in the game folder, the
+    file kestrel's error box tells the player to read; it holds the last run's
+    output (empty after a clean run). Call it first thing in launch.py.
+    Returns the path (bytes for the default one), or None when the file
+    cannot be written (stderr alone then).
     """
+    global _capture
     if path is None:
         # Named in UTF-8 bytes: under a plain C locale the text name cannot be encoded.
         path = os.path.join(os.fsencode(game_directory()), ERROR_LOG_NAME.encode("utf-8"))
     try:
-        log = open(path, "w", encoding="utf-8", errors="backslashreplace")
+        log = open(path, "ab")
     except (OSError, ValueError):
         return None
-    console = sys.stderr
-    if isinstance(console, _Tee):
-        console.close()
-        console = console._console
-    sys.stderr = _Tee(console, log)
+    with log:  # replaced on each run, once the last capture has written all
+        _stop_capture()
+        log.truncate(0)
+    try:
+        console = os.dup(2)
+    except OSError:
+        console = None  # no console at all
+    if sys.stderr is not None:
+        sys.stderr.flush()
+    # A process of its own copies to the console and the file, so that what
+    # is written just before the library ends the process still arrives. It
+    # ignores Ctrl-C and a console gone away, as the game goes on.
+    try:
+        tee = subprocess.Popen(["tee", "-i", "-p", "-a", "--", path], stdin=subprocess.PIPE,
+                               stdout=subprocess.DEVNULL if console is None else console,
+                               stderr=subprocess.DEVNULL)
+    except OSError:
+        tee = None
+    if tee is not None:
+        os.dup2(tee.stdin.fileno(), 2)
+    else:
+        with open(path, "ab") as log:  # the file alone, rather than nothing
+            os.dup2(log.fileno(), 2)
+    _capture = (tee, console)
     return path

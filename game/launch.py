@@ -1,8 +1,8 @@
 """The demo game: plays the sample cut-scene through cinelink.
 
 kestrel imports this module at start. It opens an 800x600 window, plays the
-movie once letterboxed in it and ends with the movie; Escape or closing the
-window skips. Without a display it runs on SDL's dummy driver and saves a few
+movie once letterboxed in it and ends with the movie; Escape skips it and
+closing the window quits. Without a display it runs on SDL's dummy driver and saves a few
 frames as BMP. Whatever goes to stderr also goes to 错误信息.txt beside it.
 """
 import os
@@ -13,7 +13,7 @@ import cinelink
 
 cinelink.log_errors()
 
-MOVIE = os.path.join(cinelink.game_directory(), "sample.mp4")
+MOVIE = cinelink.game_path("sample.mp4")
 WIDTH, HEIGHT = 800, 600
 
 
@@ -44,8 +44,9 @@ def main():
     with cinelink.Movie(MOVIE, WIDTH, HEIGHT) as movie:
         movie.play()
         while True:
-            if cinelink.skip_requested():
-                print("skipped")
+            request = cinelink.skip_requested()
+            if request:  # the demo's only movie: skipping it or quitting ends the game
+                print("quit" if request == cinelink.Request.QUIT else "skipped")
                 break
             if movie.update() == cinelink.State.STOPPED:
                 break

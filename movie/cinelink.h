@@ -1,6 +1,7 @@
 /* The exports of libcinelink.so, for C callers: the original twelve, then five
  * additions that tell and set where the movie is. Scripts call them through
- * ctypes with the same signatures. Handles are indices that are never reused. */
+ * ctypes with the same signatures. Handles are indices that are never reused.
+ * Movies may be loaded on any thread; drive each movie from one thread at a time. */
 #ifndef CINELINK_H
 #define CINELINK_H
 
@@ -19,8 +20,20 @@ extern "C" {
 
 typedef struct SDL_Surface SDL_Surface;
 
+/* What Movie_GetState returns. */
+enum {
+  MOVIE_STATE_PLAYING = 0,
+  MOVIE_STATE_STOPPED = 1,
+  MOVIE_STATE_PAUSED = 2,
+  MOVIE_STATE_INVALID = 3 /* an invalid handle */
+};
+
 /* Load a movie; the frames are scaled, aspect kept, into a width x height
- * surface. A movie that cannot be loaded ends the process with a report. */
+ * surface. Set a 32-bit video mode first. A movie that cannot be loaded, a size
+ * SDL 1.2 cannot make a 32-bit surface of (width 1 to 16383, width x 4 x height
+ * below 2^31) or no 32-bit video mode ends the process with a report. Each load
+ * keeps its output surface (width x height x 4 bytes) until the process ends,
+ * released or not: load a looping movie once and reuse it. */
 CINELINK_API int Movie_Load(const char *path, int width, int height);
 CINELINK_API int Movie_Load_UTF8(const wchar_t *path, int width, int height);
 /* Null for an invalid handle or before the video format is known. */
@@ -36,7 +49,7 @@ CINELINK_API bool Movie_Reset(int handle);
 CINELINK_API bool Movie_Release(int handle);
 /* Percent, 100 full, 0 silent; each step below 100 is 1 dB. */
 CINELINK_API bool Movie_SetVolume(int handle, int volume);
-/* 0 playing, 1 stopped, 2 paused, 3 invalid handle. */
+/* One of MOVIE_STATE_*. */
 CINELINK_API int Movie_GetState(int handle);
 
 /* Additions to the original twelve. None is needed to play a movie. */

@@ -1,12 +1,19 @@
 // The movie table, the twelve exports and the five that tell and set where the
-// movie is. Single calling thread assumed: no lock.
+// movie is. A game may load on a worker thread while its main thread plays
+// other movies, so the table has a lock of its own; each movie is driven by
+// one thread at a time, and its record by no lock.
 #include "movie/cinelink.h"
 
+#include <SDL.h>
+
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <vector>
 
+#include "frames/frame_surface.h"
 #include "frames/sdl_surface_flusher.h"
 #include "movie/fatal_report.h"
 #include "movie/movie_instance.h"
@@ -17,30 +24,56 @@ namespace {
 // Entries are only appended; a released entry stays empty so handles never
 // come to name another movie. Records are never destroyed (their surfaces may
 // still be held by the game).
+// Guarded by tableLock, held only to look up, append or empty an entry.
 std::vector<MovieInstance *> movieTable;
+std::mutex tableLock;
 // Every record ever made. Records and their surfaces outlive their handles and
-// the table, so this list is never destroyed either.
+// the table, so this list is never destroyed either. Guarded by tableLock.
 std::vector<MovieInstance *> &AllRecords() {
   static auto *records = new std::vector<MovieInstance *>;
   return *records;
 }
-bool comInitialized = false;
+std::atomic<bool> comInitialized{false};
 
 MovieInstance *Lookup(int handle) {
+  std::lock_guard<std::mutex> guard(tableLock);
   if (handle < 0) return nullptr;
   if (static_cast<size_t>(handle) >= movieTable.size()) return nullptr;
   return movieTable[static_cast<size_t>(handle)];
 }
 
+// The output surface SDL must be able to make, or the movie would play with
+// no picture and no error: a size it can hold (the pitch is 16 bits), and a
+// 32-bit video mode to take the display format from (none before
+// SDL_SetVideoMode or after SDL_Quit). ERROR_SUCCESS when both are there.
+DWORD OutputSurfaceProblem(int width, int height) {
+  if (width < 1 || height < 1 || !SdlCanHoldSurface(width, height, 32)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  const SDL_Surface *screen = SDL_GetVideoSurface();
+  if (screen == nullptr || screen->format->BytesPerPixel != 4) {
+    return ERROR_NOT_READY;
+  }
+  return ERROR_SUCCESS;
+}
+
 int LoadWide(const wchar_t *path, int width, int height) {
-  if (!comInitialized) {
+  if (const DWORD problem = OutputSurfaceProblem(width, height)) {
+    SetLastError(problem);
+    ReportFatalError(L"Movie_Load");
+  }
+  if (!comInitialized.load()) {
     CoInitialize(nullptr);
-    comInitialized = true;
+    comInitialized.store(true);
   }
   auto *record = new MovieInstance(new SDLSurfaceFlusher(width, height));
-  AllRecords().push_back(record);
+  {
+    std::lock_guard<std::mutex> guard(tableLock);
+    AllRecords().push_back(record);
+  }
   if (FAILED(record->CreateGraph())) ReportFatalError(L"Movie_Load");
   if (FAILED(record->RenderMovieFile(path))) ReportFatalError(L"Movie_Load");
+  std::lock_guard<std::mutex> guard(tableLock);
   movieTable.push_back(record);
   return static_cast<int>(movieTable.size() - 1);
 }
@@ -139,6 +172,7 @@ bool Movie_Release(int handle) {
   MovieInstance *record = Lookup(handle);
   if (record == nullptr) return false;
   record->ReleaseGraph();
+  std::lock_guard<std::mutex> guard(tableLock);
   movieTable[static_cast<size_t>(handle)] = nullptr;
   return true;
 }
@@ -156,19 +190,19 @@ bool Movie_SetVolume(int handle, int volume) {
 
 int Movie_GetState(int handle) {
   MovieInstance *record = Lookup(handle);
-  if (record == nullptr) return 3;
-  if (record->SettleCue()) return 1;  // stopped, showing where a jump went
+  if (record == nullptr) return MOVIE_STATE_INVALID;
+  if (record->SettleCue()) return MOVIE_STATE_STOPPED;  // showing where a jump went
   OAFilterState state = 0;
   if (record->control->GetState(static_cast<LONG>(INFINITE), &state) != S_OK) ReportFatalError(L"Movie_GetState");
   switch (state) {
     case State_Running:
-      return 0;
+      return MOVIE_STATE_PLAYING;
     case State_Stopped:
-      return 1;
+      return MOVIE_STATE_STOPPED;
     case State_Paused:
-      return 2;
+      return MOVIE_STATE_PAUSED;
     default:
-      return 3;
+      return MOVIE_STATE_INVALID;
   }
 }
 

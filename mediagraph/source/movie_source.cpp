@@ -71,9 +71,10 @@ HRESULT CreateMovieSource(LPCWSTR path, MovieSource **out) {
   std::string utf8;
   if (!ToUtf8(path, &utf8)) return Win32Failure(ERROR_NO_UNICODE_TRANSLATION);
   if (utf8.empty()) return Win32Failure(ERROR_FILE_NOT_FOUND);
-  // Damaged movies make FFmpeg talk a lot; the game's console is no place for it.
+  // Damaged movies make FFmpeg talk a lot, some of it at its "fatal" level
+  // for a file we just refuse; the game's console is no place for any of it.
   static std::once_flag quiet;
-  std::call_once(quiet, [] { av_log_set_level(AV_LOG_FATAL); });
+  std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
 
   std::unique_ptr<MovieFile> file;
   const HRESULT opened = ResultOfOpen(MovieFile::Open(utf8, &file));

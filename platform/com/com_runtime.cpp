@@ -1,5 +1,7 @@
 #include "platform/com/unknown.h"
 
+#include <atomic>
+
 #include "platform/com/class_registry.h"
 
 namespace {
@@ -13,6 +15,12 @@ struct ThreadInit {
 
 thread_local ThreadInit threadInit;
 
+// Whether any thread ever initialised the runtime. The stand-in has no
+// apartments (every object here is free-threaded), so from then on a thread
+// that never initialised it is served as the platform serves one in the
+// process's implicit multithreaded apartment: a game may load on any thread.
+std::atomic<bool> processInitialised{false};
+
 }  // namespace
 
 HRESULT CoInitializeEx(LPVOID reserved, DWORD coInit) {
@@ -25,6 +33,7 @@ HRESULT CoInitializeEx(LPVOID reserved, DWORD coInit) {
   }
   threadInit.count = 1;
   threadInit.multithreaded = multithreaded;
+  processInitialised.store(true);
   return S_OK;
 }
 
@@ -41,7 +50,7 @@ HRESULT CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD context, REFIID 
   *out = nullptr;
   // An aggregated object must hand its inner IUnknown to the outer one.
   if (outer && !IsEqualIID(iid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
-  if (threadInit.count == 0) return CO_E_NOTINITIALIZED;
+  if (threadInit.count == 0 && !processInitialised.load()) return CO_E_NOTINITIALIZED;
   // Every registered class is an in-process server.
   StandInClassFactory factory = standin::FindClassFactory(clsid);
   if (!factory || !(context & CLSCTX_INPROC_SERVER)) return REGDB_E_CLASSNOTREG;

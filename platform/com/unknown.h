@@ -33,8 +33,9 @@ constexpr DWORD COINIT_MULTITHREADED = 0x0;
 HRESULT CoInitialize(LPVOID reserved);
 HRESULT CoInitializeEx(LPVOID reserved, DWORD coInit);
 void CoUninitialize();
-// REGDB_E_CLASSNOTREG for an unknown class, CO_E_NOTINITIALIZED when the calling
-// thread never initialised the runtime.
+// REGDB_E_CLASSNOTREG for an unknown class, CO_E_NOTINITIALIZED when no thread
+// of the process ever initialised the runtime (once one has, every thread is
+// served, as in the platform's implicit multithreaded apartment).
 HRESULT CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD context, REFIID iid, LPVOID *out);
 void CoFreeUnusedLibraries();
 LPVOID CoTaskMemAlloc(SIZE_T bytes);

@@ -24,6 +24,7 @@ constexpr MessageText kTexts[] = {
     {ERROR_BAD_FORMAT, L"The file is not in a format that can be loaded.\r\n"},
     {ERROR_INVALID_DATA, L"The data is invalid.\r\n"},
     {ERROR_OUTOFMEMORY, L"Not enough memory is available to complete this operation.\r\n"},
+    {ERROR_NOT_READY, L"The device is not ready.\r\n"},
     {ERROR_NOT_SUPPORTED, L"The request is not supported.\r\n"},
     {ERROR_OPEN_FAILED, L"The system cannot open the device or file specified.\r\n"},
     {ERROR_INVALID_PARAMETER, L"The parameter is incorrect.\r\n"},

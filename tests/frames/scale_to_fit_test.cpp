@@ -1,10 +1,12 @@
 #include "frames/scale_to_fit.h"
 #include "frames/pixel_convert.h"
+#include "frames/scale_geometry.h"
 #include "frames/scale_kernels.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -170,7 +172,8 @@ TEST(ScaleToFit, FailedTableAllocationLeavesTheDestinationUntouched) {
   SurfacePtr destination = MakeSurface32(16, 16);
   FillBytes(destination.get(), 0x5A);
   const std::vector<Uint8> before = SurfaceBytes(destination.get());
-  for (const int allowed : {0, 1}) {  // the column table, then the row table
+  // Column indices and weights, row indices and weights, the scratch rows.
+  for (int allowed = 0; allowed < 5; ++allowed) {
     SCOPED_TRACE(allowed);
     FailAllocationsAfter(allowed);
     const int result = ScaleToFit(source.get(), destination.get());
@@ -343,6 +346,17 @@ TEST(ScaleKernels, PlanRefusesSizesItCannotFit) {
   EXPECT_EQ(plan.Height(), 720);
   ASSERT_TRUE(plan.Prepare(640, 480, 0, 720));
   EXPECT_TRUE(plan.Empty());
+  // Fits too small for a 16.16 step in 32 bits saturate it and stay inside
+  // the source.
+  EXPECT_EQ(FitStep(320, 640), 32665);
+  EXPECT_EQ(FitStep(40000, 1), INT32_MAX - 0xFFFF);
+  ASSERT_TRUE(plan.Prepare(40000, 40000, 1, 1));
+  EXPECT_EQ(plan.ColumnIndices()[0], 0);
+  ASSERT_TRUE(plan.Prepare(70000, 70000, 2, 2));
+  for (int k = 0; k < 2; ++k) {
+    EXPECT_TRUE(plan.ColumnIndices()[k] >= 0 && plan.ColumnIndices()[k] < 70000 - 1);
+    EXPECT_TRUE(plan.RowIndices()[k] >= 0 && plan.RowIndices()[k] < 70000 - 1);
+  }
 }
 
 }  // namespace

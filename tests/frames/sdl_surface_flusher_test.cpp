@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -444,28 +445,128 @@ TEST_F(Flusher, EveryHeaderKindIsTakenOrRefusedSafely) {
   }
 }
 
-// The host reads the pixel pointer on its own thread while frames are shown:
-// it only ever sees one of the two buffers, and the store is no race.
-TEST_F(Flusher, ThreadedHostSeesOnlyWholeBuffers) {
-  Frame frame(16, 8);
-  SDLSurfaceFlusher flusher(32, 16);
+// What SDL_LockSurface and SDL_UnlockSurface do to `pixels` (read it, write
+// it back) overlapping a publish puts the older buffer back on show; a host
+// may also put pixels of its own there.
+TEST_F(Flusher, HostRewritesOfThePixelPointerNeitherTearNorLoseABuffer) {
+  Frame frame(4, 4);
+  SDLSurfaceFlusher flusher(12, 4);
   SDL_Surface *output = frame.PrepareIn(flusher);
   ASSERT_NE(output, nullptr);
-  void *const first = output->pixels;
-  ASSERT_TRUE(frame.FlushInto(flusher));
-  void *const second = output->pixels;
+  auto flush = [&](Rgb colour) {
+    frame.Fill(colour);
+    return frame.FlushInto(flusher);
+  };
+  ASSERT_TRUE(flush({200, 0, 0}));
+  void *const stale = output->pixels;
+  const std::vector<Uint8> staleFrame = SurfaceBytes(output);
+  ASSERT_TRUE(flush({0, 0, 200}));
+  output->pixels = stale;  // the host's write lands after the publish
+  ASSERT_TRUE(flush({0, 200, 0}));
+  EXPECT_NE(output->pixels, stale);
+  EXPECT_TRUE(ColourAt(output, 6, 2) == (Rgb{0, 200, 0}));
+  output->pixels = stale;  // what a blit holding the older pointer reads
+  EXPECT_EQ(SurfaceBytes(output), staleFrame);
+  std::set<void *> buffers;
+  for (int k = 0; k < 4; ++k) {
+    ASSERT_TRUE(flush({static_cast<Uint8>(k), 0, 0}));
+    buffers.insert(output->pixels);
+  }
+  EXPECT_EQ(buffers.size(), 2u);
+  EXPECT_EQ(buffers.count(stale), 1u);
+
+  // The host's own pixels are left alone until it gives a buffer back.
+  void *const ours = output->pixels;
+  std::vector<Uint8> hosts(static_cast<size_t>(output->h) * output->pitch, 0x5A);
+  output->pixels = hosts.data();
+  EXPECT_FALSE(flush({1, 1, 1}));
+  EXPECT_EQ(output->pixels, hosts.data());
+  EXPECT_EQ(std::count(hosts.begin(), hosts.end(), 0x5A), static_cast<ptrdiff_t>(hosts.size()));
+  output->pixels = ours;
+  EXPECT_TRUE(flush({2, 2, 2}));
+  EXPECT_TRUE(ColourAt(output, 6, 2) == (Rgb{2, 2, 2}));
+
+  // Given up while the older buffer is back on show: that one stays.
+  void *const older = output->pixels;
+  ASSERT_TRUE(flush({3, 3, 3}));
+  output->pixels = older;
+  flusher.ReleaseSurfaces();
+  EXPECT_TRUE(ColourAt(output, 6, 2) == (Rgb{2, 2, 2}));
+}
+
+// The usual way to make black transparent in SDL 1.2. Encoding the surface
+// for an RLE blit would free its pixels, were they SDL's.
+TEST_F(Flusher, ColourKeyedSurfaceKeepsTakingFrames) {
+  Frame frame(4, 4);
+  SDLSurfaceFlusher flusher(8, 4);  // bars of 2 columns left and right
+  SDL_Surface *output = frame.PrepareIn(flusher);
+  ASSERT_NE(output, nullptr);
+  FillColour(output, {0, 0, 0});
+  SDL_Surface *screen = SDL_GetVideoSurface();  // the same format: RLE blits
+  const Rgb back{0, 0, 90};
+  FillColour(screen, back);
+  ASSERT_EQ(SDL_SetColorKey(output, SDL_SRCCOLORKEY | SDL_RLEACCEL, 0), 0);
+  for (int k = 0; k < 3; ++k) {
+    frame.Fill({200, static_cast<Uint8>(k), 0});
+    ASSERT_TRUE(frame.FlushInto(flusher));
+    ASSERT_EQ(SDL_BlitSurface(output, nullptr, screen, nullptr), 0);
+    ASSERT_NE(output->flags & SDL_RLEACCEL, 0u);
+    ASSERT_NE(output->pixels, nullptr);
+  }
+  // A lock takes the encoding back; the blit after it shows the latest frame.
+  ASSERT_EQ(SDL_LockSurface(output), 0);
+  SDL_UnlockSurface(output);
+  ASSERT_EQ(SDL_BlitSurface(output, nullptr, screen, nullptr), 0);
+  EXPECT_TRUE(ColourAt(screen, 4, 2) == (Rgb{200, 2, 0}));
+  EXPECT_TRUE(ColourAt(screen, 0, 2) == back);
+}
+
+// A host thread that locks, reads, fills the bars, colour-keys and blits the
+// surface while frames are shown. It reads a buffer at most until its next
+// turn ends, as any host between two frames: the sink waits for two of its
+// turns after each frame, never on time.
+TEST_F(Flusher, ThreadedHostLocksFillsAndBlitsWhileFramesFlush) {
+  Frame frame(16, 8);
+  SDLSurfaceFlusher flusher(40, 16);  // picture in columns 4 to 35
+  SDL_Surface *output = frame.PrepareIn(flusher);
+  ASSERT_NE(output, nullptr);
+  SurfacePtr target(SDL_DisplayFormat(output));
+  ASSERT_NE(target, nullptr);
+  constexpr int kFrames = 100;
+  std::atomic<int> turns{0};
   std::atomic<bool> done{false};
+  int torn = 0;
   std::thread host([&] {
-    while (!done.load()) {
-      void *const pixels = __atomic_load_n(&output->pixels, __ATOMIC_ACQUIRE);
-      EXPECT_TRUE(pixels == first || pixels == second) << pixels;
+    const Uint32 bar = SDL_MapRGB(output->format, 1, 2, 3);
+    SDL_Rect left{0, 0, 4, 16};
+    for (int turn = 0; !done.load(); ++turn) {
+      if (turn == kFrames) {
+        SDL_SetColorKey(output, SDL_SRCCOLORKEY | SDL_RLEACCEL, 0);
+      }
+      SDL_LockSurface(output);
+      const auto *pixels =
+          static_cast<const Uint8 *>(__atomic_load_n(&output->pixels, __ATOMIC_ACQUIRE));
+      torn += std::memcmp(pixels + 20 * 4, pixels + 15 * output->pitch + 20 * 4, 4) != 0;
+      SDL_UnlockSurface(output);
+      SDL_FillRect(output, &left, bar);
+      SDL_BlitSurface(output, nullptr, target.get(), nullptr);
+      turns.fetch_add(1);
     }
   });
-  for (int k = 0; k < 500; ++k) {
-    frame.FlushInto(flusher);
+  for (int k = 0; k < kFrames * 2; ++k) {
+    const int after = turns.load() + 2;
+    while (turns.load() < after) {
+      std::this_thread::yield();
+    }
+    frame.Fill({static_cast<Uint8>(k), static_cast<Uint8>(255 - k), 7});
+    EXPECT_TRUE(frame.FlushInto(flusher));
   }
   done.store(true);
   host.join();
+  EXPECT_EQ(torn, 0);
+  EXPECT_TRUE(ColourAt(output, 20, 8) == (Rgb{static_cast<Uint8>(kFrames * 2 - 1),
+                                              static_cast<Uint8>(256 - kFrames * 2), 7}));
+  EXPECT_TRUE(ColourAt(output, 0, 8) == (Rgb{1, 2, 3}));
 }
 
 }  // namespace

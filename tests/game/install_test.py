@@ -1,5 +1,5 @@
 """Installs the build (argv[1]) into temporary prefixes and runs the installed demo."""
-import os, shutil, subprocess, sys, tempfile, unittest
+import os, re, shlex, shutil, subprocess, sys, tempfile, unittest
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 BUILD = os.path.realpath(sys.argv.pop(1)) if __name__ == "__main__" else None
@@ -7,10 +7,10 @@ GAME = os.path.join("lib", "kestrel")
 RUN_OUTPUT = ("frames", "__pycache__", "错误信息.txt")  # what a run adds to the folder
 
 
-def run(args, **env):
+def run(args, cwd=None, **env):
     env = dict({k: v for k, v in os.environ.items() if k != "DISPLAY"}, **env)
-    return subprocess.run(args, env=env, cwd=env.get("HOME"), capture_output=True, text=True,
-                          timeout=180)
+    return subprocess.run(args, env=env, cwd=cwd or env.get("HOME"), capture_output=True,
+                          text=True, timeout=600)
 
 
 def files(top):
@@ -29,17 +29,20 @@ class InstallTest(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn("played sample.mp4", result.stdout, result.stderr)
 
-    def test_readme_install_plays_and_lists_every_file_and_builds_c(self):
+    def test_readme_path_from_a_checkout_plays_and_lists_every_file_and_builds_c(self):
         with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as f:
-            block = next(b for b in f.read().split("```sh\n") if b.startswith("cmake --install"))
-        os.symlink(BUILD, os.path.join(self.tmp, "build"))  # run as written, HOME = tmp
-        self.assertPlayed(run(["bash", "-ec", block[:block.index("```")]], HOME=self.tmp))
+            block = next(b for b in f.read().split("```sh\n") if "cmake --install" in b)
+        # As written, from the checkout with HOME = tmp, but into this test's build tree:
+        # configured and built already, so configuring and building again change nothing.
+        block = re.sub(r"(?<= )build(?=\s)", shlex.quote(BUILD), block[:block.index("```")])
+        self.assertPlayed(run(["bash", "-ec", block], cwd=ROOT, HOME=self.tmp))
         prefix = os.path.join(self.tmp, "games", "demo")
         with open(os.path.join(BUILD, "install_manifest.txt"), encoding="utf-8") as f:
             self.assertEqual(set(f.read().splitlines()), set(files(prefix)))
         source = os.path.join(self.tmp, "game.c")
         with open(source, "w") as f:
-            f.write("#include <cinelink.h>\nint main(void) { return Movie_GetState(-1); }\n")
+            f.write("#include <cinelink.h>\nint main(void) {\n"
+                    "  return Movie_GetState(-1) == MOVIE_STATE_INVALID ? 3 : 1;\n}\n")
         flags = run(["pkg-config", "--cflags", "--libs", "cinelink"],
                     PKG_CONFIG_PATH=os.path.join(prefix, "lib", "pkgconfig")).stdout.split()
         self.assertEqual(run(["cc", "-o", source + ".out", source] + flags).returncode, 0)
@@ -53,6 +56,25 @@ class InstallTest(unittest.TestCase):
         self.assertFalse(os.path.exists("/opt/kit-test"))
         self.assertTrue(os.path.isfile(os.path.join(stage, "opt", "kit-test", GAME, "lib",
                                                     "python3.11", "os.py")))
+
+    def test_desktop_entry_starts_kestrel_in_a_folder_with_spaces(self):
+        prefix = os.path.join(self.tmp, "my games $HOME 100%`")
+        run(["cmake", "--install", BUILD, "--prefix", prefix])
+        with open(os.path.join(prefix, "share", "applications", "kestrel.desktop"),
+                  encoding="utf-8") as f:
+            entry = dict(line.rstrip("\n").split("=", 1) for line in f if "=" in line)
+
+        def unescape(value):  # a string value's escapes
+            return re.sub(r"\\(.)", lambda m: {"s": " ", "n": "\n", "t": "\t", "r": "\r"}.get(
+                m.group(1), m.group(1)), value)
+        # Then Exec's quoting: one argument in double quotes, where " ` $ and \ take
+        # a backslash, and % is doubled.
+        quoted = re.fullmatch(r'"((?:[^"`$\\]|\\["`$\\])*)"', unescape(entry["Exec"]))
+        self.assertTrue(quoted, entry["Exec"])
+        program = re.sub(r"\\(.)", r"\1", quoted.group(1)).replace("%%", "%")
+        self.assertEqual(program, os.path.join(prefix, GAME, "kestrel"))
+        self.assertTrue(os.access(program, os.X_OK))
+        self.assertEqual(unescape(entry["Path"]), os.path.join(prefix, GAME))
 
     def test_copied_library_lets_the_folder_move_and_errors_reach_the_log(self):
         prefix = os.path.join(self.tmp, "prefix")

@@ -1,5 +1,5 @@
 """cinelink.py driven through the real library (CINELINK_LIB)."""
-import ctypes, io, os, pathlib, subprocess, sys, tempfile, unittest
+import ctypes, gc, os, pathlib, subprocess, sys, tempfile, unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.dont_write_bytecode = True
@@ -36,9 +36,11 @@ class KitTest(unittest.TestCase):
         for path, size, error in (
                 ("missing.mp4", 64, FileNotFoundError), (self.movie + "/a", 64, FileNotFoundError),
                 (".", 64, IsADirectoryError), ("fifo", 64, ValueError), ("empty.mp4", 64, ValueError),
-                ("", 64, ValueError), (self.movie + "\0", 64, ValueError), (self.movie, 0, ValueError)):
+                ("", 64, ValueError), (self.movie + "\0", 64, ValueError), (self.movie, 0, ValueError),
+                (self.movie, 16384, ValueError), (self.movie, (16383, 32771), ValueError)):
+            width, height = size if isinstance(size, tuple) else (size, 48)
             with self.subTest(path=path, size=size), self.assertRaises(error):
-                cinelink.Movie(os.path.join(d, path) if path else path, size, 48)
+                cinelink.Movie(os.path.join(d, path) if path else path, width, height)
 
     def test_movies_at_once_through_their_life(self):
         movies = [cinelink.Movie(p, 64, 48) for p in (
@@ -98,13 +100,26 @@ class KitTest(unittest.TestCase):
                 self.assertTrue(movie.blit(self.screen, *where))
                 self.assertTrue(is_red(self.rgb(self.screen, *inside)), where)
                 self.assertEqual(self.rgb(self.screen, *outside), (0x12, 0x34, 0x56), where)
-        for events, skip in (([], False), ([(2, 32)], False), ([(2, 32), (2, 27)], True),
-                             ([(12, 0)], True)):  # key down (space, Escape), quit
+        Request = cinelink.Request
+        for events, request in (([], Request.NONE), ([(2, 32)], Request.NONE),
+                                ([(2, 32), (2, 27)], Request.SKIP), ([(12, 0)], Request.QUIT),
+                                ([(12, 0), (2, 27)], Request.QUIT)):  # key down (space, Escape), quit
             for kind, sym in events:
                 event = cinelink.Event(type=kind)
                 event.key.keysym.sym = sym
                 self.sdl.SDL_PushEvent(event)
-            self.assertEqual(cinelink.skip_requested(), skip, events)
+            found = cinelink.skip_requested()
+            self.assertIs(found, request, events)
+            self.assertEqual(bool(found), request != Request.NONE)  # as the old True or False
+
+    def test_a_movie_dropped_unreleased_is_released_with_a_warning(self):
+        movie = cinelink.Movie(self.movie, 64, 48)
+        self.assertTrue(movie.play())
+        handle = movie.handle
+        with self.assertWarnsRegex(ResourceWarning, "movie %d .* never released" % handle):
+            del movie
+            gc.collect()
+        self.assertEqual(self.lib.c.Movie_GetState(handle), State.INVALID)
 
     def test_no_video_mode_raises(self):
         script = "import cinelink as c, sys; c.load_library(sys.argv[1]); c.Movie(sys.argv[2], 8, 8)"
@@ -112,21 +127,27 @@ class KitTest(unittest.TestCase):
                                 cwd=os.path.join(HERE, "..", "..", "game"), capture_output=True)
         self.assertIn("RuntimeError: set a 32-bit SDL video mode", result.stderr)
 
-    def test_error_log_gets_what_stderr_gets(self):
-        console, saved = io.StringIO(), sys.stderr
+    def test_error_log_gets_what_stderr_gets_the_librarys_own_report_too(self):
+        script = (
+            "import ctypes, sys, cinelink as c\n"
+            "c.load_library(sys.argv[1])\n"
+            "print(c.log_errors(sys.argv[2]), file=sys.stderr)  # a folder: stderr alone\n"
+            "for _ in range(2):  # again: the file anew, the same console\n"
+            "    c.log_errors(sys.argv[3])\n"
+            "    print('Traceback: 出错', file=sys.stderr)\n"
+            "ctypes.CDLL(None).write(2, b'from C\\n', 7)\n"
+            "c.library().movie.Movie_Load_UTF8('intro.mp4', 8, 8)  # no video mode: the end\n")
         path = os.path.join(self.dir.name, cinelink.ERROR_LOG_NAME)
-        try:
-            sys.stderr = console
-            self.assertIsNone(cinelink.log_errors(self.dir.name))  # a folder: stderr alone
-            for _ in range(2):  # again: a new file, the same console
-                self.assertEqual(cinelink.log_errors(path), path)
-                print("Traceback: 出错", file=sys.stderr)
-        finally:
-            sys.stderr.close()
-            sys.stderr = saved
-        self.assertEqual(console.getvalue(), "Traceback: 出错\n" * 2)
-        self.assertEqual(pathlib.Path(path).read_text(encoding="utf-8"), "Traceback: 出错\n")
-
+        result = subprocess.run(
+            [sys.executable, "-B", "-c", script, LIB, self.dir.name, path], capture_output=True,
+            cwd=os.path.join(HERE, "..", "..", "game"), env=dict(os.environ, PYTHONIOENCODING="utf-8"))
+        report = "Error: Movie_Load failed with error 21: The device is not ready."
+        self.assertEqual(result.returncode, 21, result.stderr)
+        console = result.stderr.decode()
+        self.assertTrue(console.startswith("None\n" + "Traceback: 出错\n" * 2 + "from C\n" + report),
+                        console)
+        logged = pathlib.Path(path).read_text(encoding="utf-8")
+        self.assertTrue(logged.startswith("Traceback: 出错\nfrom C\n" + report), logged)
 
 if __name__ == "__main__":
     unittest.main()

@@ -1,10 +1,14 @@
 // The exports' own logic (handles, results, fatal paths, the volume and loop
 // mappings) against a scripted graph manager, through their C signatures.
+#include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <thread>
+#include <utility>
 
 #include "movie/cinelink.h"
 #include "platform/com/unknown.h"
@@ -24,9 +28,13 @@ class Exports : public testing::Test {
  protected:
   void SetUp() override {
     setenv("CINELINK_NO_DIALOG", "1", 1);
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0);
+    ASSERT_NE(SDL_SetVideoMode(64, 48, 32, SDL_SWSURFACE), nullptr);
     StandInRegisterClass(CLSID_FilterGraph, &ScriptedGraph::Create);
     ScriptedGraph::script = ScriptedGraph::Script{};
   }
+  void TearDown() override { SDL_Quit(); }
   static int Load() { return Movie_Load_UTF8(L"scripted.mp4", 64, 48); }
 };
 
@@ -161,6 +169,37 @@ TEST_F(Exports, NullPathEndsEitherLoadWithAReport) {
         Movie_Load_UTF8(nullptr, 64, 48);
       },
       testing::ExitedWithCode(ERROR_INVALID_PARAMETER), "Movie_Load failed with error 87: ");
+}
+
+TEST_F(Exports, LoadsThatCouldShowNoPictureEndWithAReport) {
+  // Sizes SDL cannot make a 32-bit surface of: its pitch is 16 bits.
+  const std::pair<int, int> sizes[] = {{0, 48}, {64, -1}, {16384, 48}, {INT_MAX, 1}, {16383, 40000}};
+  for (const auto &[width, height] : sizes) {
+    EXPECT_EXIT(Movie_Load_UTF8(L"scripted.mp4", width, height),
+                testing::ExitedWithCode(ERROR_INVALID_PARAMETER),
+                "Movie_Load failed with error 87: The parameter is incorrect.")
+        << width << "x" << height;
+  }
+  EXPECT_TRUE(Movie_Release(Movie_Load_UTF8(L"scripted.mp4", 16383, 1)));
+  // No 32-bit video mode to take the display format from.
+  ASSERT_NE(SDL_SetVideoMode(64, 48, 16, SDL_SWSURFACE), nullptr);
+  EXPECT_EXIT(Load(), testing::ExitedWithCode(ERROR_NOT_READY),
+              "Movie_Load failed with error 21: The device is not ready.");
+  SDL_Quit();
+  EXPECT_EXIT(Load(), testing::ExitedWithCode(ERROR_NOT_READY), "with error 21: ");
+}
+
+TEST_F(Exports, LoadsOnAWorkerThreadWhileThisOneLooksUpMovies) {
+  const int first = Load();
+  std::atomic<bool> loading{true};
+  std::thread worker([&] {
+    for (int k = 0; k < 200; ++k) Load();  // the table grows meanwhile
+    loading = false;
+  });
+  while (loading) EXPECT_EQ(Movie_GetState(first), 1);
+  worker.join();
+  EXPECT_EQ(Movie_GetState(first + 200), 1);
+  EXPECT_EQ(Movie_GetState(first + 201), 3);
 }
 
 TEST_F(Exports, ReleaseDropsTheGraphAndTheHandleForGood) {

@@ -290,6 +290,10 @@ class CinelinkTest(unittest.TestCase):
                 self.assertEqual(result.returncode, 0, (drivers, play, result.stderr))
                 self.assertNotIn("alc_cleanup", result.stderr, (drivers, play))
 
+    def test_a_load_on_another_thread_works_as_on_the_first(self):
+        result = run_child("threads", self.movie, "0.3")
+        self.assertEqual((result.returncode, result.stdout), (0, "1\nreturned\n"), result.stderr)
+
     def test_non_ascii_names(self):
         c = self.lib.c
         wide = c.Movie_Load_UTF8(self.unicode_movie, 64, 48)
@@ -301,15 +305,21 @@ class CinelinkTest(unittest.TestCase):
 
 
 CHILD = r"""
-import ctypes, sys, time
+import ctypes, sys, threading, time
 lib = ctypes.CDLL(sys.argv[1])
 sdl = ctypes.CDLL("libSDL-1.2.so.0")
 sdl.SDL_Init(0x20); sdl.SDL_SetVideoMode(64, 48, 32, 0)
+lib.Movie_Load_UTF8.argtypes = [ctypes.c_wchar_p, ctypes.c_int, ctypes.c_int]
+lib.Movie_Load.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int]
 if sys.argv[2] == "wide":
-    lib.Movie_Load_UTF8.argtypes = [ctypes.c_wchar_p, ctypes.c_int, ctypes.c_int]
     lib.Movie_Load_UTF8(sys.argv[3], 64, 48)
+elif sys.argv[2] == "threads":  # here, then on a thread of its own
+    lib.Movie_Load_UTF8(sys.argv[3], 64, 48)
+    worker = threading.Thread(target=lib.Movie_Load_UTF8, args=(sys.argv[3], 64, 48))
+    worker.start()
+    worker.join()
+    print(lib.Movie_GetState(1))
 else:
-    lib.Movie_Load.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int]
     lib.Movie_Load(bytes.fromhex(sys.argv[3]), 64, 48)
 print("returned")
 if len(sys.argv) > 4:  # play for that long, then end with the movie still loaded
@@ -342,12 +352,16 @@ class FatalReportTest(unittest.TestCase):
         self.assertIn("Movie_Load failed with error 1113", result.stderr)
 
     def test_file_that_is_no_movie(self):
-        with tempfile.NamedTemporaryFile(suffix=".mp4") as f:
-            f.write(b"this is not a movie" * 100)
-            f.flush()
-            result = self.run_child("wide", f.name)
-        self.assertNotEqual(result.returncode, 0)
-        self.assertIn("Movie_Load failed with error", result.stderr)
+        # Text, and a JPEG header with nothing after it (FFmpeg logs that as fatal).
+        for content in (b"this is not a movie" * 100, b"\xff\xd8\xff\xe0\0\x10JFIF\0" + bytes(3000)):
+            with tempfile.NamedTemporaryFile(suffix=".mp4") as f:
+                f.write(content)
+                f.flush()
+                result = self.run_child("wide", f.name)
+            self.assertNotEqual(result.returncode, 0)
+            # The report alone: FFmpeg's own log stays off the game's stderr.
+            self.assertTrue(result.stderr.startswith("Error: Movie_Load failed with error"),
+                            result.stderr)
 
 
 class ReadmeExampleTest(unittest.TestCase):
@@ -367,7 +381,8 @@ class ReadmeExampleTest(unittest.TestCase):
                 script = os.path.join(game, "example.py")
                 with open(script, "w", encoding="utf-8") as f:
                     f.write(block[:block.index("```")])
-                result = subprocess.run([sys.executable, "-B", script], cwd=game,
+                # Started from elsewhere: movies are named in the game folder.
+                result = subprocess.run([sys.executable, "-B", script], cwd=os.path.dirname(game),
                                         capture_output=True, text=True, timeout=60)
                 self.assertEqual((result.returncode, result.stdout), (0, ""), result.stderr)
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -122,18 +123,31 @@ TEST_F(ComRuntimeTest, InitialisationIsCountedPerThread) {
   EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
   CoUninitialize();
 
+  // Another thread that never initialised it is served all the same (a
+  // game loading on a worker thread), and may still choose its own model.
   std::thread([] {
-    void *out = reinterpret_cast<void *>(0x1);
-    EXPECT_EQ(CoCreateInstance(CLSID_TestThing, nullptr, CLSCTX_ALL, IID_IUnknown, &out),
-              CO_E_NOTINITIALIZED);
-    EXPECT_EQ(out, nullptr);
+    void *out = nullptr;
+    EXPECT_EQ(CoCreateInstance(CLSID_TestThing, nullptr, CLSCTX_ALL, IID_IUnknown, &out), S_OK);
+    ASSERT_NE(out, nullptr);
+    static_cast<IUnknown *>(out)->Release();
     EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
     EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_FALSE);
     CoUninitialize();
     CoUninitialize();
-    EXPECT_EQ(CoCreateInstance(CLSID_TestThing, nullptr, CLSCTX_ALL, IID_IUnknown, &out),
-              CO_E_NOTINITIALIZED);
   }).join();
+}
+
+TEST(ComRuntimeUninitialised, NothingIsCreatedBeforeAnyThreadInitialises) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process
+  EXPECT_EXIT(
+      {
+        StandInRegisterClass(CLSID_TestThing, CreateTestThing);
+        void *out = reinterpret_cast<void *>(0x1);
+        const HRESULT hr =
+            CoCreateInstance(CLSID_TestThing, nullptr, CLSCTX_ALL, IID_IUnknown, &out);
+        std::exit(hr == CO_E_NOTINITIALIZED && out == nullptr ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
 }
 
 TEST_F(ComRuntimeTest, RegistryCanBeUsedFromSeveralThreads) {
