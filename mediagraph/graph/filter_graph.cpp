@@ -42,12 +42,12 @@ bool IsRenderer(IBaseFilter *filter) {
 
 }  // namespace
 
-HRESULT FilterGraph::Create(FilterGraph **out) {
+HRESULT FilterGraph::Create(FilterGraph **out, IReferenceClock *clock) {
   if (!out) return E_POINTER;
   *out = new (std::nothrow) FilterGraph();
   if (!*out) return E_OUTOFMEMORY;
   (*out)->AddRef();
-  if (!(*out)->Init()) {
+  if (!(*out)->Init(clock)) {
     (*out)->Release();
     *out = nullptr;
     return E_OUTOFMEMORY;
@@ -67,14 +67,32 @@ HRESULT FilterGraph::CreateInstance(IUnknown *outer, REFIID iid, void **out) {
   return hr;
 }
 
-bool FilterGraph::Init() {
-  SystemClock *clock = nullptr;
-  if (FAILED(SystemClock::Create(&clock))) return false;
-  clock_ = ComPtr<SystemClock>::Adopt(clock);
+bool FilterGraph::Init(IReferenceClock *clock) {
+  if (clock != nullptr) {
+    clock_ = ComPtr<IReferenceClock>(clock);
+  } else {
+    SystemClock *own = nullptr;
+    if (FAILED(SystemClock::Create(&own))) return false;
+    clock_ = ComPtr<IReferenceClock>::Adopt(static_cast<IReferenceClock *>(own));
+  }
   return events_.Valid();
 }
 
+REFERENCE_TIME FilterGraph::Now() const {
+  REFERENCE_TIME now = 0;
+  clock_->GetTime(&now);
+  return now;
+}
+
 FilterGraph::~FilterGraph() {
+  {
+    std::lock_guard<std::recursive_mutex> hold(stateLock_);
+    closing_ = true;
+    CancelStart();
+    startChanged_.notify_all();
+  }
+  // Joined without stateLock_, which the starter takes to start a run.
+  if (starter_.joinable()) starter_.join();
   std::lock_guard<std::recursive_mutex> hold(stateLock_);
   StopFilters();
   completion_.Disarm();

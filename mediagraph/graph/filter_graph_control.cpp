@@ -43,17 +43,12 @@ HRESULT FilterGraph::StopFilters() {
   return result;
 }
 
-void FilterGraph::AwaitCue(DWORD milliseconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+bool FilterGraph::Cued() const {
   for (const auto &filter : StateOrder()) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
     FILTER_STATE state = State_Stopped;
-    if (filter->GetState(DWORD(std::max<int64_t>(0, left.count())), &state) ==
-        VFW_S_STATE_INTERMEDIATE) {
-      return;
-    }
+    if (filter->GetState(0, &state) != S_OK) return false;
   }
+  return true;
 }
 
 void FilterGraph::ArmCompletion() {
@@ -61,6 +56,59 @@ void FilterGraph::ArmCompletion() {
   endNotice_.Cancel();
   // A graph without renderers has nothing to wait for.
   if (completion_.Arm(Renderers())) events_.Post({EC_COMPLETE, S_OK, 0});
+}
+
+HRESULT FilterGraph::StartRun() {
+  startPending_ = false;
+  if (armOnRun_) ArmCompletion();
+  // Far enough ahead for the sound to be heard from its first sample on.
+  const REFERENCE_TIME lead = kRunLead + (source_ ? source_->SoundLatency() : 0);
+  const REFERENCE_TIME start = Now() + lead - pausedAt_;
+  const HRESULT hr = RunFilters(start);
+  if (FAILED(hr)) {
+    PauseFilters();
+    return hr;
+  }
+  startTime_ = start;
+  endNotice_.Run(clock_.get(), start);
+  return S_OK;
+}
+
+void FilterGraph::CancelStart() {
+  if (!startPending_) return;
+  startPending_ = false;
+  ++startSerial_;
+  startChanged_.notify_all();
+}
+
+void FilterGraph::ServeStarts() {
+  std::unique_lock<std::recursive_mutex> hold(stateLock_);
+  for (;;) {
+    startChanged_.wait(hold, [this] { return closing_ || startPending_; });
+    if (closing_) return;
+    const uint64_t serial = startSerial_;
+    const std::vector<ComPtr<IBaseFilter>> filters = StateOrder();
+    hold.unlock();
+    // In short waits, so that a start taken back is noticed soon; a picture
+    // that arrives ends the wait at once.
+    constexpr DWORD kSliceMs = 10;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kCueWaitMs);
+    size_t cued = 0;
+    while (cued < filters.size() && startSerial_ == serial &&
+           std::chrono::steady_clock::now() < deadline) {
+      FILTER_STATE state = State_Stopped;
+      if (filters[cued]->GetState(kSliceMs, &state) != VFW_S_STATE_INTERMEDIATE) ++cued;
+    }
+    hold.lock();
+    if (closing_) return;
+    if (!startPending_ || startSerial_ != serial) continue;  // taken back, or a new cue
+    const HRESULT hr = StartRun();
+    if (FAILED(hr)) {
+      state_ = State_Paused;
+      runFailure_ = hr;
+    }
+  }
 }
 
 HRESULT FilterGraph::RunLocked() {
@@ -77,21 +125,21 @@ HRESULT FilterGraph::RunLocked() {
     pausedAt_ = 0;
     segmentBase_ = 0;
   }
-  // Let the first picture reach the renderer, so that it is on time at stream time 0
-  // rather than late (and dropped) because decoding took longer than the lead.
-  AwaitCue(kCueWaitMs);
-  if (armOnRun_) ArmCompletion();
-  // Far enough ahead for the sound to be heard from its first sample on.
-  const REFERENCE_TIME lead = kRunLead + (source_ ? source_->SoundLatency() : 0);
-  const REFERENCE_TIME start = SystemClock::Now() + lead - pausedAt_;
-  const HRESULT hr = RunFilters(start);
-  if (FAILED(hr)) {
-    PauseFilters();
-    return hr;
+  if (Cued()) {
+    // Nothing to wait for (a resume with its picture held): the run starts now.
+    const HRESULT hr = StartRun();
+    if (FAILED(hr)) return hr;
+    state_ = State_Running;
+    return S_OK;
   }
-  startTime_ = start;
+  // The first picture is still being decoded: the starter thread starts the run
+  // when it is in, so that it is on time at stream time 0 rather than late (and
+  // dropped); the game's thread does not wait for it.
   state_ = State_Running;
-  endNotice_.Run(clock_.get(), start);
+  startPending_ = true;
+  ++startSerial_;
+  if (!starter_.joinable()) starter_ = std::thread(&FilterGraph::ServeStarts, this);
+  startChanged_.notify_all();
   return S_OK;
 }
 
@@ -102,9 +150,14 @@ STDMETHODIMP FilterGraph::Run() {
 
 STDMETHODIMP FilterGraph::Pause() {
   std::lock_guard<std::recursive_mutex> hold(stateLock_);
-  const FILTER_STATE old = state_;
-  if (old == State_Running) {
-    pausedAt_ = std::max<REFERENCE_TIME>(0, SystemClock::Now() - startTime_);
+  FILTER_STATE old = state_;
+  if (startPending_) {
+    // Never started: the filters are paused already, at the stream time they
+    // paused at.
+    CancelStart();
+    old = State_Paused;
+  } else if (old == State_Running) {
+    pausedAt_ = std::max<REFERENCE_TIME>(0, Now() - startTime_);
   }
   endNotice_.Pause();
   const HRESULT hr = PauseFilters();
@@ -118,6 +171,8 @@ STDMETHODIMP FilterGraph::Pause() {
 
 STDMETHODIMP FilterGraph::Stop() {
   std::lock_guard<std::recursive_mutex> hold(stateLock_);
+  CancelStart();
+  runFailure_ = S_OK;
   completion_.Disarm();
   endNotice_.Cancel();
   armOnRun_ = true;
@@ -133,8 +188,10 @@ STDMETHODIMP FilterGraph::GetState(LONG milliseconds, OAFilterState *state) {
   std::vector<ComPtr<IBaseFilter>> filters;
   {
     std::lock_guard<std::recursive_mutex> hold(stateLock_);
-    filters = StateOrder();
     *state = state_;
+    if (FAILED(runFailure_)) return runFailure_;
+    if (startPending_) return S_OK;
+    filters = StateOrder();
   }
   // The wait happens without the graph lock: the filters finish on their own threads.
   const bool forever = milliseconds < 0;
