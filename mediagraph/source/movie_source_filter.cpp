@@ -15,6 +15,8 @@ CMovieSourceFilter::CMovieSourceFilter(std::unique_ptr<MovieFile> movie,
       pin(this, &lock, file->VideoStream()->codecpar->width,
           file->VideoStream()->codecpar->height, file->FrameDuration()),
       handle(this),
+      retiring(false),
+      startAfterRetiring(false),
       video(file.get(), std::move(videoDecoder), file->VideoStream()->codecpar->width,
             file->VideoStream()->codecpar->height),
       hasAudioStream(audioDecoder != nullptr && resampler != nullptr),
@@ -36,7 +38,15 @@ CMovieSourceFilter::CMovieSourceFilter(std::unique_ptr<MovieFile> movie,
 CMovieSourceFilter::~CMovieSourceFilter() {
   ScopedLock hold(&lock);
   if (sound) sound->Pause();
-  EndSession(false);
+  {
+    std::lock_guard<std::mutex> session(sessionLock);
+    startAfterRetiring = false;
+  }
+  AwaitRetired();
+  {
+    std::lock_guard<std::mutex> session(sessionLock);
+    EndSession(false);
+  }
   // The graph disconnects before it lets go; if it did not, drop our side.
   if (pin.IsConnected()) {
     SetState(State_Stopped);
@@ -49,7 +59,7 @@ CBasePin *CMovieSourceFilter::PinAt(int index) { return index == 0 ? &pin : null
 STDMETHODIMP CMovieSourceFilter::Stop() {
   ScopedLock hold(&lock);
   if (sound) sound->Pause();
-  EndSession(false);
+  RetireSession();
   return CBaseFilter::Stop();
 }
 
@@ -58,7 +68,7 @@ STDMETHODIMP CMovieSourceFilter::Pause() {
   const FILTER_STATE old = state;
   const HRESULT hr = CBaseFilter::Pause();
   if (FAILED(hr)) return hr;
-  if (old == State_Stopped) StartSession();
+  if (old == State_Stopped) StartWhenRetired();
   if (sound) sound->Pause();
   return S_OK;
 }
@@ -73,6 +83,9 @@ STDMETHODIMP CMovieSourceFilter::Run(REFERENCE_TIME start) {
 
 HRESULT CMovieSourceFilter::SetPositions(REFERENCE_TIME current, REFERENCE_TIME stop) {
   ScopedLock hold(&lock);
+  // While a stopped session is being joined there is none to restart: the
+  // next one starts at the new position.
+  std::lock_guard<std::mutex> session(sessionLock);
   bool restart = false;
   {
     std::lock_guard<std::mutex> positions(positionLock);
@@ -118,7 +131,7 @@ void CMovieSourceFilter::StartSession(REFERENCE_TIME loopEnd) {
     segment = Segment{currentPosition, stopPosition, 0};
   }
   REFERENCE_TIME now = 0;
-  if (state == State_Running && SUCCEEDED(CurrentStreamTime(&now)) && now > 0) {
+  if (StateNoLock() == State_Running && SUCCEEDED(CurrentStreamTime(&now)) && now > 0) {
     // Sound sets the pace from here where there is any. A silent loop that
     // comes before its last picture's time is over goes on where that picture
     // ends, so that the checks' delays do not add up over the loops.
@@ -165,6 +178,54 @@ void CMovieSourceFilter::EndSession(bool flush, bool keepSoundStart) {
   } else if (sessionAllocator != nullptr) {
     sessionAllocator->Decommit();
   }
+  JoinSession(flush, keepSoundStart);
+  std::lock_guard<std::mutex> positions(positionLock);
+  sessionActive = false;
+}
+
+void CMovieSourceFilter::RetireSession() {
+  std::unique_lock<std::mutex> session(sessionLock);
+  startAfterRetiring = false;
+  {
+    std::lock_guard<std::mutex> positions(positionLock);
+    if (!sessionActive) return;
+    sessionActive = false;
+  }
+  // Downstream has stopped: the abort and the decommit free every thread that
+  // waits; one still decoding a picture ends after it, on nobody's time.
+  buffer.Abort();
+  if (sessionAllocator != nullptr) sessionAllocator->Decommit();
+  retiring = true;
+  session.unlock();
+  AwaitRetired();  // the last one has nothing left to do
+  retirer = std::thread(&CMovieSourceFilter::FinishRetiring, this);
+}
+
+void CMovieSourceFilter::StartWhenRetired() {
+  std::lock_guard<std::mutex> session(sessionLock);
+  if (retiring) {
+    startAfterRetiring = true;
+  } else {
+    StartSession();
+  }
+}
+
+void CMovieSourceFilter::FinishRetiring() {
+  JoinSession(false, false);
+  std::lock_guard<std::mutex> session(sessionLock);
+  retiring = false;
+  if (startAfterRetiring) {
+    startAfterRetiring = false;
+    StartSession();
+  }
+}
+
+void CMovieSourceFilter::AwaitRetired() {
+  if (retirer.joinable()) retirer.join();
+}
+
+void CMovieSourceFilter::JoinSession(bool flush, bool keepSoundStart) {
+  IPin *peer = pin.ConnectedPeer();
   video.Stop();
   if (sound) sound->Stop(keepSoundStart);
   reader.Join();
@@ -178,8 +239,6 @@ void CMovieSourceFilter::EndSession(bool flush, bool keepSoundStart) {
     sessionInput->Release();
     sessionInput = nullptr;
   }
-  std::lock_guard<std::mutex> positions(positionLock);
-  sessionActive = false;
 }
 
 // --- the MovieSource face

@@ -9,8 +9,11 @@
 //      ^                 |               |
 //      +------Stop-------+------Stop-----+
 //
-//   Pause from Stopped starts a session at the current position; Stop ends it
-//   (every thread joined). A seek while not stopped ends the session with a
+//   Pause from Stopped starts a session at the current position; Stop ends it:
+//   the threads are told to end at once and joined by a retiring thread, so
+//   that Stop does not wait for a picture being decoded; a Pause that comes
+//   before they are joined has that thread start the next session as soon as
+//   they are. A seek while not stopped ends the session with a
 //   flush downstream, repositions, sends NewSegment and starts a new one:
 //   while running at the stream time reached, so that the clock runs on and
 //   the new segment's first sample is due at once. While stopped a seek only
@@ -23,6 +26,11 @@
 // lock cannot deadlock, provided downstream lets the video thread go (the
 // graph stops renderers before sources; a seek flushes first).
 //
+// The session lock guards starting and ending sessions (the session fields
+// below): the application thread takes it inside the filter lock, the
+// retiring thread alone. Nobody waits for the retiring thread with it held,
+// and the retiring thread never takes the filter lock.
+//
 // The position lock guards only the positions. Position queries take it
 // alone, because they arrive from downstream on the streaming thread with
 // the renderer's locks held (its end-of-stream asks for the stop position)
@@ -34,6 +42,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "filterbase/base_filter.h"
 #include "filterbase/critical_lock.h"
@@ -111,19 +120,37 @@ class CMovieSourceFilter final : public CBaseFilter {
     CMovieSourceFilter *const filter;
   };
 
-  // Both with the filter lock held. loopEnd: a loop; the stream time at which
+  // Both with the session lock held (and the filter lock, but on the retiring
+  // thread). loopEnd: a loop; the stream time at which
   // the last picture before it ends.
   void StartSession(REFERENCE_TIME loopEnd = 0);
   // flush: the filter is active and downstream may hold the video thread, so
   // BeginFlush/EndFlush around the join. keepSoundStart: a loop; the sound may
   // keep the movie's start it queued after the end.
   void EndSession(bool flush, bool keepSoundStart = false);
+  // With the filter lock: tells the session's threads to end and hands the
+  // joining to the retiring thread.
+  void RetireSession();
+  // With the filter lock: starts a session, or has the retiring thread start it
+  // once the last one is joined.
+  void StartWhenRetired();
+  // The retiring thread: joins, then starts the session asked for meanwhile.
+  void FinishRetiring();
+  // Joins the last retiring thread; never with the session lock held.
+  void AwaitRetired();
+  // With the session lock: joins the threads and lets the transport go.
+  void JoinSession(bool flush, bool keepSoundStart);
 
   CriticalLock lock;  // the filter lock and the pin lock
   const std::unique_ptr<MovieFile> file;
   // --- with the filter lock
   CVideoOutputPin pin;
   SourceHandle handle;
+  std::thread retirer;  // the last retiring thread, joined before the next
+  std::mutex sessionLock;
+  // --- with sessionLock, or the retiring thread's while `retiring`
+  bool retiring;
+  bool startAfterRetiring;  // a Pause came while retiring
   PacketBuffer buffer;
   PacketReader reader;
   VideoStreamer video;
@@ -133,6 +160,7 @@ class CMovieSourceFilter final : public CBaseFilter {
   IMemAllocator *sessionAllocator;
   IMemInputPin *sessionInput;
   bool fileAtStart;  // nothing read since the file was opened
+  // --- with the filter lock
   bool loopHinted;   // told whether the movie loops: no guessing from seeks
   std::atomic<LONG> volume;  // hundredths of a decibel, kept also without sound
 
