@@ -1,19 +1,8 @@
 #include "movie/movie_instance.h"
 
 #include "frames/texture_renderer.h"
+#include "movie/graph_releaser.h"
 #include "mediagraph/graph/loop_hint.h"
-
-namespace {
-
-template <typename T>
-void ReleaseField(T *&field) {
-  if (field != nullptr) {
-    field->Release();
-    field = nullptr;
-  }
-}
-
-}  // namespace
 
 MovieInstance::MovieInstance(TextureFlushInterface *sink) : FrameSinkOwner(sink) {}
 
@@ -81,13 +70,16 @@ void MovieInstance::SetRepetitive(bool loops) {
 void MovieInstance::ReleaseGraph() {
   const bool stopped = control != nullptr;
   if (stopped) control->Stop();
-  ReleaseField(control);
-  ReleaseField(audio);
-  ReleaseField(events);
-  ReleaseField(position);
-  ReleaseField(graph);
-  ReleaseField(rendererFilter);
   // No frame can arrive any more: all the sink holds but the output surface
   // the game may still blit, with its last frame, is given back.
   if (stopped) flusher->ReleaseSurfaces();
+  // The last references join the graph's threads and free its decoders: not
+  // on the game's time. Still released in the fields' order.
+  GraphReleaser::HandOver({control, audio, events, position, graph, rendererFilter});
+  control = nullptr;
+  audio = nullptr;
+  events = nullptr;
+  position = nullptr;
+  graph = nullptr;
+  rendererFilter = nullptr;
 }
