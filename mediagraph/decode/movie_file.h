@@ -71,6 +71,7 @@ class MovieFile {
   int64_t duration_ = 0;
   int64_t frameDuration_ = 0;
   int64_t soundEnd_ = INT64_MAX;
+  bool probed_ = true;  // FFmpeg probed the streams (the headers left things open)
 };
 
 }  // namespace mediagraph

@@ -69,6 +69,8 @@ class SoundPlayback : public ::testing::Test {
     ASSERT_EQ(S_OK, player.control->Run());
     // Far enough ahead for the device's latency, also before the sound's
     // thread has looked at the device: a closer start loses the first sound.
+    // (The start is chosen once the first picture is in.)
+    ASSERT_TRUE(player.renderer->WaitForFrames(1, kPatienceMs));
     EXPECT_GE(player.renderer->StartTime() - before, latency);
     if (loopsUntilMs > 0) {
       Sleep(loopsUntilMs);
