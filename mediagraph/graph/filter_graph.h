@@ -52,10 +52,13 @@ constexpr DWORD kCueWaitMs = 2000;
 // stream time already played when resuming from a pause, so the first picture
 // is on time. While the start is pending GetState answers Running at once; Pause
 // and Stop take it back, and a seek makes it wait for the new segment's picture.
+// Pause of a running graph is complete at once (the picture on show stays).
 // A run the filters refuse at the start leaves the graph paused and GetState
-// returning that failure until the next Stop. Seeking while running changes the segment on
-// the running clock: the source flushes, repositions and starts a new segment at
-// the stream time reached (its first sample due at once); no filter changes state.
+// returning that failure until the next Stop.
+//
+// Seeking while running changes the segment on the running clock: the source
+// flushes, repositions and starts a new segment at the stream time reached (its
+// first sample due at once); no filter changes state.
 // Seeking while paused or stopped starts the next segment at stream time 0.
 //
 // Completion: EC_COMPLETE from a filter is counted, not passed on. The renderers of
@@ -282,6 +285,7 @@ class FilterGraph final : public IGraphBuilder,
   IBaseFilter *videoRenderer_ = nullptr;  // where the picture goes; a member, not counted
   bool startPending_ = false;            // Running, the filters still paused
   HRESULT runFailure_ = S_OK;            // the filters refused a pending start
+  bool heldPicture_ = false;             // paused while running: no cue to wait for
   bool closing_ = false;                 // the starter thread ends
   std::condition_variable_any startChanged_;
   std::thread starter_;                  // started with the first pending start

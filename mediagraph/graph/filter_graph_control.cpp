@@ -113,6 +113,7 @@ void FilterGraph::ServeStarts() {
 
 HRESULT FilterGraph::RunLocked() {
   if (state_ == State_Running) return S_OK;
+  heldPicture_ = false;
   if (state_ == State_Stopped) {
     // Before the pause: then the source still tells where it will start.
     if (ComPtr<IMediaSeeking> target = SeekingTarget()) NoteSegmentStart(target.get());
@@ -166,13 +167,17 @@ STDMETHODIMP FilterGraph::Pause() {
     return hr;
   }
   state_ = State_Paused;
-  return hr;
+  // Paused while running, the picture on show stays: nothing to wait for,
+  // although the renderer may still wait for the next picture to hold.
+  if (old == State_Running) heldPicture_ = true;
+  return heldPicture_ ? S_OK : hr;
 }
 
 STDMETHODIMP FilterGraph::Stop() {
   std::lock_guard<std::recursive_mutex> hold(stateLock_);
   CancelStart();
   runFailure_ = S_OK;
+  heldPicture_ = false;
   completion_.Disarm();
   endNotice_.Cancel();
   armOnRun_ = true;
@@ -190,7 +195,7 @@ STDMETHODIMP FilterGraph::GetState(LONG milliseconds, OAFilterState *state) {
     std::lock_guard<std::recursive_mutex> hold(stateLock_);
     *state = state_;
     if (FAILED(runFailure_)) return runFailure_;
-    if (startPending_) return S_OK;
+    if (startPending_ || heldPicture_) return S_OK;
     filters = StateOrder();
   }
   // The wait happens without the graph lock: the filters finish on their own threads.

@@ -128,6 +128,7 @@ STDMETHODIMP FilterGraph::SetPositions(LONGLONG *current, DWORD currentFlags, LO
     // The next run starts the new segment at stream time 0; a pending one waits
     // for the new segment's first picture.
     armOnRun_ = true;
+    heldPicture_ = false;  // the new segment's picture is to come
     if (startPending_) {
       ++startSerial_;
       startChanged_.notify_all();

@@ -17,6 +17,7 @@ CMovieSourceFilter::CMovieSourceFilter(std::unique_ptr<MovieFile> movie,
       handle(this),
       retiring(false),
       startAfterRetiring(false),
+      restartLoopEnd(0),
       video(file.get(), std::move(videoDecoder), file->VideoStream()->codecpar->width,
             file->VideoStream()->codecpar->height),
       hasAudioStream(audioDecoder != nullptr && resampler != nullptr),
@@ -59,7 +60,8 @@ CBasePin *CMovieSourceFilter::PinAt(int index) { return index == 0 ? &pin : null
 STDMETHODIMP CMovieSourceFilter::Stop() {
   ScopedLock hold(&lock);
   if (sound) sound->Pause();
-  RetireSession();
+  std::unique_lock<std::mutex> session(sessionLock);
+  RetireSession(&session, false, false, false, 0);
   return CBaseFilter::Stop();
 }
 
@@ -85,7 +87,7 @@ HRESULT CMovieSourceFilter::SetPositions(REFERENCE_TIME current, REFERENCE_TIME 
   ScopedLock hold(&lock);
   // While a stopped session is being joined there is none to restart: the
   // next one starts at the new position.
-  std::lock_guard<std::mutex> session(sessionLock);
+  std::unique_lock<std::mutex> session(sessionLock);
   bool restart = false;
   {
     std::lock_guard<std::mutex> positions(positionLock);
@@ -100,10 +102,17 @@ HRESULT CMovieSourceFilter::SetPositions(REFERENCE_TIME current, REFERENCE_TIME 
     // carry the start it queued after the end. Untold, the source takes it
     // that the movie loops from then on. (Earlier, it may be a restart of a
     // movie that is to stop at its end, which must then end in silence.)
-    const bool loop = state == State_Running && current == 0 && video.ReachedEnd();
+    const bool running = state == State_Running;
+    const bool loop = running && current == 0 && video.ReachedEnd();
     const REFERENCE_TIME lastEnd = video.LastStop();
-    EndSession(true, loop);
-    StartSession(loop ? lastEnd : 0);
+    if (running) {
+      // Nobody waits for the new segment while running (the clock goes on):
+      // the old threads are joined, and the new ones started, off this thread.
+      RetireSession(&session, true, loop, true, loop ? lastEnd : 0);
+    } else {
+      EndSession(true, loop);
+      StartSession(loop ? lastEnd : 0);
+    }
     if (sound && loop && !loopHinted) sound->SetLooping(true);
   }
   return S_OK;
@@ -183,40 +192,49 @@ void CMovieSourceFilter::EndSession(bool flush, bool keepSoundStart) {
   sessionActive = false;
 }
 
-void CMovieSourceFilter::RetireSession() {
-  std::unique_lock<std::mutex> session(sessionLock);
-  startAfterRetiring = false;
+void CMovieSourceFilter::RetireSession(std::unique_lock<std::mutex> *session, bool flush,
+                                       bool keepSoundStart, bool restart,
+                                       REFERENCE_TIME loopEnd) {
+  startAfterRetiring = restart;
+  restartLoopEnd = loopEnd;
   {
     std::lock_guard<std::mutex> positions(positionLock);
     if (!sessionActive) return;
     sessionActive = false;
   }
-  // Downstream has stopped: the abort and the decommit free every thread that
-  // waits; one still decoding a picture ends after it, on nobody's time.
+  // The abort and the flush (or, downstream stopped, the decommit) free every
+  // thread that waits; one still decoding a picture ends after it, on nobody's
+  // time.
   buffer.Abort();
-  if (sessionAllocator != nullptr) sessionAllocator->Decommit();
+  IPin *peer = pin.ConnectedPeer();
+  if (flush && peer != nullptr) {
+    peer->BeginFlush();
+  } else if (sessionAllocator != nullptr) {
+    sessionAllocator->Decommit();
+  }
   retiring = true;
-  session.unlock();
+  session->unlock();
   AwaitRetired();  // the last one has nothing left to do
-  retirer = std::thread(&CMovieSourceFilter::FinishRetiring, this);
+  retirer = std::thread(&CMovieSourceFilter::FinishRetiring, this, flush, keepSoundStart);
 }
 
 void CMovieSourceFilter::StartWhenRetired() {
   std::lock_guard<std::mutex> session(sessionLock);
   if (retiring) {
     startAfterRetiring = true;
+    restartLoopEnd = 0;
   } else {
     StartSession();
   }
 }
 
-void CMovieSourceFilter::FinishRetiring() {
-  JoinSession(false, false);
+void CMovieSourceFilter::FinishRetiring(bool flush, bool keepSoundStart) {
+  JoinSession(flush, keepSoundStart);
   std::lock_guard<std::mutex> session(sessionLock);
   retiring = false;
   if (startAfterRetiring) {
     startAfterRetiring = false;
-    StartSession();
+    StartSession(restartLoopEnd);
   }
 }
 

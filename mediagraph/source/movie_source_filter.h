@@ -16,7 +16,8 @@
 //   they are. A seek while not stopped ends the session with a
 //   flush downstream, repositions, sends NewSegment and starts a new one:
 //   while running at the stream time reached, so that the clock runs on and
-//   the new segment's first sample is due at once. While stopped a seek only
+//   the new segment's first sample is due at once (the joining and the new
+//   start then happen on the retiring thread too). While stopped a seek only
 //   records the position.
 //
 // Locks and threads: the filter lock (also the pin lock) serialises state
@@ -128,14 +129,18 @@ class CMovieSourceFilter final : public CBaseFilter {
   // BeginFlush/EndFlush around the join. keepSoundStart: a loop; the sound may
   // keep the movie's start it queued after the end.
   void EndSession(bool flush, bool keepSoundStart = false);
-  // With the filter lock: tells the session's threads to end and hands the
-  // joining to the retiring thread.
-  void RetireSession();
+  // With the filter lock and `session` (the session lock, given up here):
+  // tells the session's threads to end and hands their joining to the
+  // retiring thread, which then starts a session at the current position when
+  // `restart` (a seek while running; loopEnd as for StartSession). flush:
+  // downstream is active (see EndSession).
+  void RetireSession(std::unique_lock<std::mutex> *session, bool flush, bool keepSoundStart,
+                     bool restart, REFERENCE_TIME loopEnd);
   // With the filter lock: starts a session, or has the retiring thread start it
   // once the last one is joined.
   void StartWhenRetired();
   // The retiring thread: joins, then starts the session asked for meanwhile.
-  void FinishRetiring();
+  void FinishRetiring(bool flush, bool keepSoundStart);
   // Joins the last retiring thread; never with the session lock held.
   void AwaitRetired();
   // With the session lock: joins the threads and lets the transport go.
@@ -150,7 +155,8 @@ class CMovieSourceFilter final : public CBaseFilter {
   std::mutex sessionLock;
   // --- with sessionLock, or the retiring thread's while `retiring`
   bool retiring;
-  bool startAfterRetiring;  // a Pause came while retiring
+  bool startAfterRetiring;  // a Pause or a seek while running came while retiring
+  REFERENCE_TIME restartLoopEnd;  // for that start
   PacketBuffer buffer;
   PacketReader reader;
   VideoStreamer video;
