@@ -189,6 +189,7 @@ std::wstring FilterGraph::UniqueName(LPCWSTR wanted, bool *renamed) const {
 HRESULT FilterGraph::AddFilterLocked(IBaseFilter *filter, LPCWSTR name) {
   if (Find(filter)) return E_INVALIDARG;
   if (state_ != State_Stopped) return VFW_E_NOT_STOPPED;
+  Uncue();
   bool renamed = false;
   Member member{ComPtr<IBaseFilter>(filter), UniqueName(name, &renamed)};
   const HRESULT hr = filter->JoinFilterGraph(this, member.name.c_str());
@@ -203,6 +204,7 @@ HRESULT FilterGraph::RemoveFilterLocked(IBaseFilter *filter) {
                          [filter](const Member &m) { return m.filter.get() == filter; });
   if (it == members_.end()) return VFW_E_NOT_FOUND;
   if (state_ != State_Stopped) return VFW_E_NOT_STOPPED;
+  Uncue();
   for (const auto &pin : PinsOf(filter)) {
     ComPtr<IPin> peer;
     if (SUCCEEDED(pin->ConnectedTo(peer.put())) && peer) peer->Disconnect();
@@ -298,6 +300,7 @@ STDMETHODIMP FilterGraph::ConnectDirect(IPin *out, IPin *in, const AM_MEDIA_TYPE
   if (!out || !in) return E_POINTER;
   std::lock_guard<std::recursive_mutex> hold(stateLock_);
   if (!Find(OwnerOf(out).get()) || !Find(OwnerOf(in).get())) return VFW_E_NOT_FOUND;
+  Uncue();
   return out->Connect(in, mediaType);
 }
 
@@ -327,6 +330,7 @@ STDMETHODIMP FilterGraph::Render(IPin *out) {
   if (!out) return E_POINTER;
   std::lock_guard<std::recursive_mutex> hold(stateLock_);
   if (state_ != State_Stopped) return VFW_E_NOT_STOPPED;
+  Uncue();
   if (!IsDirection(out, PINDIR_OUTPUT)) return VFW_E_INVALID_DIRECTION;
   if (IsConnected(out)) return VFW_E_ALREADY_CONNECTED;
   return ConnectToFreeInput(out, OwnerOf(out).get(), nullptr);
@@ -336,6 +340,7 @@ STDMETHODIMP FilterGraph::RenderFile(LPCWSTR file, LPCWSTR) {
   if (!file) return E_POINTER;
   std::lock_guard<std::recursive_mutex> hold(stateLock_);
   if (state_ != State_Stopped) return VFW_E_NOT_STOPPED;
+  Uncue();
 
   MovieSource *opened = nullptr;
   HRESULT hr = CreateMovieSource(file, &opened);
@@ -355,6 +360,7 @@ STDMETHODIMP FilterGraph::RenderFile(LPCWSTR file, LPCWSTR) {
   if (repetitive_) source->SetLooping(true);
   videoRenderer_ = renderer;
   armOnRun_ = true;
+  Cue();
   return source->HasAudioStream() && !source->HasSound() ? VFW_S_AUDIO_NOT_RENDERED : S_OK;
 }
 

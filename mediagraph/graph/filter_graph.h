@@ -53,6 +53,10 @@ constexpr DWORD kCueWaitMs = 2000;
 // is on time. While the start is pending GetState answers Running at once; Pause
 // and Stop take it back, and a seek makes it wait for the new segment's picture.
 // Pause of a running graph is complete at once (the picture on show stays).
+// A graph with a movie is cued while it is Stopped: after RenderFile and after a
+// seek while stopped its filters are paused, so that the first picture is ready
+// when Run comes; it still reports Stopped, and Stop, a change of filters or
+// connections, or a new movie stop the filters first.
 // A run the filters refuse at the start leaves the graph paused and GetState
 // returning that failure until the next Stop.
 //
@@ -243,6 +247,11 @@ class FilterGraph final : public IGraphBuilder,
   HRESULT PauseFilters();
   HRESULT RunFilters(REFERENCE_TIME start);
   HRESULT StopFilters();
+  // Stopped with a movie: pauses the filters, so that the first picture of the
+  // next run is decoded and held while the graph stays Stopped.
+  void Cue();
+  // Stops the filters of a cued graph before its connections change.
+  void Uncue();
   // Every filter has finished pausing (waits for none).
   bool Cued() const;
   HRESULT RunLocked();
@@ -286,6 +295,7 @@ class FilterGraph final : public IGraphBuilder,
   bool startPending_ = false;            // Running, the filters still paused
   HRESULT runFailure_ = S_OK;            // the filters refused a pending start
   bool heldPicture_ = false;             // paused while running: no cue to wait for
+  bool cued_ = false;                    // Stopped, the filters paused (see Cue)
   bool closing_ = false;                 // the starter thread ends
   std::condition_variable_any startChanged_;
   std::thread starter_;                  // started with the first pending start

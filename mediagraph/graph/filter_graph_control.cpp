@@ -51,6 +51,21 @@ bool FilterGraph::Cued() const {
   return true;
 }
 
+void FilterGraph::Cue() {
+  if (state_ != State_Stopped || cued_ || !source_) return;
+  if (SUCCEEDED(PauseFilters())) {
+    cued_ = true;
+  } else {
+    StopFilters();
+  }
+}
+
+void FilterGraph::Uncue() {
+  if (!cued_) return;
+  cued_ = false;
+  StopFilters();
+}
+
 void FilterGraph::ArmCompletion() {
   armOnRun_ = false;
   endNotice_.Cancel();
@@ -118,6 +133,7 @@ HRESULT FilterGraph::RunLocked() {
     // Before the pause: then the source still tells where it will start.
     if (ComPtr<IMediaSeeking> target = SeekingTarget()) NoteSegmentStart(target.get());
     const HRESULT hr = PauseFilters();
+    cued_ = false;
     if (FAILED(hr)) {
       StopFilters();
       return hr;
@@ -162,6 +178,7 @@ STDMETHODIMP FilterGraph::Pause() {
   }
   endNotice_.Pause();
   const HRESULT hr = PauseFilters();
+  cued_ = false;
   if (FAILED(hr)) {
     if (old == State_Stopped) StopFilters();
     return hr;
@@ -182,6 +199,7 @@ STDMETHODIMP FilterGraph::Stop() {
   endNotice_.Cancel();
   armOnRun_ = true;
   const HRESULT hr = StopFilters();
+  cued_ = false;
   state_ = State_Stopped;
   pausedAt_ = 0;
   segmentBase_ = 0;
@@ -195,7 +213,9 @@ STDMETHODIMP FilterGraph::GetState(LONG milliseconds, OAFilterState *state) {
     std::lock_guard<std::recursive_mutex> hold(stateLock_);
     *state = state_;
     if (FAILED(runFailure_)) return runFailure_;
-    if (startPending_ || heldPicture_) return S_OK;
+    // Stopped (also while cueing), a pending start and a pause of a running
+    // graph have nothing to wait for.
+    if (state_ == State_Stopped || startPending_ || heldPicture_) return S_OK;
     filters = StateOrder();
   }
   // The wait happens without the graph lock: the filters finish on their own threads.

@@ -137,6 +137,7 @@ STDMETHODIMP FilterGraph::SetPositions(LONGLONG *current, DWORD currentFlags, LO
     pausedAt_ = 0;
     segmentBase_ = 0;
     NoteSegmentStart(target.get());
+    Cue();  // stopped: the next run's first picture is made meanwhile
     return hr;
   }
   // Running: the source starts the new segment at the stream time reached, on
