@@ -23,12 +23,13 @@ DoubleBufferedSurface::~DoubleBufferedSurface() { Detach(); }
 bool DoubleBufferedSurface::Attach(SDL_Surface *surface) {
   Detach();
   // SDL's allocator, so that either buffer may end up freed by SDL; one
-  // byte more so that an empty surface still gets a buffer.
+  // byte more so that an empty surface still gets a buffer. Not written
+  // here: every frame writes the picture and copies the rest before it is
+  // shown, so the pages are first touched by the first frame, not the load.
   auto *const back = static_cast<Uint8 *>(SDL_malloc(PixelBytes(surface) + 1));
   if (back == nullptr) {
     return false;
   }
-  CopyBytes(back, static_cast<const Uint8 *>(surface->pixels), PixelBytes(surface));
   surface_ = surface;
   back_ = back;
   return true;

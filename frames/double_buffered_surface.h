@@ -21,9 +21,10 @@ class DoubleBufferedSurface {
   DoubleBufferedSurface(const DoubleBufferedSurface &) = delete;
   DoubleBufferedSurface &operator=(const DoubleBufferedSurface &) = delete;
 
-  // Takes on `surface` (a software surface with SDL's own pixels) and makes
-  // the back buffer a copy of them. False, with nothing taken on, when the
-  // buffer cannot be allocated.
+  // Takes on `surface` (a software surface with SDL's own pixels) and
+  // allocates the back buffer, left unwritten until the first frame (see
+  // CopyOutside). False, with nothing taken on, when the buffer cannot be
+  // allocated.
   bool Attach(SDL_Surface *surface);
   // Frees the back buffer and lets go of the surface, which keeps the
   // buffer on show. Returns the surface (null when none was attached).
