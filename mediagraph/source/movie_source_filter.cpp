@@ -18,6 +18,8 @@ CMovieSourceFilter::CMovieSourceFilter(std::unique_ptr<MovieFile> movie,
       retiring(false),
       startAfterRetiring(false),
       restartLoopEnd(0),
+      nextAllocator(nullptr),
+      nextInput(nullptr),
       video(file.get(), std::move(videoDecoder), file->VideoStream()->codecpar->width,
             file->VideoStream()->codecpar->height),
       hasAudioStream(audioDecoder != nullptr && resampler != nullptr),
@@ -41,7 +43,7 @@ CMovieSourceFilter::~CMovieSourceFilter() {
   if (sound) sound->Pause();
   {
     std::lock_guard<std::mutex> session(sessionLock);
-    startAfterRetiring = false;
+    AskStartAfterRetiring(false, 0);
   }
   AwaitRetired();
   {
@@ -133,7 +135,7 @@ bool CMovieSourceFilter::LastHeard(REFERENCE_TIME *clockTime, REFERENCE_TIME *mo
   return sound && sound->LastHeard(clockTime, movieTime);
 }
 
-void CMovieSourceFilter::StartSession(REFERENCE_TIME loopEnd) {
+void CMovieSourceFilter::StartSession(REFERENCE_TIME loopEnd, bool retiringThread) {
   Segment segment;
   {
     std::lock_guard<std::mutex> positions(positionLock);
@@ -156,7 +158,16 @@ void CMovieSourceFilter::StartSession(REFERENCE_TIME loopEnd) {
   fileAtStart = false;
   buffer.Reset();
   IPin *peer = pin.ConnectedPeer();
-  const bool videoFlows = peer != nullptr && pin.Transport(&sessionAllocator, &sessionInput);
+  bool videoFlows = false;
+  if (retiringThread) {
+    // Taken by whoever asked the retiring thread for this session: it may
+    // not take the pin lock.
+    sessionAllocator = std::exchange(nextAllocator, nullptr);
+    sessionInput = std::exchange(nextInput, nullptr);
+    videoFlows = peer != nullptr && sessionAllocator != nullptr;
+  } else {
+    videoFlows = peer != nullptr && pin.Transport(&sessionAllocator, &sessionInput);
+  }
   buffer.EnableStream(PacketBuffer::kVideo, videoFlows);
   buffer.EnableStream(PacketBuffer::kAudio, sound != nullptr);
   if (videoFlows) {
@@ -187,7 +198,7 @@ void CMovieSourceFilter::EndSession(bool flush, bool keepSoundStart) {
   } else if (sessionAllocator != nullptr) {
     sessionAllocator->Decommit();
   }
-  JoinSession(flush, keepSoundStart);
+  JoinSession(flush ? peer : nullptr, keepSoundStart);
   std::lock_guard<std::mutex> positions(positionLock);
   sessionActive = false;
 }
@@ -195,8 +206,7 @@ void CMovieSourceFilter::EndSession(bool flush, bool keepSoundStart) {
 void CMovieSourceFilter::RetireSession(std::unique_lock<std::mutex> *session, bool flush,
                                        bool keepSoundStart, bool restart,
                                        REFERENCE_TIME loopEnd) {
-  startAfterRetiring = restart;
-  restartLoopEnd = loopEnd;
+  AskStartAfterRetiring(restart, loopEnd);
   {
     std::lock_guard<std::mutex> positions(positionLock);
     if (!sessionActive) return;
@@ -206,35 +216,50 @@ void CMovieSourceFilter::RetireSession(std::unique_lock<std::mutex> *session, bo
   // thread that waits; one still decoding a picture ends after it, on nobody's
   // time.
   buffer.Abort();
-  IPin *peer = pin.ConnectedPeer();
-  if (flush && peer != nullptr) {
-    peer->BeginFlush();
+  // Held by the retiring thread, which ends the flush: the graph may take the
+  // connection apart meanwhile.
+  IPin *flushed = flush ? pin.ConnectedPeer() : nullptr;
+  if (flushed != nullptr) {
+    flushed->AddRef();
+    flushed->BeginFlush();
   } else if (sessionAllocator != nullptr) {
     sessionAllocator->Decommit();
   }
   retiring = true;
   session->unlock();
   AwaitRetired();  // the last one has nothing left to do
-  retirer = std::thread(&CMovieSourceFilter::FinishRetiring, this, flush, keepSoundStart);
+  retirer = std::thread(&CMovieSourceFilter::FinishRetiring, this, flushed, keepSoundStart);
 }
 
 void CMovieSourceFilter::StartWhenRetired() {
   std::lock_guard<std::mutex> session(sessionLock);
   if (retiring) {
-    startAfterRetiring = true;
-    restartLoopEnd = 0;
+    AskStartAfterRetiring(true, 0);
   } else {
     StartSession();
   }
 }
 
-void CMovieSourceFilter::FinishRetiring(bool flush, bool keepSoundStart) {
-  JoinSession(flush, keepSoundStart);
+void CMovieSourceFilter::AskStartAfterRetiring(bool start, REFERENCE_TIME loopEnd) {
+  startAfterRetiring = start;
+  restartLoopEnd = loopEnd;
+  if (nextAllocator != nullptr) {
+    nextAllocator->Release();
+    nextInput->Release();
+    nextAllocator = nullptr;
+    nextInput = nullptr;
+  }
+  if (start && pin.IsConnected()) pin.Transport(&nextAllocator, &nextInput);
+}
+
+void CMovieSourceFilter::FinishRetiring(IPin *flushed, bool keepSoundStart) {
+  JoinSession(flushed, keepSoundStart);
+  if (flushed != nullptr) flushed->Release();
   std::lock_guard<std::mutex> session(sessionLock);
   retiring = false;
   if (startAfterRetiring) {
     startAfterRetiring = false;
-    StartSession(restartLoopEnd);
+    StartSession(restartLoopEnd, true);
   }
 }
 
@@ -242,12 +267,11 @@ void CMovieSourceFilter::AwaitRetired() {
   if (retirer.joinable()) retirer.join();
 }
 
-void CMovieSourceFilter::JoinSession(bool flush, bool keepSoundStart) {
-  IPin *peer = pin.ConnectedPeer();
+void CMovieSourceFilter::JoinSession(IPin *flushed, bool keepSoundStart) {
   video.Stop();
   if (sound) sound->Stop(keepSoundStart);
   reader.Join();
-  if (flush && peer != nullptr) peer->EndFlush();
+  if (flushed != nullptr) flushed->EndFlush();
   buffer.Reset();
   if (sessionAllocator != nullptr) {
     sessionAllocator->Release();

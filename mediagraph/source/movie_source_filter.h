@@ -30,7 +30,8 @@
 // The session lock guards starting and ending sessions (the session fields
 // below): the application thread takes it inside the filter lock, the
 // retiring thread alone. Nobody waits for the retiring thread with it held,
-// and the retiring thread never takes the filter lock.
+// and the retiring thread never takes the filter lock (nor the pin lock, the
+// same): a session it starts has its transport taken by whoever asked.
 //
 // The position lock guards only the positions. Position queries take it
 // alone, because they arrive from downstream on the streaming thread with
@@ -124,7 +125,9 @@ class CMovieSourceFilter final : public CBaseFilter {
   // Both with the session lock held (and the filter lock, but on the retiring
   // thread). loopEnd: a loop; the stream time at which
   // the last picture before it ends.
-  void StartSession(REFERENCE_TIME loopEnd = 0);
+  // retiringThread: started there, with the transport AskStartAfterRetiring
+  // took.
+  void StartSession(REFERENCE_TIME loopEnd = 0, bool retiringThread = false);
   // flush: the filter is active and downstream may hold the video thread, so
   // BeginFlush/EndFlush around the join. keepSoundStart: a loop; the sound may
   // keep the movie's start it queued after the end.
@@ -139,12 +142,18 @@ class CMovieSourceFilter final : public CBaseFilter {
   // With the filter lock: starts a session, or has the retiring thread start it
   // once the last one is joined.
   void StartWhenRetired();
-  // The retiring thread: joins, then starts the session asked for meanwhile.
-  void FinishRetiring(bool flush, bool keepSoundStart);
+  // The retiring thread: joins, ends the flush of `flushed` (one reference,
+  // released here; null without a flush), then starts the session asked for
+  // meanwhile.
+  void FinishRetiring(IPin *flushed, bool keepSoundStart);
+  // With the filter lock and the session lock: whether the retiring thread
+  // starts a session when done, with the transport taken for it here.
+  void AskStartAfterRetiring(bool start, REFERENCE_TIME loopEnd);
   // Joins the last retiring thread; never with the session lock held.
   void AwaitRetired();
-  // With the session lock: joins the threads and lets the transport go.
-  void JoinSession(bool flush, bool keepSoundStart);
+  // With the session lock: joins the threads, ends the flush of `flushed`
+  // (null: none) and lets the transport go.
+  void JoinSession(IPin *flushed, bool keepSoundStart);
 
   CriticalLock lock;  // the filter lock and the pin lock
   const std::unique_ptr<MovieFile> file;
@@ -157,6 +166,8 @@ class CMovieSourceFilter final : public CBaseFilter {
   bool retiring;
   bool startAfterRetiring;  // a Pause or a seek while running came while retiring
   REFERENCE_TIME restartLoopEnd;  // for that start
+  IMemAllocator *nextAllocator;    // and its transport, one reference each
+  IMemInputPin *nextInput;
   PacketBuffer buffer;
   PacketReader reader;
   VideoStreamer video;
