@@ -121,7 +121,9 @@ class Samples {
     for (const std::string &name : order_) {
       std::vector<double> t = times_.at(name);
       std::sort(t.begin(), t.end());
-      const auto at = [&t](double q) { return t[std::min(t.size() - 1, size_t(q * double(t.size())))]; };
+      const auto at = [&t](double q) {
+        return t[std::min(t.size() - 1, size_t(q * double(t.size())))];
+      };
       std::printf("%-34s %9.3f %9.3f %9.3f %6zu %9.2f\n", name.c_str(), at(0.5), at(0.99),
                   t.back(), t.size(), at(0.5) / anchor);
     }
