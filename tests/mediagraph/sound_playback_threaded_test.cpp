@@ -148,6 +148,7 @@ TEST_F(SoundPlayback, PauseHoldsTheSoundAndRunGoesOnWhereItStopped) {
     MoviePlayer player;
     ASSERT_EQ(S_OK, player.Load(*movie_));
     ASSERT_EQ(S_OK, player.control->Run());
+    ASSERT_TRUE(player.renderer->WaitForFrames(1, kPatienceMs));  // the run has started
     Sleep(700);
     player.control->Pause();
     Sleep(500);
@@ -170,6 +171,7 @@ TEST_F(SoundPlayback, SeekToStartWhileRunningPlaysTheSoundAgain) {
     MoviePlayer player;
     ASSERT_EQ(S_OK, player.Load(*movie_));
     ASSERT_EQ(S_OK, player.control->Run());
+    ASSERT_TRUE(player.renderer->WaitForFrames(1, kPatienceMs));  // the run has started
     Sleep(1000);
     ASSERT_EQ(S_OK, player.position->put_CurrentPosition(0.0));
     ASSERT_TRUE(player.WaitFor(EC_COMPLETE, kPatienceMs));
