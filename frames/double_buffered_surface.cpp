@@ -29,6 +29,9 @@ bool DoubleBufferedSurface::Attach(SDL_Surface *surface) {
   Detach();
   // SDL's allocator, as for the first buffer; one byte more so that an
   // empty surface (SDL gives it no pixels) still gets buffers of its own.
+  // The copy is not written here: every frame writes the picture and copies
+  // the rest before it is shown, so its pages are first touched by the first
+  // frame, not the load.
   auto *const copy = static_cast<Uint8 *>(SDL_malloc(PixelBytes(surface) + 1));
   auto *const first = surface->pixels != nullptr ? static_cast<Uint8 *>(surface->pixels)
                                                  : static_cast<Uint8 *>(SDL_malloc(1));
@@ -39,7 +42,6 @@ bool DoubleBufferedSurface::Attach(SDL_Surface *surface) {
     }
     return false;
   }
-  CopyBytes(copy, first, PixelBytes(surface));
   surface->pixels = first;
   surface->flags |= SDL_PREALLOC;
   surface_ = surface;

@@ -31,8 +31,9 @@ class DoubleBufferedSurface {
   DoubleBufferedSurface &operator=(const DoubleBufferedSurface &) = delete;
 
   // Takes on `surface` (a software surface with SDL's own pixels, not yet
-  // seen by the host): its pixels become the first buffer, a copy of them
-  // the second. False, with nothing taken on, when the copy cannot be
+  // seen by the host): its pixels become the first buffer, a second one is
+  // allocated and left unwritten until the first frame (see CopyOutside).
+  // False, with nothing taken on, when the second cannot be
   // allocated.
   bool Attach(SDL_Surface *surface);
   // Lets go of the surface, which keeps the buffer on show for good, and

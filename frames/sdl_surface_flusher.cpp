@@ -30,23 +30,44 @@ void FreeSurface(SDL_Surface *&surface) {
   }
 }
 
-// A display-format surface of the given size, made from a 32-bit software
-// template; null when SDL cannot make it (no video mode yet, or no video at all).
+// A display-format surface of the given size, as SDL_DisplayFormat makes it of
+// a 32-bit software surface; null when SDL cannot make it (no video mode yet,
+// or no video at all). SDL_DisplayFormat is asked only of one pixel: on a
+// whole surface it would clear and convert a template as big, and the load
+// would write every page three times rather than once.
 SDL_Surface *CreateDisplaySurface(LONG width, LONG height) {
   if (!SdlCanHoldSurface(width, height, 32)) {
     return nullptr;
   }
-  SDL_Surface *const templateSurface = SDL_CreateRGBSurface(
-      SDL_SWSURFACE, width, height, 32, 0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000);
-  if (templateSurface == nullptr) {
+  SDL_Surface *const pixel = SDL_CreateRGBSurface(SDL_SWSURFACE, 1, 1, 32, 0x000000FF,
+                                                  0x0000FF00, 0x00FF0000, 0xFF000000);
+  if (pixel == nullptr) {
     return nullptr;
   }
   // SDL_DisplayFormat reads the video state without checking that video was
   // ever started; without a video surface there is no display format anyway.
-  SDL_Surface *const displaySurface =
-      SDL_GetVideoSurface() != nullptr ? SDL_DisplayFormat(templateSurface) : nullptr;
-  SDL_FreeSurface(templateSurface);
-  return displaySurface;
+  SDL_Surface *const probe =
+      SDL_GetVideoSurface() != nullptr ? SDL_DisplayFormat(pixel) : nullptr;
+  if (probe == nullptr) {
+    SDL_FreeSurface(pixel);
+    return nullptr;
+  }
+  const SDL_PixelFormat &format = *probe->format;
+  // Cleared by SDL, as the converted clear template would have been.
+  SDL_Surface *const display =
+      SDL_CreateRGBSurface(probe->flags & SDL_HWSURFACE, width, height, format.BitsPerPixel,
+                           format.Rmask, format.Gmask, format.Bmask, format.Amask);
+  if (display != nullptr) {
+    SDL_SetAlpha(display, probe->flags & (SDL_SRCALPHA | SDL_RLEACCELOK), format.alpha);
+    if ((probe->flags & SDL_SRCCOLORKEY) != 0) {
+      SDL_SetColorKey(display, probe->flags & (SDL_SRCCOLORKEY | SDL_RLEACCELOK),
+                      format.colorkey);
+    }
+  }
+  // Freed only now: the new surface never takes the address of one freed.
+  SDL_FreeSurface(probe);
+  SDL_FreeSurface(pixel);
+  return display;
 }
 
 // The scaler works on 4-byte pixels only, and the pixels are written

@@ -4,20 +4,9 @@
 #include <cmath>
 
 #include "frames/texture_renderer.h"
+#include "movie/graph_releaser.h"
 #include "mediagraph/graph/loop_hint.h"
 #include "mediagraph/graph/movie_streams.h"
-
-namespace {
-
-template <typename T>
-void ReleaseField(T *&field) {
-  if (field != nullptr) {
-    field->Release();
-    field = nullptr;
-  }
-}
-
-}  // namespace
 
 MovieInstance::MovieInstance(TextureFlushInterface *sink) : FrameSinkOwner(sink) {}
 
@@ -147,14 +136,17 @@ void MovieInstance::ReleaseGraph() {
   DropCue();
   const bool stopped = control != nullptr;
   if (stopped) control->Stop();
-  ReleaseField(control);
-  ReleaseField(audio);
-  ReleaseField(events);
-  ReleaseField(position);
-  ReleaseField(graph);
-  ReleaseField(rendererFilter);
-  texture = nullptr;
   // No frame can arrive any more: all the sink holds but the output surface
   // the game may still blit, with its last frame, is given back.
   if (stopped) flusher->ReleaseSurfaces();
+  // The last references join the graph's threads and free its decoders: not
+  // on the game's time. Still released in the fields' order.
+  GraphReleaser::HandOver({control, audio, events, position, graph, rendererFilter});
+  control = nullptr;
+  audio = nullptr;
+  events = nullptr;
+  position = nullptr;
+  graph = nullptr;
+  rendererFilter = nullptr;
+  texture = nullptr;
 }

@@ -29,6 +29,41 @@ bool HasDecoder(const AVStream *stream) {
   return avcodec_find_decoder(stream->codecpar->codec_id) != nullptr;
 }
 
+// Whether the container's headers say all the movie needs of every stream:
+// the codec, the picture's size and rate, the sound's rate and channels, and
+// the length. Probing would then only decode pictures (a 4K one takes tens
+// of milliseconds) to learn the pixel format, which the decoder tells anyway.
+bool HeadersSayEnough(const AVFormatContext *format) {
+  if (format->duration == AV_NOPTS_VALUE || format->duration <= 0) return false;
+  bool video = false;
+  for (unsigned i = 0; i < format->nb_streams; ++i) {
+    const AVStream *stream = format->streams[i];
+    const AVCodecParameters *par = stream->codecpar;
+    if (par->codec_id == AV_CODEC_ID_NONE) return false;
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
+      const bool rate = stream->avg_frame_rate.num > 0 || stream->r_frame_rate.num > 0;
+      if (par->width <= 0 || par->height <= 0 || !rate) return false;
+      video = true;
+    } else if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
+      if (par->sample_rate <= 0 || par->ch_layout.nb_channels <= 0) return false;
+    }
+  }
+  return video;
+}
+
+// Where the movie starts when it was not probed: the earliest stream start
+// the headers give (probing takes the same minimum), else 0.
+int64_t HeaderStart(const AVFormatContext *format) {
+  int64_t start = AV_NOPTS_VALUE;
+  for (unsigned i = 0; i < format->nb_streams; ++i) {
+    const AVStream *stream = format->streams[i];
+    if (stream->start_time == AV_NOPTS_VALUE) continue;
+    const int64_t at = av_rescale_q(stream->start_time, stream->time_base, AV_TIME_BASE_Q);
+    if (start == AV_NOPTS_VALUE || at < start) start = at;
+  }
+  return start == AV_NOPTS_VALUE ? 0 : start;
+}
+
 }  // namespace
 
 OpenStatus MovieFile::Open(const std::string &path, std::unique_ptr<MovieFile> *out) {
@@ -62,9 +97,13 @@ OpenStatus MovieFile::Open(const std::string &path, std::unique_ptr<MovieFile> *
   file->format_.reset(raw);
   AVFormatContext *format = raw;
 
-  error = avformat_find_stream_info(format, nullptr);
+  // Only on the load's time: probe only what the headers leave open.
+  file->probed_ = !HeadersSayEnough(format);
+  if (file->probed_) {
+    error = avformat_find_stream_info(format, nullptr);
+    if (error == AVERROR(ENOMEM)) return OpenStatus::kNoMemory;
+  }
   if (file->input_->RefusedAnOpen()) return OpenStatus::kNamesOtherFiles;
-  if (error == AVERROR(ENOMEM)) return OpenStatus::kNoMemory;
   // A failure here still leaves the streams found so far usable.
   if (format->nb_streams == 0) return OpenStatus::kUnknownFormat;
 
@@ -98,8 +137,9 @@ OpenStatus MovieFile::Open(const std::string &path, std::unique_ptr<MovieFile> *
     format->streams[i]->discard = wanted ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
   }
 
-  if (format->start_time != AV_NOPTS_VALUE) {
-    file->origin_ = av_rescale_q(format->start_time, AV_TIME_BASE_Q, kReferenceTimeBase);
+  const int64_t start = file->probed_ ? format->start_time : HeaderStart(format);
+  if (start != AV_NOPTS_VALUE) {
+    file->origin_ = av_rescale_q(start, AV_TIME_BASE_Q, kReferenceTimeBase);
   }
   const AVStream *videoStream = format->streams[video];
   if (format->duration != AV_NOPTS_VALUE && format->duration > 0) {
@@ -124,9 +164,10 @@ int64_t MovieFile::DeclaredSoundEnd() const {
   const AVStream *sound = AudioStream();
   const AVStream *picture = VideoStream();
   // Lengths estimated from time stamps or the bit rate are guesses, often short.
-  if (sound == nullptr || format_->duration_estimation_method != AVFMT_DURATION_FROM_STREAM) {
-    return INT64_MAX;
-  }
+  // Unprobed, the streams' lengths are the headers' own (or missing).
+  const bool fromStreams =
+      !probed_ || format_->duration_estimation_method == AVFMT_DURATION_FROM_STREAM;
+  if (sound == nullptr || !fromStreams) return INT64_MAX;
   const auto end = [this](const AVStream *stream) -> int64_t {
     if (stream->duration == AV_NOPTS_VALUE || stream->duration <= 0) return INT64_MAX;
     const int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;

@@ -75,6 +75,7 @@ class MovieFile {
   int64_t frameDuration_ = 0;
   int64_t soundEnd_ = INT64_MAX;
   PictureShape shape_;
+  bool probed_ = true;  // FFmpeg probed the streams (the headers left things open)
 };
 
 }  // namespace mediagraph

@@ -42,12 +42,12 @@ bool IsRenderer(IBaseFilter *filter) {
 
 }  // namespace
 
-HRESULT FilterGraph::Create(FilterGraph **out) {
+HRESULT FilterGraph::Create(FilterGraph **out, IReferenceClock *clock) {
   if (!out) return E_POINTER;
   *out = new (std::nothrow) FilterGraph();
   if (!*out) return E_OUTOFMEMORY;
   (*out)->AddRef();
-  if (!(*out)->Init()) {
+  if (!(*out)->Init(clock)) {
     (*out)->Release();
     *out = nullptr;
     return E_OUTOFMEMORY;
@@ -67,14 +67,32 @@ HRESULT FilterGraph::CreateInstance(IUnknown *outer, REFIID iid, void **out) {
   return hr;
 }
 
-bool FilterGraph::Init() {
-  SystemClock *clock = nullptr;
-  if (FAILED(SystemClock::Create(&clock))) return false;
-  clock_ = ComPtr<SystemClock>::Adopt(clock);
+bool FilterGraph::Init(IReferenceClock *clock) {
+  if (clock != nullptr) {
+    clock_ = ComPtr<IReferenceClock>(clock);
+  } else {
+    SystemClock *own = nullptr;
+    if (FAILED(SystemClock::Create(&own))) return false;
+    clock_ = ComPtr<IReferenceClock>::Adopt(static_cast<IReferenceClock *>(own));
+  }
   return events_.Valid();
 }
 
+REFERENCE_TIME FilterGraph::Now() const {
+  REFERENCE_TIME now = 0;
+  clock_->GetTime(&now);
+  return now;
+}
+
 FilterGraph::~FilterGraph() {
+  {
+    std::lock_guard<std::recursive_mutex> hold(stateLock_);
+    closing_ = true;
+    CancelStart();
+    startChanged_.notify_all();
+  }
+  // Joined without stateLock_, which the starter takes to start a run.
+  if (starter_.joinable()) starter_.join();
   std::lock_guard<std::recursive_mutex> hold(stateLock_);
   StopFilters();
   completion_.Disarm();
@@ -173,6 +191,7 @@ std::wstring FilterGraph::UniqueName(LPCWSTR wanted, bool *renamed) const {
 HRESULT FilterGraph::AddFilterLocked(IBaseFilter *filter, LPCWSTR name) {
   if (Find(filter)) return E_INVALIDARG;
   if (state_ != State_Stopped) return VFW_E_NOT_STOPPED;
+  Uncue();
   bool renamed = false;
   Member member{ComPtr<IBaseFilter>(filter), UniqueName(name, &renamed)};
   const HRESULT hr = filter->JoinFilterGraph(this, member.name.c_str());
@@ -187,6 +206,7 @@ HRESULT FilterGraph::RemoveFilterLocked(IBaseFilter *filter) {
                          [filter](const Member &m) { return m.filter.get() == filter; });
   if (it == members_.end()) return VFW_E_NOT_FOUND;
   if (state_ != State_Stopped) return VFW_E_NOT_STOPPED;
+  Uncue();
   for (const auto &pin : PinsOf(filter)) {
     ComPtr<IPin> peer;
     if (SUCCEEDED(pin->ConnectedTo(peer.put())) && peer) peer->Disconnect();
@@ -282,6 +302,7 @@ STDMETHODIMP FilterGraph::ConnectDirect(IPin *out, IPin *in, const AM_MEDIA_TYPE
   if (!out || !in) return E_POINTER;
   std::lock_guard<std::recursive_mutex> hold(stateLock_);
   if (!Find(OwnerOf(out).get()) || !Find(OwnerOf(in).get())) return VFW_E_NOT_FOUND;
+  Uncue();
   return out->Connect(in, mediaType);
 }
 
@@ -311,6 +332,7 @@ STDMETHODIMP FilterGraph::Render(IPin *out) {
   if (!out) return E_POINTER;
   std::lock_guard<std::recursive_mutex> hold(stateLock_);
   if (state_ != State_Stopped) return VFW_E_NOT_STOPPED;
+  Uncue();
   if (!IsDirection(out, PINDIR_OUTPUT)) return VFW_E_INVALID_DIRECTION;
   if (IsConnected(out)) return VFW_E_ALREADY_CONNECTED;
   return ConnectToFreeInput(out, OwnerOf(out).get(), nullptr);
@@ -320,6 +342,7 @@ STDMETHODIMP FilterGraph::RenderFile(LPCWSTR file, LPCWSTR) {
   if (!file) return E_POINTER;
   std::lock_guard<std::recursive_mutex> hold(stateLock_);
   if (state_ != State_Stopped) return VFW_E_NOT_STOPPED;
+  Uncue();
 
   MovieSource *opened = nullptr;
   HRESULT hr = CreateMovieSource(file, &opened);
@@ -339,6 +362,7 @@ STDMETHODIMP FilterGraph::RenderFile(LPCWSTR file, LPCWSTR) {
   if (repetitive_) source->SetLooping(true);
   videoRenderer_ = renderer;
   armOnRun_ = true;
+  Cue();
   return source->HasAudioStream() && !source->HasSound() ? VFW_S_AUDIO_NOT_RENDERED : S_OK;
 }
 

@@ -4,8 +4,11 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "mediagraph/clock/system_clock.h"
@@ -25,8 +28,8 @@ constexpr HRESULT kDuplicateNameRenamed = MAKE_HRESULT_CONST(0x0004022D);
 // How far ahead of now a run starts, so that every filter is running before stream
 // time 0 falls due (plus the sound device's latency, when the movie has sound).
 constexpr REFERENCE_TIME kRunLead = 10 * 10000;  // 10 ms
-// How long Run waits for the filters to finish pausing (the first picture to reach
-// the renderer) before it picks the start time.
+// How long a pending start waits for the filters to finish pausing (the first
+// picture to reach the renderer) before it picks the start time all the same.
 constexpr DWORD kCueWaitMs = 2000;
 
 // Graph state, as every filter's:
@@ -41,10 +44,26 @@ constexpr DWORD kCueWaitMs = 2000;
 // then to the other filters (the source), so that nothing is delivered to a filter
 // that is not ready for it and the source's threads are joined last on Stop.
 //
-// Run picks a start time kRunLead ahead of the clock, less the stream time already
-// played when resuming from a pause. Seeking while running changes the segment on
-// the running clock: the source flushes, repositions and starts a new segment at
-// the stream time reached (its first sample due at once); no filter changes state.
+// Run never waits for decoding. It pauses the filters (from Stopped) and the graph
+// is Running when it returns; when every filter has finished pausing already (a
+// resume with the picture held) it runs them at once, else the start is pending:
+// the graph's starter thread waits for the filters to finish pausing (the first
+// picture in the renderer) and then picks the start. Either way the start is
+// kRunLead (plus the sound's latency) ahead of the clock at that moment, less the
+// stream time already played when resuming from a pause, so the first picture
+// is on time. While the start is pending GetState answers Running at once; Pause
+// and Stop take it back, and a seek makes it wait for the new segment's picture.
+// Pause of a running graph is complete at once (the picture on show stays).
+// A graph with a movie is cued while it is Stopped: after RenderFile and after a
+// seek while stopped its filters are paused, so that the first picture is ready
+// when Run comes; it still reports Stopped, and Stop, a change of filters or
+// connections, or a new movie stop the filters first.
+// A run the filters refuse at the start leaves the graph paused and GetState
+// returning that failure until the next Stop.
+//
+// Seeking while running changes the segment on the running clock: the source
+// flushes, repositions and starts a new segment at the stream time reached (its
+// first sample due at once); no filter changes state.
 // Seeking while paused or stopped starts the next segment at stream time 0.
 //
 // Completion: EC_COMPLETE from a filter is counted, not passed on. The renderers of
@@ -60,7 +79,8 @@ constexpr DWORD kCueWaitMs = 2000;
 // filters change state, connect and seek). Filters call Notify from any thread
 // (streaming, clock, timer); it takes only the event queue's and the completion
 // tracker's own locks, never stateLock_, so a streaming thread never waits for the
-// application. GetState waits on the filters without stateLock_.
+// application. GetState waits on the filters without stateLock_. The starter
+// thread waits for the cue without stateLock_ and takes it to run the filters.
 class FilterGraph final : public IGraphBuilder,
                           public IMediaControl,
                           public IMediaEvent,
@@ -71,8 +91,9 @@ class FilterGraph final : public IGraphBuilder,
                           public ILoopHint,
                           public IMovieStreams {
  public:
-  // New graph with one reference.
-  static HRESULT Create(FilterGraph **out);
+  // New graph with one reference. Its clock is `clock` when given (tests run it
+  // on a manual one), else a system clock of its own.
+  static HRESULT Create(FilterGraph **out, IReferenceClock *clock = nullptr);
   // Class factory for the component registry (no aggregation).
   static HRESULT CreateInstance(IUnknown *outer, REFIID iid, void **out);
 
@@ -123,14 +144,15 @@ class FilterGraph final : public IGraphBuilder,
   STDMETHODIMP ShouldOperationContinue() override;              // E_NOTIMPL
 
   // --- IMediaControl
-  // Pauses first when stopped and waits (at most kCueWaitMs) for the first picture
-  // to reach the renderer, then runs every filter from kRunLead ahead of now.
+  // Pauses first when stopped; Running when it returns, the filters run at once
+  // or when the first picture is in (see above).
   STDMETHODIMP Run() override;
   // S_FALSE when a filter has not finished pausing yet (GetState waits for it).
   STDMETHODIMP Pause() override;
   STDMETHODIMP Stop() override;
   // Waits up to `milliseconds` (negative: no limit) for every filter to finish its
-  // last transition; VFW_S_STATE_INTERMEDIATE when one has not.
+  // last transition; VFW_S_STATE_INTERMEDIATE when one has not. A pending start
+  // is no transition: Running at once.
   STDMETHODIMP GetState(LONG milliseconds, OAFilterState *state) override;
   STDMETHODIMP RenderFile(BSTR fileName) override;
   STDMETHODIMP AddSourceFilter(BSTR fileName, IDispatch **unknown) override;  // E_NOTIMPL
@@ -213,7 +235,8 @@ class FilterGraph final : public IGraphBuilder,
 
   FilterGraph() = default;
   ~FilterGraph();
-  bool Init();
+  bool Init(IReferenceClock *clock);
+  REFERENCE_TIME Now() const;
 
   // --- called with stateLock_ held
   Member *Find(const IBaseFilter *filter);
@@ -229,9 +252,21 @@ class FilterGraph final : public IGraphBuilder,
   HRESULT PauseFilters();
   HRESULT RunFilters(REFERENCE_TIME start);
   HRESULT StopFilters();
-  // Waits (bounded) until every filter has finished pausing.
-  void AwaitCue(DWORD milliseconds);
+  // Stopped with a movie: pauses the filters, so that the first picture of the
+  // next run is decoded and held while the graph stays Stopped.
+  void Cue();
+  // Stops the filters of a cued graph before its connections change.
+  void Uncue();
+  // Every filter has finished pausing (waits for none).
+  bool Cued() const;
   HRESULT RunLocked();
+  // Runs the filters from now on: the start of a run, inline or pending.
+  HRESULT StartRun();
+  // Takes a pending start back.
+  void CancelStart();
+  // The starter thread: waits for a pending start's cue (without stateLock_,
+  // at most kCueWaitMs) and starts the run unless it was taken back.
+  void ServeStarts();
   // Starts counting the renderers' completions for a new run.
   void ArmCompletion();
 
@@ -242,7 +277,7 @@ class FilterGraph final : public IGraphBuilder,
 
   std::atomic<LONG> refs_{0};
 
-  ComPtr<SystemClock> clock_;  // set by Init, never changes
+  ComPtr<IReferenceClock> clock_;  // set by Init, never changes
   EventQueue events_;
   CompletionTracker completion_;
   EndNotice endNotice_{[this] { events_.Post({EC_COMPLETE, S_OK, 0}); }};
@@ -262,6 +297,16 @@ class FilterGraph final : public IGraphBuilder,
   ComPtr<MovieSource> source_;           // the rendered movie, if any
   bool repetitive_ = false;              // the loop hint last given
   IBaseFilter *videoRenderer_ = nullptr;  // where the picture goes; a member, not counted
+  bool startPending_ = false;            // Running, the filters still paused
+  HRESULT runFailure_ = S_OK;            // the filters refused a pending start
+  bool heldPicture_ = false;             // paused while running: no cue to wait for
+  bool cued_ = false;                    // Stopped, the filters paused (see Cue)
+  bool closing_ = false;                 // the starter thread ends
+  std::condition_variable_any startChanged_;
+  std::thread starter_;                  // started with the first pending start
+  // Bumped whenever a pending start is made, taken back or has to wait again;
+  // read by the starter thread while it waits without stateLock_.
+  std::atomic<uint64_t> startSerial_{0};
 };
 
 }  // namespace mediagraph

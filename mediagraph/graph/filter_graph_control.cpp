@@ -43,17 +43,27 @@ HRESULT FilterGraph::StopFilters() {
   return result;
 }
 
-void FilterGraph::AwaitCue(DWORD milliseconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+bool FilterGraph::Cued() const {
   for (const auto &filter : StateOrder()) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
     FILTER_STATE state = State_Stopped;
-    if (filter->GetState(DWORD(std::max<int64_t>(0, left.count())), &state) ==
-        VFW_S_STATE_INTERMEDIATE) {
-      return;
-    }
+    if (filter->GetState(0, &state) != S_OK) return false;
   }
+  return true;
+}
+
+void FilterGraph::Cue() {
+  if (state_ != State_Stopped || cued_ || !source_) return;
+  if (SUCCEEDED(PauseFilters())) {
+    cued_ = true;
+  } else {
+    StopFilters();
+  }
+}
+
+void FilterGraph::Uncue() {
+  if (!cued_) return;
+  cued_ = false;
+  StopFilters();
 }
 
 void FilterGraph::ArmCompletion() {
@@ -65,12 +75,67 @@ void FilterGraph::ArmCompletion() {
   }
 }
 
+HRESULT FilterGraph::StartRun() {
+  startPending_ = false;
+  if (armOnRun_) ArmCompletion();
+  // Far enough ahead for the sound to be heard from its first sample on.
+  const REFERENCE_TIME lead = kRunLead + (source_ ? source_->SoundLatency() : 0);
+  const REFERENCE_TIME start = Now() + lead - pausedAt_;
+  const HRESULT hr = RunFilters(start);
+  if (FAILED(hr)) {
+    PauseFilters();
+    return hr;
+  }
+  startTime_ = start;
+  endNotice_.Run(clock_.get(), start);
+  return S_OK;
+}
+
+void FilterGraph::CancelStart() {
+  if (!startPending_) return;
+  startPending_ = false;
+  ++startSerial_;
+  startChanged_.notify_all();
+}
+
+void FilterGraph::ServeStarts() {
+  std::unique_lock<std::recursive_mutex> hold(stateLock_);
+  for (;;) {
+    startChanged_.wait(hold, [this] { return closing_ || startPending_; });
+    if (closing_) return;
+    const uint64_t serial = startSerial_;
+    const std::vector<ComPtr<IBaseFilter>> filters = StateOrder();
+    hold.unlock();
+    // In short waits, so that a start taken back is noticed soon; a picture
+    // that arrives ends the wait at once.
+    constexpr DWORD kSliceMs = 10;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kCueWaitMs);
+    size_t cued = 0;
+    while (cued < filters.size() && startSerial_ == serial &&
+           std::chrono::steady_clock::now() < deadline) {
+      FILTER_STATE state = State_Stopped;
+      if (filters[cued]->GetState(kSliceMs, &state) != VFW_S_STATE_INTERMEDIATE) ++cued;
+    }
+    hold.lock();
+    if (closing_) return;
+    if (!startPending_ || startSerial_ != serial) continue;  // taken back, or a new cue
+    const HRESULT hr = StartRun();
+    if (FAILED(hr)) {
+      state_ = State_Paused;
+      runFailure_ = hr;
+    }
+  }
+}
+
 HRESULT FilterGraph::RunLocked() {
   if (state_ == State_Running) return S_OK;
+  heldPicture_ = false;
   if (state_ == State_Stopped) {
     // Before the pause: then the source still tells where it will start.
     if (ComPtr<IMediaSeeking> target = SeekingTarget()) NoteSegmentStart(target.get());
     const HRESULT hr = PauseFilters();
+    cued_ = false;
     if (FAILED(hr)) {
       StopFilters();
       return hr;
@@ -79,21 +144,21 @@ HRESULT FilterGraph::RunLocked() {
     pausedAt_ = 0;
     segmentBase_ = 0;
   }
-  // Let the first picture reach the renderer, so that it is on time at stream time 0
-  // rather than late (and dropped) because decoding took longer than the lead.
-  AwaitCue(kCueWaitMs);
-  if (armOnRun_) ArmCompletion();
-  // Far enough ahead for the sound to be heard from its first sample on.
-  const REFERENCE_TIME lead = kRunLead + (source_ ? source_->SoundLatency() : 0);
-  const REFERENCE_TIME start = SystemClock::Now() + lead - pausedAt_;
-  const HRESULT hr = RunFilters(start);
-  if (FAILED(hr)) {
-    PauseFilters();
-    return hr;
+  if (Cued()) {
+    // Nothing to wait for (a resume with its picture held): the run starts now.
+    const HRESULT hr = StartRun();
+    if (FAILED(hr)) return hr;
+    state_ = State_Running;
+    return S_OK;
   }
-  startTime_ = start;
+  // The first picture is still being decoded: the starter thread starts the run
+  // when it is in, so that it is on time at stream time 0 rather than late (and
+  // dropped); the game's thread does not wait for it.
   state_ = State_Running;
-  endNotice_.Run(clock_.get(), start);
+  startPending_ = true;
+  ++startSerial_;
+  if (!starter_.joinable()) starter_ = std::thread(&FilterGraph::ServeStarts, this);
+  startChanged_.notify_all();
   return S_OK;
 }
 
@@ -104,26 +169,39 @@ STDMETHODIMP FilterGraph::Run() {
 
 STDMETHODIMP FilterGraph::Pause() {
   std::lock_guard<std::recursive_mutex> hold(stateLock_);
-  const FILTER_STATE old = state_;
-  if (old == State_Running) {
-    pausedAt_ = std::max<REFERENCE_TIME>(0, SystemClock::Now() - startTime_);
+  FILTER_STATE old = state_;
+  if (startPending_) {
+    // Never started: the filters are paused already, at the stream time they
+    // paused at.
+    CancelStart();
+    old = State_Paused;
+  } else if (old == State_Running) {
+    pausedAt_ = std::max<REFERENCE_TIME>(0, Now() - startTime_);
   }
   endNotice_.Pause();
   const HRESULT hr = PauseFilters();
+  cued_ = false;
   if (FAILED(hr)) {
     if (old == State_Stopped) StopFilters();
     return hr;
   }
   state_ = State_Paused;
-  return hr;
+  // Paused while running, the picture on show stays: nothing to wait for,
+  // although the renderer may still wait for the next picture to hold.
+  if (old == State_Running) heldPicture_ = true;
+  return heldPicture_ ? S_OK : hr;
 }
 
 STDMETHODIMP FilterGraph::Stop() {
   std::lock_guard<std::recursive_mutex> hold(stateLock_);
+  CancelStart();
+  runFailure_ = S_OK;
+  heldPicture_ = false;
   completion_.Disarm();
   endNotice_.Stop();
   armOnRun_ = true;
   const HRESULT hr = StopFilters();
+  cued_ = false;
   state_ = State_Stopped;
   pausedAt_ = 0;
   segmentBase_ = 0;
@@ -135,8 +213,12 @@ STDMETHODIMP FilterGraph::GetState(LONG milliseconds, OAFilterState *state) {
   std::vector<ComPtr<IBaseFilter>> filters;
   {
     std::lock_guard<std::recursive_mutex> hold(stateLock_);
-    filters = StateOrder();
     *state = state_;
+    if (FAILED(runFailure_)) return runFailure_;
+    // Stopped (also while cueing), a pending start and a pause of a running
+    // graph have nothing to wait for.
+    if (state_ == State_Stopped || startPending_ || heldPicture_) return S_OK;
+    filters = StateOrder();
   }
   // The wait happens without the graph lock: the filters finish on their own threads.
   const bool forever = milliseconds < 0;

@@ -88,7 +88,7 @@ STDMETHODIMP FilterGraph::GetCurrentPosition(LONGLONG *current) {
     std::lock_guard<std::recursive_mutex> hold(stateLock_);
     if (state_ == State_Stopped) return target->GetCurrentPosition(current);
     const REFERENCE_TIME streamTime =
-        state_ == State_Running ? SystemClock::Now() - startTime_ : pausedAt_;
+        state_ == State_Running && !startPending_ ? Now() - startTime_ : pausedAt_;
     position = segmentStart_ + std::max<REFERENCE_TIME>(0, streamTime - segmentBase_);
   }
   LONGLONG stop = 0;
@@ -124,13 +124,20 @@ STDMETHODIMP FilterGraph::SetPositions(LONGLONG *current, DWORD currentFlags, LO
   // for its end.
   completion_.Disarm();
   endNotice_.Cancel();
-  if (state_ != State_Running) {
-    // The next run starts the new segment at stream time 0.
+  if (state_ != State_Running || startPending_) {
+    // The next run starts the new segment at stream time 0; a pending one waits
+    // for the new segment's first picture.
     armOnRun_ = true;
+    heldPicture_ = false;  // the new segment's picture is to come
+    if (startPending_) {
+      ++startSerial_;
+      startChanged_.notify_all();
+    }
     const HRESULT hr = target->SetPositions(current, currentFlags, stop, stopFlags);
     pausedAt_ = 0;
     segmentBase_ = 0;
     NoteSegmentStart(target.get());
+    Cue();  // stopped: the next run's first picture is made meanwhile
     return hr;
   }
   // Running: the source starts the new segment at the stream time reached, on
@@ -138,7 +145,7 @@ STDMETHODIMP FilterGraph::SetPositions(LONGLONG *current, DWORD currentFlags, LO
   // Counting starts before the seek: a very short segment may complete before
   // it returns.
   ArmCompletion();
-  segmentBase_ = std::max<REFERENCE_TIME>(0, SystemClock::Now() - startTime_);
+  segmentBase_ = std::max<REFERENCE_TIME>(0, Now() - startTime_);
   const HRESULT hr = target->SetPositions(current, currentFlags, stop, stopFlags);
   NoteSegmentStart(target.get());
   return hr;

@@ -15,6 +15,11 @@ CMovieSourceFilter::CMovieSourceFilter(std::unique_ptr<MovieFile> movie,
       pin(this, &lock, file->Shape().ShownWidth(), file->Shape().ShownHeight(),
           file->FrameDuration()),
       handle(this),
+      retiring(false),
+      startAfterRetiring(false),
+      restartLoopEnd(0),
+      nextAllocator(nullptr),
+      nextInput(nullptr),
       video(file.get(), std::move(videoDecoder)),
       hasAudioStream(audioDecoder != nullptr && resampler != nullptr),
       sessionAllocator(nullptr),
@@ -36,7 +41,15 @@ CMovieSourceFilter::CMovieSourceFilter(std::unique_ptr<MovieFile> movie,
 CMovieSourceFilter::~CMovieSourceFilter() {
   ScopedLock hold(&lock);
   if (sound) sound->Pause();
-  EndSession(false);
+  {
+    std::lock_guard<std::mutex> session(sessionLock);
+    AskStartAfterRetiring(false, 0);
+  }
+  AwaitRetired();
+  {
+    std::lock_guard<std::mutex> session(sessionLock);
+    EndSession(false);
+  }
   // The graph disconnects before it lets go; if it did not, drop our side.
   if (pin.IsConnected()) {
     SetState(State_Stopped);
@@ -49,7 +62,8 @@ CBasePin *CMovieSourceFilter::PinAt(int index) { return index == 0 ? &pin : null
 STDMETHODIMP CMovieSourceFilter::Stop() {
   ScopedLock hold(&lock);
   if (sound) sound->Pause();
-  EndSession(false);
+  std::unique_lock<std::mutex> session(sessionLock);
+  RetireSession(&session, false, false, false, 0);
   return CBaseFilter::Stop();
 }
 
@@ -58,7 +72,7 @@ STDMETHODIMP CMovieSourceFilter::Pause() {
   const FILTER_STATE old = state;
   const HRESULT hr = CBaseFilter::Pause();
   if (FAILED(hr)) return hr;
-  if (old == State_Stopped) StartSession();
+  if (old == State_Stopped) StartWhenRetired();
   if (sound) sound->Pause();
   return S_OK;
 }
@@ -73,6 +87,9 @@ STDMETHODIMP CMovieSourceFilter::Run(REFERENCE_TIME start) {
 
 HRESULT CMovieSourceFilter::SetPositions(REFERENCE_TIME current, REFERENCE_TIME stop) {
   ScopedLock hold(&lock);
+  // While a stopped session is being joined there is none to restart: the
+  // next one starts at the new position.
+  std::unique_lock<std::mutex> session(sessionLock);
   bool restart = false;
   {
     std::lock_guard<std::mutex> positions(positionLock);
@@ -87,11 +104,18 @@ HRESULT CMovieSourceFilter::SetPositions(REFERENCE_TIME current, REFERENCE_TIME 
     // carry the start it queued after the end. Untold, the source takes it
     // that the movie loops from then on. (Earlier, it may be a restart of a
     // movie that is to stop at its end, which must then end in silence.)
-    const bool loop = state == State_Running && current == 0 && video.ReachedEnd();
+    const bool running = state == State_Running;
+    const bool loop = running && current == 0 && video.ReachedEnd();
     // The pass ends with the later of its picture and its sound.
     const REFERENCE_TIME passEnd = std::max(video.LastStop(), sound ? sound->End() : 0);
-    EndSession(true, loop);
-    StartSession(loop ? passEnd : 0);
+    if (running) {
+      // Nobody waits for the new segment while running (the clock goes on):
+      // the old threads are joined, and the new ones started, off this thread.
+      RetireSession(&session, true, loop, true, loop ? passEnd : 0);
+    } else {
+      EndSession(true, loop);
+      StartSession(loop ? passEnd : 0);
+    }
     if (loop && !loopHinted) {
       looping = true;
       if (sound) sound->SetLooping(true);
@@ -115,14 +139,14 @@ bool CMovieSourceFilter::LastHeard(REFERENCE_TIME *clockTime, REFERENCE_TIME *mo
   return sound && sound->LastHeard(clockTime, movieTime);
 }
 
-void CMovieSourceFilter::StartSession(REFERENCE_TIME loopEnd) {
+void CMovieSourceFilter::StartSession(REFERENCE_TIME loopEnd, bool retiringThread) {
   Segment segment;
   {
     std::lock_guard<std::mutex> positions(positionLock);
     segment = Segment{currentPosition, stopPosition, 0};
   }
   REFERENCE_TIME now = 0;
-  if (state == State_Running && SUCCEEDED(CurrentStreamTime(&now)) && now > 0) {
+  if (StateNoLock() == State_Running && SUCCEEDED(CurrentStreamTime(&now)) && now > 0) {
     // A loop starts its pass where the last one ends, on the movie's own
     // time, whenever the game looked (within kLoopSlack): the checks' delays
     // do not add up over the loops. Any other seek starts where the stream
@@ -148,7 +172,16 @@ void CMovieSourceFilter::StartSession(REFERENCE_TIME loopEnd) {
   fileAtStart = false;
   buffer.Reset();
   IPin *peer = pin.ConnectedPeer();
-  const bool videoFlows = peer != nullptr && pin.Transport(&sessionAllocator, &sessionInput);
+  bool videoFlows = false;
+  if (retiringThread) {
+    // Taken by whoever asked the retiring thread for this session: it may
+    // not take the pin lock.
+    sessionAllocator = std::exchange(nextAllocator, nullptr);
+    sessionInput = std::exchange(nextInput, nullptr);
+    videoFlows = peer != nullptr && sessionAllocator != nullptr;
+  } else {
+    videoFlows = peer != nullptr && pin.Transport(&sessionAllocator, &sessionInput);
+  }
   buffer.EnableStream(PacketBuffer::kVideo, videoFlows);
   buffer.EnableStream(PacketBuffer::kAudio, sound != nullptr);
   if (videoFlows) {
@@ -179,10 +212,80 @@ void CMovieSourceFilter::EndSession(bool flush, bool keepSoundStart) {
   } else if (sessionAllocator != nullptr) {
     sessionAllocator->Decommit();
   }
+  JoinSession(flush ? peer : nullptr, keepSoundStart);
+  std::lock_guard<std::mutex> positions(positionLock);
+  sessionActive = false;
+}
+
+void CMovieSourceFilter::RetireSession(std::unique_lock<std::mutex> *session, bool flush,
+                                       bool keepSoundStart, bool restart,
+                                       REFERENCE_TIME loopEnd) {
+  AskStartAfterRetiring(restart, loopEnd);
+  {
+    std::lock_guard<std::mutex> positions(positionLock);
+    if (!sessionActive) return;
+    sessionActive = false;
+  }
+  // The abort and the flush (or, downstream stopped, the decommit) free every
+  // thread that waits; one still decoding a picture ends after it, on nobody's
+  // time.
+  buffer.Abort();
+  // Held by the retiring thread, which ends the flush: the graph may take the
+  // connection apart meanwhile.
+  IPin *flushed = flush ? pin.ConnectedPeer() : nullptr;
+  if (flushed != nullptr) {
+    flushed->AddRef();
+    flushed->BeginFlush();
+  } else if (sessionAllocator != nullptr) {
+    sessionAllocator->Decommit();
+  }
+  retiring = true;
+  session->unlock();
+  AwaitRetired();  // the last one has nothing left to do
+  retirer = std::thread(&CMovieSourceFilter::FinishRetiring, this, flushed, keepSoundStart);
+}
+
+void CMovieSourceFilter::StartWhenRetired() {
+  std::lock_guard<std::mutex> session(sessionLock);
+  if (retiring) {
+    AskStartAfterRetiring(true, 0);
+  } else {
+    StartSession();
+  }
+}
+
+void CMovieSourceFilter::AskStartAfterRetiring(bool start, REFERENCE_TIME loopEnd) {
+  startAfterRetiring = start;
+  restartLoopEnd = loopEnd;
+  if (nextAllocator != nullptr) {
+    nextAllocator->Release();
+    nextInput->Release();
+    nextAllocator = nullptr;
+    nextInput = nullptr;
+  }
+  if (start && pin.IsConnected()) pin.Transport(&nextAllocator, &nextInput);
+}
+
+void CMovieSourceFilter::FinishRetiring(IPin *flushed, bool keepSoundStart) {
+  JoinSession(flushed, keepSoundStart);
+  if (flushed != nullptr) flushed->Release();
+  std::lock_guard<std::mutex> session(sessionLock);
+  retiring = false;
+  if (startAfterRetiring) {
+    startAfterRetiring = false;
+    StartSession(restartLoopEnd, true);
+  }
+}
+
+void CMovieSourceFilter::AwaitRetired() {
+  if (retirer.joinable()) retirer.join();
+}
+
+void CMovieSourceFilter::JoinSession(IPin *flushed, bool keepSoundStart) {
   video.Stop();
   if (sound) sound->Stop(keepSoundStart);
   reader.Join();
-  if (flush && peer != nullptr) peer->EndFlush();
+  if (flushed != nullptr) flushed->EndFlush();
   buffer.Reset();
   if (sessionAllocator != nullptr) {
     sessionAllocator->Release();
@@ -192,8 +295,6 @@ void CMovieSourceFilter::EndSession(bool flush, bool keepSoundStart) {
     sessionInput->Release();
     sessionInput = nullptr;
   }
-  std::lock_guard<std::mutex> positions(positionLock);
-  sessionActive = false;
 }
 
 // --- the MovieSource face

@@ -109,6 +109,26 @@ int Count(const std::vector<LONG> &codes, LONG code) {
   return int(std::count(codes.begin(), codes.end(), code));
 }
 
+// Connects the renderer's input to `upstream`, which never delivers: the
+// renderer cannot finish pausing until its input is told the stream ended.
+ComPtr<IPin> ConnectSilently(IBaseFilter *renderer, SilentUpstreamPin *upstream) {
+  ComPtr<IPin> input;
+  EXPECT_EQ(renderer->FindPin(L"In", input.put()), S_OK);
+  VIDEOINFOHEADER format{};
+  format.bmiHeader = {sizeof(BITMAPINFOHEADER), 64, 48, 1, 24, BI_RGB, 64 * 48 * 3, 0, 0, 0, 0};
+  AM_MEDIA_TYPE type{MEDIATYPE_Video, MEDIASUBTYPE_RGB24, TRUE, FALSE, 64 * 48 * 3,
+                     FORMAT_VideoInfo, nullptr, sizeof format,
+                     reinterpret_cast<BYTE *>(&format)};
+  EXPECT_EQ(input->ReceiveConnection(upstream, &type), S_OK);
+  return input;
+}
+
+FILTER_STATE StateOf(IBaseFilter *filter) {
+  FILTER_STATE state = State_Stopped;
+  filter->GetState(0, &state);
+  return state;
+}
+
 }  // namespace
 
 TEST_F(FilterGraphTest, AnswersEveryGraphInterfaceOnOneObject) {
@@ -405,14 +425,7 @@ TEST_F(FilterGraphTest, WithoutAMovieThereIsNothingToSeekOrToHear) {
 TEST_F(FilterGraphTest, GetStateWaitsForARendererStillWaitingForData) {
   SilentUpstreamPin upstream;
   ComPtr<IBaseFilter> renderer = AddRenderer(L"r");
-  ComPtr<IPin> input;
-  ASSERT_EQ(renderer->FindPin(L"In", input.put()), S_OK);
-  VIDEOINFOHEADER format{};
-  format.bmiHeader = {sizeof(BITMAPINFOHEADER), 64, 48, 1, 24, BI_RGB, 64 * 48 * 3, 0, 0, 0, 0};
-  AM_MEDIA_TYPE type{MEDIATYPE_Video, MEDIASUBTYPE_RGB24, TRUE, FALSE, 64 * 48 * 3,
-                     FORMAT_VideoInfo, nullptr, sizeof format,
-                     reinterpret_cast<BYTE *>(&format)};
-  ASSERT_EQ(input->ReceiveConnection(&upstream, &type), S_OK);
+  ComPtr<IPin> input = ConnectSilently(renderer.get(), &upstream);
 
   // Connected but without data, the renderer cannot finish pausing.
   EXPECT_EQ(control->Pause(), S_FALSE);
@@ -432,4 +445,96 @@ TEST_F(FilterGraphTest, GetStateWaitsForARendererStillWaitingForData) {
 
   ASSERT_EQ(control->Stop(), S_OK);
   ASSERT_EQ(graph->RemoveFilter(renderer.get()), S_OK);  // lets go of `upstream`
+}
+
+// The start of a run on a manual clock, with a renderer whose first picture
+// the test lets in (its end of stream completes the pause just as well).
+class PendingStartTest : public FilterGraphTest {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    mediagraph::FilterGraph *raw = nullptr;
+    ASSERT_EQ(mediagraph::FilterGraph::Create(&raw, &clock), S_OK);
+    graph = ComPtr<IGraphBuilder>::Adopt(static_cast<IGraphBuilder *>(raw));
+    control = graph.As<IMediaControl>(IID_IMediaControl);
+    events = graph.As<IMediaEvent>(IID_IMediaEvent);
+    sink = graph.As<IMediaEventSink>(IID_IMediaEventSink);
+    video = TestVideoRenderer::Create();
+    renderer = ComPtr<IBaseFilter>::Adopt(video->Filter());
+    ASSERT_EQ(graph->AddFilter(renderer.get(), L"r"), S_OK);
+    input = ConnectSilently(renderer.get(), &upstream);
+    clock.SetTime(kRunAt);
+  }
+  void TearDown() override {
+    if (graph) {
+      control->Stop();
+      graph->RemoveFilter(renderer.get());  // lets go of `upstream`
+    }
+    input.reset();
+    renderer.reset();
+    FilterGraphTest::TearDown();
+  }
+  // Waits for the starter thread to run the renderer (bounded, never timed).
+  bool RendererRuns() {
+    for (int i = 0; i < 2000 && StateOf(renderer.get()) != State_Running; ++i) Sleep(5);
+    return StateOf(renderer.get()) == State_Running;
+  }
+
+  static constexpr REFERENCE_TIME kRunAt = 10000000;
+  static constexpr REFERENCE_TIME kPictureAt = 30000000;
+  fakes::ManualReferenceClock clock;
+  SilentUpstreamPin upstream;
+  TestVideoRenderer *video = nullptr;  // counted through `renderer`
+  ComPtr<IBaseFilter> renderer;
+  ComPtr<IPin> input;
+};
+
+TEST_F(PendingStartTest, RunReturnsRunningAndTheClockStartsWhenThePictureIsIn) {
+  ASSERT_EQ(control->Run(), S_OK);
+  OAFilterState state = -1;
+  EXPECT_EQ(control->GetState(-1, &state), S_OK);  // at once, though nothing is in
+  EXPECT_EQ(state, State_Running);
+  EXPECT_EQ(StateOf(renderer.get()), State_Paused);
+
+  clock.SetTime(kPictureAt);
+  ASSERT_EQ(input->EndOfStream(), S_OK);
+  ASSERT_TRUE(RendererRuns());
+  // Chosen when the picture came, a lead ahead: not when Run was called.
+  EXPECT_EQ(video->StartTime(), kPictureAt + mediagraph::kRunLead);
+}
+
+TEST_F(PendingStartTest, PauseAndStopTakeThePendingStartBack) {
+  ASSERT_EQ(control->Run(), S_OK);
+  EXPECT_EQ(control->Pause(), S_FALSE);  // still no picture
+  OAFilterState state = -1;
+  EXPECT_EQ(control->GetState(0, &state), VFW_S_STATE_INTERMEDIATE);
+  EXPECT_EQ(state, State_Paused);
+  ASSERT_EQ(input->EndOfStream(), S_OK);
+  EXPECT_EQ(control->GetState(-1, &state), S_OK);
+  EXPECT_EQ(state, State_Paused);
+  // Had the starter run the filters after the pause, this run would find them
+  // running from the earlier time.
+  clock.SetTime(kPictureAt);
+  ASSERT_EQ(control->Run(), S_OK);
+  EXPECT_EQ(StateOf(renderer.get()), State_Running);
+  EXPECT_EQ(video->StartTime(), kPictureAt + mediagraph::kRunLead);
+
+  ASSERT_EQ(control->Stop(), S_OK);
+  ASSERT_EQ(control->Run(), S_OK);
+  ASSERT_EQ(control->Stop(), S_OK);  // while the start is pending
+  EXPECT_EQ(control->GetState(-1, &state), S_OK);
+  EXPECT_EQ(state, State_Stopped);
+  EXPECT_EQ(StateOf(renderer.get()), State_Stopped);
+}
+
+TEST_F(PendingStartTest, ReleaseWhileTheStartIsPendingStopsTheRenderer) {
+  ASSERT_EQ(control->Run(), S_OK);
+  control.reset();
+  events.reset();
+  sink.reset();
+  graph.reset();  // goes while its starter waits for the picture
+  EXPECT_EQ(StateOf(renderer.get()), State_Stopped);
+  FILTER_INFO info{};
+  ASSERT_EQ(renderer->QueryFilterInfo(&info), S_OK);
+  EXPECT_EQ(info.pGraph, nullptr);
 }

@@ -200,7 +200,9 @@ TEST_F(GraphPlayback, SeekToStartWhilePausedShowsTheFirstFrameOnRun) {
 
 TEST_F(GraphPlayback, SeekIntoTheMovieStartsANewSegmentThere) {
   auto player = Load(*plain, Plain());
-  ASSERT_EQ(player->control->Pause(), S_FALSE);
+  // The loaded graph cues its first picture while stopped: it may be in already.
+  const HRESULT paused = player->control->Pause();
+  ASSERT_TRUE(paused == S_OK || paused == S_FALSE);
   ASSERT_EQ(player->position->put_CurrentPosition(0.4), S_OK);
   EXPECT_EQ(player->State(-1), State_Paused);
   REFTIME at = 0;

@@ -79,6 +79,8 @@ class SoundPlayback : public ::testing::Test {
     ASSERT_EQ(S_OK, player.control->Run());
     // Far enough ahead for the device's latency, also before the sound's
     // thread has looked at the device: a closer start loses the first sound.
+    // (The start is chosen once the first picture is in.)
+    ASSERT_TRUE(player.renderer->WaitForFrames(1, kPatienceMs));
     EXPECT_GE(player.renderer->StartTime() - before, latency);
     if (loopsUntilMs > 0) {
       Sleep(loopsUntilMs);
@@ -156,6 +158,7 @@ TEST_F(SoundPlayback, PauseHoldsTheSoundAndRunGoesOnWhereItStopped) {
     MoviePlayer player;
     ASSERT_EQ(S_OK, player.Load(*movie_));
     ASSERT_EQ(S_OK, player.control->Run());
+    ASSERT_TRUE(player.renderer->WaitForFrames(1, kPatienceMs));  // the run has started
     Sleep(700);
     player.control->Pause();
     Sleep(500);
@@ -178,6 +181,7 @@ TEST_F(SoundPlayback, SeekToStartWhileRunningPlaysTheSoundAgain) {
     MoviePlayer player;
     ASSERT_EQ(S_OK, player.Load(*movie_));
     ASSERT_EQ(S_OK, player.control->Run());
+    ASSERT_TRUE(player.renderer->WaitForFrames(1, kPatienceMs));  // the run has started
     Sleep(1000);
     ASSERT_EQ(S_OK, player.position->put_CurrentPosition(0.0));
     ASSERT_TRUE(player.WaitFor(EC_COMPLETE, kPatienceMs));
