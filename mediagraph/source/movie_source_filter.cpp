@@ -108,14 +108,10 @@ HRESULT CMovieSourceFilter::SetPositions(REFERENCE_TIME current, REFERENCE_TIME 
     const bool loop = running && current == 0 && video.ReachedEnd();
     // The pass ends with the later of its picture and its sound.
     const REFERENCE_TIME passEnd = std::max(video.LastStop(), sound ? sound->End() : 0);
-    if (running) {
-      // Nobody waits for the new segment while running (the clock goes on):
-      // the old threads are joined, and the new ones started, off this thread.
-      RetireSession(&session, true, loop, true, loop ? passEnd : 0);
-    } else {
-      EndSession(true, loop);
-      StartSession(loop ? passEnd : 0);
-    }
+    // Nobody waits for the new segment (running, the clock goes on; paused
+    // or stopped, the picture there comes when it is decoded): the old
+    // threads are joined, and the new ones started, off the caller's thread.
+    RetireSession(&session, true, loop, true, loop ? passEnd : 0);
     if (loop && !loopHinted) {
       looping = true;
       if (sound) sound->SetLooping(true);
