@@ -1,5 +1,8 @@
 #include "mediagraph/graph/event_queue.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include <chrono>
 
 #include "platform/win32/sync.h"
@@ -40,6 +43,16 @@ bool EventQueue::Get(Event *event, DWORD milliseconds) {
   }
   *event = events_.front();
   events_.pop_front();
+  UpdateHandle();
+  return true;
+}
+
+bool EventQueue::Retract(LONG code) {
+  std::lock_guard<std::mutex> hold(lock_);
+  const auto found = std::find_if(events_.rbegin(), events_.rend(),
+                                  [code](const Event &event) { return event.code == code; });
+  if (found == events_.rend()) return false;
+  events_.erase(std::next(found).base());
   UpdateHandle();
   return true;
 }

@@ -38,6 +38,8 @@ class EventQueue {
   // False when none came in time.
   bool Get(Event *event, DWORD milliseconds);
   void Clear();
+  // Takes back the newest queued event with `code`; false when there is none.
+  bool Retract(LONG code);
 
  private:
   void UpdateHandle();  // lock_ held

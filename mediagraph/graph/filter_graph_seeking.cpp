@@ -147,6 +147,9 @@ STDMETHODIMP FilterGraph::SetPositions(LONGLONG *current, DWORD currentFlags, LO
   ArmCompletion();
   segmentBase_ = std::max<REFERENCE_TIME>(0, Now() - startTime_);
   const HRESULT hr = target->SetPositions(current, currentFlags, stop, stopFlags);
+  // The source knows where it started: a loop's pass starts where the last
+  // one ended, a little ahead of the seek.
+  if (source_) segmentBase_ = source_->SegmentBase();
   NoteSegmentStart(target.get());
   return hr;
 }
@@ -157,6 +160,13 @@ STDMETHODIMP FilterGraph::SetRepetitive(BOOL repetitive) {
   std::lock_guard<std::recursive_mutex> hold(stateLock_);
   repetitive_ = repetitive != FALSE;
   if (source_) source_->SetLooping(repetitive_);
+  // A looping movie's end is told a little early, for the seek to its start.
+  // If that end is still waiting or queued and no loop follows, it is told
+  // when the movie has really played to its end.
+  if (!repetitive_ && source_ && state_ != State_Stopped &&
+      (endNotice_.Pending() || events_.Retract(EC_COMPLETE))) {
+    endNotice_.Due(source_->StreamEnd());
+  }
   return S_OK;
 }
 

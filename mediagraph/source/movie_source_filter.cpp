@@ -27,6 +27,7 @@ CMovieSourceFilter::CMovieSourceFilter(std::unique_ptr<MovieFile> movie,
       fileAtStart(true),
       loopHinted(false),
       looping(false),
+      segmentBase(0),
       volume(0),
       sessionActive(false),
       currentPosition(0),
@@ -162,6 +163,7 @@ void CMovieSourceFilter::StartSession(REFERENCE_TIME loopEnd, bool retiringThrea
       sound->Stop();
     }
   }
+  segmentBase = segment.base;
   // A file that cannot go back plays on from where it is; the segment's
   // start still drops what lies before it.
   if (!fileAtStart || currentPosition > 0) file->SeekTo(currentPosition);
@@ -335,6 +337,10 @@ REFERENCE_TIME CMovieSourceFilter::SourceHandle::Duration() const {
   return filter->file->Duration();
 }
 
+REFERENCE_TIME CMovieSourceFilter::SourceHandle::SegmentBase() const {
+  return filter->segmentBase.load();
+}
+
 REFERENCE_TIME CMovieSourceFilter::SourceHandle::SoundLatency() const {
   return filter->sound ? filter->sound->OutputLatency() : 0;
 }
@@ -354,10 +360,12 @@ REFERENCE_TIME CMovieSourceFilter::SourceHandle::StreamEnd() const {
   // is when the first picture after the loop is shown.
   // A looping one tells kLoopAhead early, so that the seek to its start comes
   // before that start is due.
+  // (Told that it no longer loops, it ends as one that does not, also while
+  // the sound still has to take back the start it queued.)
   const SoundStreamer *sound = filter->sound.get();
   const REFERENCE_TIME end = sound ? std::max(picture, sound->End()) : picture;
-  if (sound && !sound->ContinuesIntoStart()) return end;
-  const bool loops = sound != nullptr || filter->looping.load();
+  const bool loops = filter->looping.load() && (!sound || sound->ContinuesIntoStart());
+  if (sound && !loops) return end;
   return std::max<REFERENCE_TIME>(0, end - (loops ? kLoopAhead : kPictureLead));
 }
 

@@ -116,6 +116,7 @@ class CMovieSourceFilter final : public CBaseFilter {
     REFERENCE_TIME Duration() const override;
     REFERENCE_TIME StreamEnd() const override;
     REFERENCE_TIME SoundLatency() const override;
+    REFERENCE_TIME SegmentBase() const override;
     void SetLooping(bool looping) override;
 
    private:
@@ -179,6 +180,7 @@ class CMovieSourceFilter final : public CBaseFilter {
   // --- with the filter lock
   bool loopHinted;   // told whether the movie loops: no guessing from seeks
   std::atomic<bool> looping;  // told so, or seen looping untold (read by StreamEnd)
+  std::atomic<REFERENCE_TIME> segmentBase;  // of the last session started
   std::atomic<LONG> volume;  // hundredths of a decibel, kept also without sound
 
   mutable std::mutex positionLock;

@@ -16,10 +16,12 @@ inline constexpr REFERENCE_TIME kToTheEnd = INT64_MAX;
 inline constexpr REFERENCE_TIME kPictureLead = 80000;
 
 // A movie that loops tells of its end this much before it (one check of a game
-// at 60 Hz, and the picture lead): the game's seek to the start then comes
-// before the first picture of the next pass is due, and that pass starts at
-// the end of this one whenever within that time the game looked.
-inline constexpr REFERENCE_TIME kLoopAhead = 250000;  // 25 ms
+// at 60 Hz, the picture lead and the seek's own few ms): the game's seek to
+// the start then comes before the first picture of the next pass is due, so
+// that picture gets its whole time, and the pass starts at the end of this
+// one whenever within that time the game looked. (Its last picture has been
+// drawn by then, and stays up until the next is due.)
+inline constexpr REFERENCE_TIME kLoopAhead = 400000;  // 40 ms
 
 // A loop's seek that comes later than this after the pass's end starts the
 // next pass where the stream stands instead: the game stood still.

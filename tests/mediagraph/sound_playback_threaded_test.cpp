@@ -23,6 +23,7 @@
 #include "mediagraph/source/packet_reader.h"
 #include "mediagraph/source/sound_streamer.h"
 #include "platform/media/media.h"
+#include "platform/win32/sync.h"
 #include "platform/win32/threads.h"
 #include "tests/mediagraph/fakes/wave_capture.h"
 #include "tests/mediagraph/support/movie_player.h"
@@ -63,7 +64,9 @@ class SoundPlayback : public ::testing::Test {
   void SetUp() override { ASSERT_FALSE(movie_->empty()) << "ffmpeg could not make the movie"; }
 
   // Plays the movie to its end at `volume`; with `loopsUntilMs`, the graph is
-  // told that the movie loops, then that it does not at that time after Run.
+  // told that the movie loops, then that it does not at that time after Run
+  // (kUntilTheEndIsTold: once the end, told early for the loop, is queued).
+  static constexpr DWORD kUntilTheEndIsTold = 0xFFFFFFFF;
   static void Play(LONG volume, DWORD loopsUntilMs = 0) {
     MoviePlayer player;
     ASSERT_EQ(S_OK, player.Load(*movie_));  // S_OK: the sound is played
@@ -82,11 +85,24 @@ class SoundPlayback : public ::testing::Test {
     // (The start is chosen once the first picture is in.)
     ASSERT_TRUE(player.renderer->WaitForFrames(1, kPatienceMs));
     EXPECT_GE(player.renderer->StartTime() - before, latency);
-    if (loopsUntilMs > 0) {
+    if (loopsUntilMs == kUntilTheEndIsTold) {
+      OAEVENT queued = 0;
+      ASSERT_EQ(S_OK, player.events->GetEventHandle(&queued));
+      ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(reinterpret_cast<HANDLE>(queued), kPatienceMs));
+      hint->SetRepetitive(FALSE);
+    } else if (loopsUntilMs > 0) {
       Sleep(loopsUntilMs);
       hint->SetRepetitive(FALSE);
     }
     ASSERT_TRUE(player.WaitFor(EC_COMPLETE, kPatienceMs));
+    if (loopsUntilMs == kUntilTheEndIsTold) {
+      // Told again at the real end, not where it was told for the loop: the
+      // game stops the movie then, and what is not heard by then never is.
+      REFTIME at = 0;
+      ASSERT_EQ(S_OK, player.position->get_CurrentPosition(&at));
+      EXPECT_GE(at, kSeconds - 0.01);
+      ASSERT_EQ(S_OK, player.control->Stop());
+    }
     // Nothing more is heard while the movie stands at its end.
     EXPECT_EQ(0, player.CountWithin(EC_COMPLETE, 200));
     EXPECT_EQ(static_cast<size_t>(kSeconds * 25), player.renderer->FrameCount());
@@ -114,18 +130,20 @@ std::string *SoundPlayback::movie_ = nullptr;
 
 TEST_F(SoundPlayback, ToneComesOutAtItsPitchForAsLongAsTheMovie) {
   {
-    // One device for both movies, so that both land in one capture. The second
-    // stops looping once the start of its sound is queued behind its end.
+    // One device for all movies, so that all land in one capture. The second
+    // stops looping once the start of its sound is queued behind its end, the
+    // third once its end has been told: neither is cut short.
     auto device = mediagraph::AudioDevice::Acquire();
     ASSERT_TRUE(device);
     Play(0);
     Play(0, 1900);
+    Play(0, kUntilTheEndIsTold);
   }
   int rate = 0;
   const auto left = Captured(&rate);
   ASSERT_EQ(48000, rate);
   const auto runs = testmovies::SoundingRuns(left, 0.01, 480);
-  ASSERT_EQ(2u, runs.size());
+  ASSERT_EQ(3u, runs.size());
   // Keeping the sound on the clock may stretch it by up to 0.5 % (2.2 Hz) on a
   // slow machine; a wrong rate or channel layout is off by far more.
   EXPECT_NEAR(440.0, testmovies::Frequency(left, runs[0], rate), 2.5);
