@@ -165,7 +165,7 @@ STDMETHODIMP FilterGraph::SetRepetitive(BOOL repetitive) {
   // when the movie has really played to its end.
   if (!repetitive_ && source_ && state_ != State_Stopped &&
       (endNotice_.Pending() || events_.Retract(EC_COMPLETE))) {
-    endNotice_.Due(source_->StreamEnd());
+    endNotice_.Due(source_->StreamEnd(), endNotice_.Generation());
   }
   return S_OK;
 }
