@@ -22,19 +22,28 @@ cmake --build "$build" -j"$(nproc)" --target $targets
 
 export SDL_VIDEODRIVER=dummy
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-passed=0
-failed=0
+# The fuzzers run side by side, each into its own log.
+pids=()
 for target in $targets; do
   corpus="$build/corpus/$target"
   mkdir -p "$corpus"
   echo "fuzz: $target, $runs runs"
-  if "$build/fuzz/$target" -runs="$runs" -seed=1 -max_len=4096 "$corpus" \
-       >"$build/$target.log" 2>&1; then
+  "$build/fuzz/$target" -runs="$runs" -seed=1 -max_len=4096 "$corpus" \
+    >"$build/$target.log" 2>&1 &
+  pids+=("$!")
+done
+passed=0
+failed=0
+i=0
+for target in $targets; do
+  if wait "${pids[$i]}"; then
     passed=$((passed + 1))
   else
     failed=$((failed + 1))
+    echo "fuzz: $target failed" >&2
     tail -n 60 "$build/$target.log" >&2
   fi
+  i=$((i + 1))
 done
 echo "fuzz: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
