@@ -230,17 +230,17 @@ void CMovieSourceFilter::RetireSession(std::unique_lock<std::mutex> *session, bo
   buffer.Abort();
   // Held by the retiring thread, which ends the flush: the graph may take the
   // connection apart meanwhile.
-  IPin *const peer = pin.ConnectedPeer();
-  if (peer != nullptr) peer->AddRef();
-  if (flush && peer != nullptr) {
-    peer->BeginFlush();
+  IPin *flushed = flush ? pin.ConnectedPeer() : nullptr;
+  if (flushed != nullptr) {
+    flushed->AddRef();
+    flushed->BeginFlush();
   } else if (sessionAllocator != nullptr) {
     sessionAllocator->Decommit();
   }
   retiring = true;
   session->unlock();
   AwaitRetired();  // the last one has nothing left to do
-  retirer = std::thread(&CMovieSourceFilter::FinishRetiring, this, peer, flush, keepSoundStart);
+  retirer = std::thread(&CMovieSourceFilter::FinishRetiring, this, flushed, keepSoundStart);
 }
 
 void CMovieSourceFilter::StartWhenRetired() {
@@ -264,18 +264,9 @@ void CMovieSourceFilter::AskStartAfterRetiring(bool start, REFERENCE_TIME loopEn
   if (start && pin.IsConnected()) pin.Transport(&nextAllocator, &nextInput);
 }
 
-void CMovieSourceFilter::FinishRetiring(IPin *peer, bool flushed, bool keepSoundStart) {
-  JoinSession(flushed ? peer : nullptr, keepSoundStart);
-  if (peer != nullptr) {
-    // After a stop the renderer may have been paused again (to cue) before
-    // the old threads were joined, and taken a picture still on its way:
-    // that one must not be shown ahead of the next session's.
-    if (!flushed) {
-      peer->BeginFlush();
-      peer->EndFlush();
-    }
-    peer->Release();
-  }
+void CMovieSourceFilter::FinishRetiring(IPin *flushed, bool keepSoundStart) {
+  JoinSession(flushed, keepSoundStart);
+  if (flushed != nullptr) flushed->Release();
   std::lock_guard<std::mutex> session(sessionLock);
   retiring = false;
   if (startAfterRetiring) {

@@ -142,11 +142,10 @@ class CMovieSourceFilter final : public CBaseFilter {
   // With the filter lock: starts a session, or has the retiring thread start it
   // once the last one is joined.
   void StartWhenRetired();
-  // The retiring thread: joins, ends the flush begun when `flushed` (else
-  // flushes `peer` once the old threads are gone), releases the reference on
-  // `peer` (null when unconnected), then starts the session asked for
+  // The retiring thread: joins, ends the flush of `flushed` (one reference,
+  // released here; null without a flush), then starts the session asked for
   // meanwhile.
-  void FinishRetiring(IPin *peer, bool flushed, bool keepSoundStart);
+  void FinishRetiring(IPin *flushed, bool keepSoundStart);
   // With the filter lock and the session lock: whether the retiring thread
   // starts a session when done, with the transport taken for it here.
   void AskStartAfterRetiring(bool start, REFERENCE_TIME loopEnd);
