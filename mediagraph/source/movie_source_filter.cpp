@@ -20,6 +20,7 @@ CMovieSourceFilter::CMovieSourceFilter(std::unique_ptr<MovieFile> movie,
       restartLoopEnd(0),
       nextAllocator(nullptr),
       nextInput(nullptr),
+      cueFlushed(nullptr),
       video(file.get(), std::move(videoDecoder)),
       hasAudioStream(audioDecoder != nullptr && resampler != nullptr),
       sessionAllocator(nullptr),
@@ -247,6 +248,15 @@ void CMovieSourceFilter::StartWhenRetired() {
   std::lock_guard<std::mutex> session(sessionLock);
   if (retiring) {
     AskStartAfterRetiring(true, 0);
+    // Downstream is paused again, and the old video thread may still deliver
+    // a picture it decoded before the stop: the flush keeps it from showing
+    // and lets that thread go, until the retiring thread has joined it.
+    IPin *peer = pin.ConnectedPeer();
+    if (cueFlushed == nullptr && peer != nullptr) {
+      cueFlushed = peer;
+      cueFlushed->AddRef();
+      cueFlushed->BeginFlush();
+    }
   } else {
     StartSession();
   }
@@ -269,6 +279,10 @@ void CMovieSourceFilter::FinishRetiring(IPin *flushed, bool keepSoundStart) {
   if (flushed != nullptr) flushed->Release();
   std::lock_guard<std::mutex> session(sessionLock);
   retiring = false;
+  if (cueFlushed != nullptr) {
+    cueFlushed->EndFlush();
+    std::exchange(cueFlushed, nullptr)->Release();
+  }
   if (startAfterRetiring) {
     startAfterRetiring = false;
     StartSession(restartLoopEnd, true);

@@ -168,6 +168,9 @@ class CMovieSourceFilter final : public CBaseFilter {
   REFERENCE_TIME restartLoopEnd;  // for that start
   IMemAllocator *nextAllocator;    // and its transport, one reference each
   IMemInputPin *nextInput;
+  // Flushed by a Pause that came while retiring (one reference): a picture
+  // the old video thread still hands over must not become the cued one.
+  IPin *cueFlushed;
   PacketBuffer buffer;
   PacketReader reader;
   VideoStreamer video;
