@@ -11,5 +11,6 @@ cmake -S "$root" -B "$build" -DCINELINK_TESTS=ON "$@"
 # shellcheck disable=SC2086
 cmake --build "$build" -j"$(nproc)" --target ${BUILD_TARGETS:-all}
 export SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy ALSOFT_DRIVERS=null CINELINK_NO_DIALOG=1
-# CTEST_JOBS: tests at once (most wait on played time rather than the CPU).
-ctest --test-dir "$build" --output-on-failure -j"${CTEST_JOBS:-$(nproc)}" ${CTEST_ARGS:-}
+# CTEST_JOBS: tests at once; two per core by default, since most wait on
+# played time rather than the CPU.
+ctest --test-dir "$build" --output-on-failure -j"${CTEST_JOBS:-$(($(nproc) * 2))}" ${CTEST_ARGS:-}
