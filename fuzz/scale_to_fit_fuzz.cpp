@@ -11,7 +11,7 @@
 #include "frames/pixel_convert.h"
 #include "frames/scale_kernels.h"
 #include "frames/scale_to_fit.h"
-#include "tests/frames/reference_scale.h"
+#include "fuzz/reference_oracle.h"
 
 namespace {
 
@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (ScaleToFit(source.get(), scaled.get()) != 0) {
     __builtin_trap();
   }
-  ReferenceScaleToFit(source.get(), expected.get());
+  OracleScaleToFit(source.get(), expected.get());
   if (scaledPixels != expectedPixels) {
     __builtin_trap();
   }
@@ -96,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Convert24To32With(PixelKernel::kScalar, frame.data(), framePitch, sourcePixels.data(),
                     sourcePitch, sw, sh, format);
   std::copy(untouched.begin(), untouched.end(), expectedPixels.begin());
-  ReferenceScaleToFit(source.get(), expected.get());
+  OracleScaleToFit(source.get(), expected.get());
   for (const PixelKernel kernel : AvailablePixelKernels()) {
     std::vector<uint8_t> pixels = untouched;
     RunScalePlan24With(kernel, plan, frame.data(), framePitch, pixels.data(), destinationPitch,

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config ccache clang libclang-rt-14-dev
+  build-essential cmake pkg-config ccache clang libclang-rt-14-dev lld
   libsdl1.2-dev
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
   libopenal-dev
