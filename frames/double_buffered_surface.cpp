@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "platform/host/huge_pages.h"
+
 namespace {
 
 size_t PixelBytes(const SDL_Surface *surface) {
@@ -42,6 +44,7 @@ bool DoubleBufferedSurface::Attach(SDL_Surface *surface) {
     }
     return false;
   }
+  AdviseHugePages(copy, PixelBytes(surface));
   surface->pixels = first;
   surface->flags |= SDL_PREALLOC;
   surface_ = surface;

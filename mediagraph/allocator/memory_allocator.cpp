@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 
+#include "platform/host/huge_pages.h"
 #include "platform/media/codes.h"
 #include "platform/media/guids.h"
 
@@ -107,6 +108,7 @@ STDMETHODIMP MemoryAllocator::Commit() {
   // Room to move the first buffer start onto the alignment.
   std::unique_ptr<BYTE[]> block(new (std::nothrow) BYTE[stride * count + size_t(props_.cbAlign)]);
   if (!block) return E_OUTOFMEMORY;
+  AdviseHugePages(block.get(), stride * count + size_t(props_.cbAlign));
   const uintptr_t raw = reinterpret_cast<uintptr_t>(block.get()) + uintptr_t(props_.cbPrefix);
   const uintptr_t mask = uintptr_t(props_.cbAlign) - 1;
   BYTE *first = block.get() + ((raw + mask) & ~mask) - raw + props_.cbPrefix;
