@@ -110,10 +110,14 @@ HRESULT CMovieSourceFilter::SetPositions(REFERENCE_TIME current, REFERENCE_TIME 
     const bool loop = running && current == 0 && video.ReachedEnd();
     // The pass ends with the later of its picture and its sound.
     const REFERENCE_TIME passEnd = std::max(video.LastStop(), sound ? sound->End() : 0);
+    // Only a movie known to loop has its sound queue the start after the end.
+    // Untold, the sound thread may still be queueing it while it is joined:
+    // the first loop starts its sound afresh, whether or not it got there.
+    const bool carry = loop && looping.load();
     // Nobody waits for the new segment (running, the clock goes on; paused
     // or stopped, the picture there comes when it is decoded): the old
     // threads are joined, and the new ones started, off the caller's thread.
-    RetireSession(&session, true, loop, true, loop ? passEnd : 0);
+    RetireSession(&session, true, carry, true, loop ? passEnd : 0);
     if (loop && !loopHinted) {
       looping = true;
       if (sound) sound->SetLooping(true);
