@@ -1,7 +1,7 @@
 // The whole FlushFrame of an RGB24 frame into a 1920x1080 output (convert,
 // scale, show) against one sws_scale from bottom-up BGR24 straight to the
-// 32-bit output format, for a 1280x720 frame and for a 1920x1080 one (the
-// same-size path).
+// 32-bit output format, for a 1280x720 frame, a 1920x1080 one (the same-size
+// path) and a 3840x2160 one.
 #include <benchmark/benchmark.h>
 
 extern "C" {
@@ -116,6 +116,7 @@ void BM_SwsScaleFromBottomUpBgr24(benchmark::State &state) {
 void FrameSizes(benchmark::internal::Benchmark *benchmark) {
   for (int cold = 0; cold < 2; ++cold) {
     benchmark->Args({1280, 720, cold})->Args({kOutputWidth, kOutputHeight, cold});
+    benchmark->Args({3840, 2160, cold});
   }
   benchmark->ArgNames({"width", "height", "cold"});
 }
