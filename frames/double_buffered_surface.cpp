@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <system_error>
 
 #include "platform/host/huge_pages.h"
 
@@ -31,9 +32,10 @@ bool DoubleBufferedSurface::Attach(SDL_Surface *surface) {
   Detach();
   // SDL's allocator, as for the first buffer; one byte more so that an
   // empty surface (SDL gives it no pixels) still gets buffers of its own.
-  // The copy is not written here: every frame writes the picture and copies
-  // the rest before it is shown, so its pages are first touched by the first
-  // frame, not the load.
+  // Every frame writes the picture and copies the rest before it is shown,
+  // so what the copy holds until then does not matter; its first touch (page
+  // faults, slow where memory is mapped on demand) is left to a thread, off
+  // the load and usually done before the first frame.
   auto *const copy = static_cast<Uint8 *>(SDL_malloc(PixelBytes(surface) + 1));
   auto *const first = surface->pixels != nullptr ? static_cast<Uint8 *>(surface->pixels)
                                                  : static_cast<Uint8 *>(SDL_malloc(1));
@@ -52,10 +54,23 @@ bool DoubleBufferedSurface::Attach(SDL_Surface *surface) {
   buffers_[1] = copy;
   shown_ = 0;
   drawing_ = -1;
+  const size_t bytes = PixelBytes(surface);
+  try {
+    warm_ = std::thread([copy, bytes] { std::memset(copy, 0, bytes); });
+  } catch (const std::system_error &) {
+    // No thread: the first frame touches the pages itself.
+  }
   return true;
 }
 
+void DoubleBufferedSurface::AwaitWarm() {
+  if (warm_.joinable()) {
+    warm_.join();
+  }
+}
+
 SDL_Surface *DoubleBufferedSurface::Detach() {
+  AwaitWarm();
   SDL_Surface *const surface = surface_;
   if (surface != nullptr) {
     const int shown = Showing(LoadPixels(surface));
@@ -82,6 +97,7 @@ Uint8 *DoubleBufferedSurface::BeginFrame() {
     drawing_ = -1;
     return nullptr;
   }
+  AwaitWarm();
   shown_ = shown;
   drawing_ = 1 - shown;
   return buffers_[drawing_];

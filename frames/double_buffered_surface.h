@@ -4,6 +4,8 @@
 
 #include <SDL.h>
 
+#include <thread>
+
 // The surface struct never changes and the host may hold it; only its pixel
 // pointer moves between two buffers that this object owns (the surface is
 // marked SDL_PREALLOC, so SDL never frees or replaces them: not when it
@@ -32,7 +34,8 @@ class DoubleBufferedSurface {
 
   // Takes on `surface` (a software surface with SDL's own pixels, not yet
   // seen by the host): its pixels become the first buffer, a second one is
-  // allocated and left unwritten until the first frame (see CopyOutside).
+  // allocated and first touched by a thread of its own, so that neither the
+  // load nor the first frame pays for its pages.
   // False, with nothing taken on, when the second cannot be
   // allocated.
   bool Attach(SDL_Surface *surface);
@@ -57,6 +60,10 @@ class DoubleBufferedSurface {
   // Which of the buffers `pixels` is, or -1 for neither.
   int Showing(const void *pixels) const;
 
+  // Waits for the second buffer's first touch.
+  void AwaitWarm();
+
+  std::thread warm_;  // touching the second buffer after Attach, until joined
   SDL_Surface *surface_ = nullptr;
   Uint8 *buffers_[2] = {nullptr, nullptr};
   int shown_ = 0;    // the buffer on show when the frame began
