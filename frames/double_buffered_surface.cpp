@@ -54,11 +54,15 @@ bool DoubleBufferedSurface::Attach(SDL_Surface *surface) {
   buffers_[1] = copy;
   shown_ = 0;
   drawing_ = -1;
+  // A small buffer costs the first frame less than a thread costs the load.
+  constexpr size_t kWarmAlone = size_t(1) << 20;
   const size_t bytes = PixelBytes(surface);
-  try {
-    warm_ = std::thread([copy, bytes] { std::memset(copy, 0, bytes); });
-  } catch (const std::system_error &) {
-    // No thread: the first frame touches the pages itself.
+  if (bytes >= kWarmAlone) {
+    try {
+      warm_ = std::thread([copy, bytes] { std::memset(copy, 0, bytes); });
+    } catch (const std::system_error &) {
+      // No thread: the first frame touches the pages itself.
+    }
   }
   return true;
 }
