@@ -36,7 +36,8 @@ bool DoubleBufferedSurface::Attach(SDL_Surface *surface) {
   // so what the copy holds until then does not matter; its first touch (page
   // faults, slow where memory is mapped on demand) is left to a thread, off
   // the load and usually done before the first frame.
-  auto *const copy = static_cast<Uint8 *>(SDL_malloc(PixelBytes(surface) + 1));
+  const size_t bytes = PixelBytes(surface);
+  auto *const copy = static_cast<Uint8 *>(SDL_malloc(bytes + 1));
   auto *const first = surface->pixels != nullptr ? static_cast<Uint8 *>(surface->pixels)
                                                  : static_cast<Uint8 *>(SDL_malloc(1));
   if (copy == nullptr || first == nullptr) {
@@ -46,7 +47,7 @@ bool DoubleBufferedSurface::Attach(SDL_Surface *surface) {
     }
     return false;
   }
-  AdviseHugePages(copy, PixelBytes(surface));
+  AdviseHugePages(copy, bytes);
   surface->pixels = first;
   surface->flags |= SDL_PREALLOC;
   surface_ = surface;
@@ -56,7 +57,6 @@ bool DoubleBufferedSurface::Attach(SDL_Surface *surface) {
   drawing_ = -1;
   // A small buffer costs the first frame less than a thread costs the load.
   constexpr size_t kWarmAlone = size_t(1) << 20;
-  const size_t bytes = PixelBytes(surface);
   if (bytes >= kWarmAlone) {
     try {
       warm_ = std::thread([copy, bytes] { std::memset(copy, 0, bytes); });

@@ -106,9 +106,10 @@ STDMETHODIMP MemoryAllocator::Commit() {
   const size_t stride = size_t(props_.cbPrefix) + size_t(props_.cbBuffer);
   const size_t count = size_t(props_.cBuffers);
   // Room to move the first buffer start onto the alignment.
-  std::unique_ptr<BYTE[]> block(new (std::nothrow) BYTE[stride * count + size_t(props_.cbAlign)]);
+  const size_t blockBytes = stride * count + size_t(props_.cbAlign);
+  std::unique_ptr<BYTE[]> block(new (std::nothrow) BYTE[blockBytes]);
   if (!block) return E_OUTOFMEMORY;
-  AdviseHugePages(block.get(), stride * count + size_t(props_.cbAlign));
+  AdviseHugePages(block.get(), blockBytes);
   const uintptr_t raw = reinterpret_cast<uintptr_t>(block.get()) + uintptr_t(props_.cbPrefix);
   const uintptr_t mask = uintptr_t(props_.cbAlign) - 1;
   BYTE *first = block.get() + ((raw + mask) & ~mask) - raw + props_.cbPrefix;
