@@ -36,7 +36,12 @@ void EventQueue::Post(const Event &event) {
 bool EventQueue::Get(Event *event, DWORD milliseconds) {
   std::unique_lock<std::mutex> hold(lock_);
   const auto ready = [this] { return !events_.empty(); };
-  if (milliseconds == INFINITE) {
+  // A poll must not sleep: a condition wait with no time left still blocks
+  // until a timer fires, and then queues behind whatever took the CPU, so
+  // the game's every-frame poll would wait for a picture being drawn.
+  if (milliseconds == 0) {
+    if (!ready()) return false;
+  } else if (milliseconds == INFINITE) {
     posted_.wait(hold, ready);
   } else if (!posted_.wait_for(hold, std::chrono::milliseconds(milliseconds), ready)) {
     return false;
