@@ -14,6 +14,7 @@ CBaseRenderer::CBaseRenderer(REFCLSID filterClassId, LPCWSTR objectName, IUnknow
       renderEvent(FALSE),
       threadSignal(TRUE),
       stateComplete(TRUE),
+      receiveLeft(FALSE),
       abortFlag(FALSE),
       streaming(FALSE),
       adviseCookie(0),
@@ -378,7 +379,10 @@ void CBaseRenderer::AwaitReceiveExit() {
     // Lets messages sent to this thread through while it spins.
     MSG msg;
     PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
-    Sleep(1);
+    // A 1 ms sleep that ends when the thread leaves: the thread released
+    // just before is usually out within tens of microseconds, and a whole
+    // sleep (then a wait for a CPU the decoders hold) was most of a stop.
+    if (__atomic_load_n(&inReceive, __ATOMIC_ACQUIRE)) receiveLeft.Wait(1);
   }
   // The peeks may have hidden a posted message from the thread's own loop.
   if ((HIWORD(GetQueueStatus(QS_POSTMESSAGE)) & QS_POSTMESSAGE) != 0) {

@@ -190,7 +190,10 @@ class CBaseRenderer : public CBaseFilter {
   // object after its derived parts are gone. ~CBaseRenderer repeats it.
   // No lock held on entry.
   void StopTimedCallbacks();
-  void SetInReceive(BOOL value) { __atomic_store_n(&inReceive, value, __ATOMIC_RELEASE); }
+  void SetInReceive(BOOL value) {
+    __atomic_store_n(&inReceive, value, __ATOMIC_RELEASE);
+    if (!value) receiveLeft.Set();
+  }
 
   // --- objectCreationLock to create; atomic reads from any thread
   CRendererPosPassThru *positionPassThru;  // owned; null until first asked for
@@ -199,6 +202,7 @@ class CBaseRenderer : public CBaseFilter {
   SyncEvent renderEvent;    // auto-reset: the held sample is due
   SyncEvent threadSignal;   // manual-reset: while set, waits end at once
   SyncEvent stateComplete;  // manual-reset: set = last transition complete
+  SyncEvent receiveLeft;    // auto-reset: inReceive went FALSE; ends a spin's sleep early
 
   // --- interfaceLock
   BOOL abortFlag;  // samples refused, errors not reported; nothing here sets it
