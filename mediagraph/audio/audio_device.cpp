@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace mediagraph {
@@ -16,10 +18,18 @@ namespace {
 struct Shared {
   std::mutex mutex;
   // Guarded by `mutex`. `current` expires when the last holder releases;
-  // `open` is the device whose handles are open (null once closed).
+  // `kept` owns the device until it has been idle for kLinger; `open` is the
+  // device whose handles are open (null once closed).
   std::weak_ptr<AudioDevice> current;
+  std::shared_ptr<AudioDevice> kept;
   AudioDevice *open = nullptr;
+  int opens = 0;
   bool exitHandlerSet = false;
+  // The closer: idle since `idleSince` while `idle`; started once.
+  std::condition_variable idleChanged;
+  std::chrono::steady_clock::time_point idleSince;
+  bool idle = false;
+  bool closerStarted = false;
   // The exit gate: a user counts itself in, then looks at `closed`; the exit
   // handler sets `closed`, then waits for the count to drop. Both sequentially
   // consistent, so at least one of the two sees the other.
@@ -34,6 +44,45 @@ Shared &State() {
 
 // A call stuck inside OpenAL must not hang the exit; the device then stays open.
 constexpr auto kLongestCallAtExit = std::chrono::seconds(1);
+
+// How long the device stays open with nobody holding it. Opening it costs a
+// load tens of milliseconds (the context's buffers are fresh memory), and a
+// game often loads its next movie right after releasing one.
+constexpr auto kLinger = std::chrono::seconds(3);
+
+// Closes the kept device once it has been idle for kLinger. Never returns.
+void CloseWhenIdle() {
+  Shared &state = State();
+  std::unique_lock<std::mutex> lock(state.mutex);
+  for (;;) {
+    state.idleChanged.wait(lock, [&state] { return state.idle; });
+    if (state.idleChanged.wait_until(lock, state.idleSince + kLinger,
+                                     [&state] { return !state.idle; })) {
+      continue;  // taken again
+    }
+    state.idle = false;
+    if (state.closed.load()) continue;  // the exit handler closes it
+    if (state.open == state.kept.get()) state.open = nullptr;
+    // Closing under the mutex: a new Acquire never opens a second device
+    // while this one is still closing.
+    state.kept.reset();
+  }
+}
+
+// A holder's handle to the kept device: the last one to go starts the idle
+// time.
+std::shared_ptr<AudioDevice> Handle(Shared &state) {
+  state.idle = false;
+  std::shared_ptr<AudioDevice> handle(state.kept.get(), [](AudioDevice *) {
+    Shared &releasing = State();
+    std::lock_guard<std::mutex> lock(releasing.mutex);
+    releasing.idle = true;
+    releasing.idleSince = std::chrono::steady_clock::now();
+    releasing.idleChanged.notify_all();
+  });
+  state.current = handle;
+  return handle;
+}
 
 }  // namespace
 
@@ -55,6 +104,7 @@ std::shared_ptr<AudioDevice> AudioDevice::Acquire() {
   std::lock_guard<std::mutex> lock(state.mutex);
   if (state.closed.load()) return nullptr;
   if (std::shared_ptr<AudioDevice> existing = state.current.lock()) return existing;
+  if (state.kept) return Handle(state);
 
   if (!state.exitHandlerSet) {
     // Runs before OpenAL's own teardown, which comes with the unloading of
@@ -78,17 +128,24 @@ std::shared_ptr<AudioDevice> AudioDevice::Acquire() {
     device->getSourcei64v_ =
         reinterpret_cast<LPALGETSOURCEI64VSOFT>(alGetProcAddress("alGetSourcei64vSOFT"));
   }
-  // The last release closes the device under the mutex, so a new Acquire
-  // never opens a second device while the old one is still closing.
-  std::shared_ptr<AudioDevice> shared(device.release(), [](AudioDevice *closing) {
-    Shared &closingState = State();
-    std::lock_guard<std::mutex> closeLock(closingState.mutex);
-    if (closingState.open == closing) closingState.open = nullptr;
-    delete closing;
-  });
-  state.current = shared;
-  state.open = shared.get();
-  return shared;
+  if (!state.closerStarted) {
+    try {
+      std::thread(CloseWhenIdle).detach();
+      state.closerStarted = true;
+    } catch (const std::system_error &) {
+      // No thread: the device stays open until the process ends.
+    }
+  }
+  state.kept = std::move(device);
+  state.open = state.kept.get();
+  ++state.opens;
+  return Handle(state);
+}
+
+int AudioDevice::Opens() {
+  Shared &state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  return state.opens;
 }
 
 void AudioDevice::CloseForExit() {

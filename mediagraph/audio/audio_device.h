@@ -1,7 +1,8 @@
 // The process's one OpenAL device and context, shared by every movie that
 // plays sound. The first Acquire opens them and makes the context current for
-// the whole process; they close when the last holder lets go, or when the
-// process ends, whichever comes first.
+// the whole process; they close a few seconds after the last holder lets go
+// (unless it is taken again meanwhile), or when the process ends, whichever
+// comes first.
 //
 // Movie records live for the whole process, and so may their sound and its
 // streaming thread. At exit OpenAL would tear itself down under a thread still
@@ -27,6 +28,8 @@ class AudioDevice {
   // sound device or OpenAL refuses (the caller then plays no sound), and once
   // the process is ending.
   static std::shared_ptr<AudioDevice> Acquire();
+  // How many times a device has been opened in this process.
+  static int Opens();
 
   ~AudioDevice();
   AudioDevice(const AudioDevice &) = delete;
