@@ -92,6 +92,7 @@ void SDLSurfaceFlusher::ReleaseSurfaces() {
 
 void SDLSurfaceFlusher::DropFramePath() {
   framesTaken = false;
+  prepared = nullptr;
   FreeSurface(frameSurface);
   FreeSurface(workSurface);
   plan = ScalePlan();
@@ -137,7 +138,25 @@ bool SDLSurfaceFlusher::PrepareFramePath(const SDL_Surface &shown) {
   return true;
 }
 
+void SDLSurfaceFlusher::PrepareFrame(BYTE *buffer, LONG length, LONG stride) {
+  prepared = nullptr;
+  if (DrawFrame(buffer, length, stride)) {
+    prepared = buffer;
+    preparedLength = length;
+  }
+}
+
 bool SDLSurfaceFlusher::FlushFrame(BYTE *buffer, LONG length, LONG stride) {
+  const bool drawn = prepared != nullptr && prepared == buffer && preparedLength == length;
+  prepared = nullptr;
+  if (!drawn && !DrawFrame(buffer, length, stride)) {
+    return false;
+  }
+  output.Publish();
+  return true;
+}
+
+bool SDLSurfaceFlusher::DrawFrame(BYTE *buffer, LONG length, LONG stride) {
   if (!framesTaken) {
     return false;
   }
@@ -182,7 +201,6 @@ bool SDLSurfaceFlusher::FlushFrame(BYTE *buffer, LONG length, LONG stride) {
                  shown->pitch);
   }
   output.CopyOutside(plan.Left(), plan.Top(), plan.Width(), plan.Height());
-  output.Publish();
   return true;
 }
 

@@ -76,6 +76,10 @@ class SDLSurfaceFlusher : public TextureFlushInterface {
   // and the sink enters `failed`. False without drawing when the host
   // replaced the surface's pixels. Streaming thread.
   bool FlushFrame(BYTE *buffer, LONG length, LONG stride) override;
+  // Draws the frame into the back buffer without showing it; the FlushFrame
+  // of the same buffer and length that follows only shows it. Streaming
+  // thread.
+  void PrepareFrame(BYTE *buffer, LONG length, LONG stride) override;
   // The output surface keeps the last frame shown.
   void NotifyStopped() override;
   // Retires the output surface with its last frame and frees everything
@@ -93,6 +97,8 @@ class SDLSurfaceFlusher : public TextureFlushInterface {
   // false when frames of this format cannot be taken.
   bool PrepareFramePath(const SDL_Surface &shown);
   void DropFramePath();
+  // FlushFrame's reading and scaling into the back buffer, without showing.
+  bool DrawFrame(BYTE *buffer, LONG length, LONG stride);
 
   // Written by PrepareFormat, ReleaseSurfaces and a failing FlushFrame; read
   // by the host at any time.
@@ -104,6 +110,8 @@ class SDLSurfaceFlusher : public TextureFlushInterface {
   SDL_Surface *frameSurface = nullptr;  // the frame's own format; not for direct frames
   SDL_Surface *workSurface = nullptr;   // display format, the frame's size; likewise
   ScalePlan plan;                       // the frame's size into the output surface
+  const BYTE *prepared = nullptr;       // the frame drawn by PrepareFrame, not yet shown
+  LONG preparedLength = 0;
   BITMAPINFOHEADER frameHeader{};
   const LONG targetWidth;
   const LONG targetHeight;

@@ -9,9 +9,11 @@
 // - PrepareFormat runs on the thread that connects the renderer's input pin
 //   (the host's thread inside the movie load), before any frame, and again
 //   on every reconnection; no frame is delivered while it runs.
-// - FlushFrame runs on the graph's streaming thread, called from the
-//   renderer's draw step with the renderer's interface and renderer locks
-//   held; it must not call back into the renderer.
+// - PrepareFrame runs on the graph's streaming thread with no lock held,
+//   just before the renderer takes its locks to draw that frame; a stop
+//   waits for it to return. FlushFrame runs on the same thread, called from
+//   the renderer's draw step with the renderer's interface and renderer
+//   locks held; it must not call back into the renderer.
 // - NotifyStopped runs on the host's thread after the graph has stopped.
 // - A sink is never destroyed through this interface.
 class TextureFlushInterface {
@@ -23,6 +25,15 @@ class TextureFlushInterface {
   // allocated buffer), rows `stride` bytes apart. False when the frame was
   // not shown.
   virtual bool FlushFrame(BYTE *buffer, LONG length, LONG stride) = 0;
+  // May do FlushFrame's work for this frame ahead of it, outside the
+  // renderer's locks, so that the game's calls that take them do not wait
+  // for a whole frame to be drawn. What it makes counts only for a FlushFrame
+  // of the same buffer and length that follows it. By default nothing.
+  virtual void PrepareFrame(BYTE *buffer, LONG length, LONG stride) {
+    (void)buffer;
+    (void)length;
+    (void)stride;
+  }
   // The graph has stopped; what is shown stays shown.
   virtual void NotifyStopped() = 0;
   // Gives up the frame and output surfaces.

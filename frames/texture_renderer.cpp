@@ -37,6 +37,19 @@ void CTextureRenderer::OnPrerollSample(IMediaSample *sample) {
   if (showCued.load()) DrawSample(sample);
 }
 
+void CTextureRenderer::PrepareToDraw() {
+  // A picture cued while paused is drawn only when it is to be shown at once.
+  if (owner == nullptr || (StateNoLock() == State_Paused && !showCued.load())) return;
+  // Counted: a stop may drop the held sample meanwhile.
+  IMediaSample *sample = AcquireHeldSample();
+  if (sample == nullptr) return;
+  BYTE *buffer = nullptr;
+  if (SUCCEEDED(sample->GetPointer(&buffer)) && buffer != nullptr) {
+    owner->flusher->PrepareFrame(buffer, sample->GetSize(), rowStride);
+  }
+  sample->Release();
+}
+
 HRESULT CTextureRenderer::DrawSample(IMediaSample *sample) {
   if (sample == nullptr) return E_POINTER;
   if (owner == nullptr) return E_UNEXPECTED;

@@ -8,8 +8,9 @@
 //
 // Threads: ValidateMediaType and ApplyMediaType run on the thread that
 // connects the input pin (the game's, inside the movie load); DrawSample on
-// the streaming thread with the interface and renderer locks held. The
-// connection protocol orders them, so the renderer takes no lock of its own.
+// the streaming thread with the interface and renderer locks held,
+// PrepareToDraw on that thread without them. The connection protocol orders
+// them, so the renderer takes no lock of its own.
 #pragma once
 
 #include <atomic>
@@ -48,6 +49,9 @@ class CTextureRenderer : public CBaseVideoRenderer {
 
  protected:
   void OnPrerollSample(IMediaSample *sample) override;
+  // Draws the held sample into the sink's hidden buffer before the locks are
+  // taken; DrawSample then only shows it.
+  void PrepareToDraw() override;
 
  private:
   FrameSinkOwner *const owner;  // the movie; not counted; its sink is read at each use

@@ -212,6 +212,33 @@ TEST_F(Flusher, EachFrameIsDrawnAsideAndShownByMovingThePixelPointer) {
               output->format == created.format);
 }
 
+// A frame prepared ahead is shown by the flush of that frame alone; the host
+// sees nothing of it before. Another frame's flush draws its own.
+TEST_F(Flusher, PreparedFrameIsShownOnlyByItsOwnFlush) {
+  Frame frame(4, 4);
+  Frame other(4, 4);
+  SDLSurfaceFlusher flusher(4, 4);
+  SDL_Surface *output = frame.PrepareIn(flusher);
+  ASSERT_NE(output, nullptr);
+  const Rgb red{200, 0, 0};
+  const Rgb blue{0, 0, 200};
+  frame.Fill(red);
+  const auto before = Seen(output);
+  flusher.PrepareFrame(frame.bytes.data(), static_cast<LONG>(frame.bytes.size()), frame.stride);
+  EXPECT_EQ(Seen(output), before);
+  frame.Fill(blue);  // not read again: what was prepared is shown
+  ASSERT_TRUE(frame.FlushInto(flusher));
+  EXPECT_TRUE(ColourAt(output, 1, 1) == red);
+
+  flusher.PrepareFrame(frame.bytes.data(), static_cast<LONG>(frame.bytes.size()), frame.stride);
+  other.Fill(blue);
+  ASSERT_TRUE(other.FlushInto(flusher));
+  EXPECT_TRUE(ColourAt(output, 1, 1) == blue);
+  frame.Fill(red);  // the earlier preparation was given up
+  ASSERT_TRUE(frame.FlushInto(flusher));
+  EXPECT_TRUE(ColourAt(output, 1, 1) == red);
+}
+
 struct MovieCase {
   int frameWidth, frameHeight, targetWidth, targetHeight;
   int left, top, right, bottom;  // the picture, inclusive
