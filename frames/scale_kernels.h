@@ -7,6 +7,7 @@
 
 #include <SDL.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -49,6 +50,7 @@ ScaleRowKernel ScaleRowKernelFor(PixelKernel kernel);
 // available.
 void RunScalePlanWith(PixelKernel kernel, const ScalePlan &plan, const Uint8 *source,
                       ptrdiff_t sourcePitch, Uint8 *destination, ptrdiff_t destinationPitch);
-void RunScalePlan24With(PixelKernel kernel, const ScalePlan &plan, const Uint8 *source,
+bool RunScalePlan24With(PixelKernel kernel, const ScalePlan &plan, const Uint8 *source,
                         ptrdiff_t sourcePitch, Uint8 *destination, ptrdiff_t destinationPitch,
-                        const SDL_PixelFormat *format);
+                        const SDL_PixelFormat *format,
+                        const std::atomic<int> *abandon = nullptr);

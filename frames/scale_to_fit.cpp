@@ -44,10 +44,12 @@ void WalkSteps(int count, int32_t step, int sourceLength, Visit visit) {
 // Runs the two passes over the fitted rows; `alongRow(sourceRow, out)` is the
 // first pass for the source's pixel size.
 template <typename AlongRow>
-void RunRows(const ScalePlan &plan, AlongRow alongRow,
+bool RunRows(const ScalePlan &plan, AlongRow alongRow,
              void (*betweenRows)(const int16_t *, const int16_t *, uint16_t, Uint8 *, int),
              const Uint8 *source, ptrdiff_t sourcePitch, size_t sourceRowBytes, Uint8 *out,
-             ptrdiff_t destinationPitch) {
+             ptrdiff_t destinationPitch, const std::atomic<int> *abandon = nullptr) {
+  // Rows between looks at `abandon`: a few tenths of a millisecond at 4K.
+  constexpr int kRowsPerLook = 64;
   // Which source row each scratch row holds: consecutive fitted rows mostly
   // share one or both of their source rows.
   int16_t *const scratch[2] = {plan.ScratchRow(0), plan.ScratchRow(1)};
@@ -74,6 +76,9 @@ void RunRows(const ScalePlan &plan, AlongRow alongRow,
     }
   };
   for (int j = 0; j < plan.Height(); ++j) {
+    if (abandon != nullptr && j % kRowsPerLook == 0 && abandon->load(std::memory_order_relaxed)) {
+      return false;
+    }
     const int upperRow = rows[j];
     const int lowerRow = upperRow + plan.LowerNeighbour();
     const int16_t *upper = along(upperRow, lowerRow);
@@ -85,6 +90,7 @@ void RunRows(const ScalePlan &plan, AlongRow alongRow,
     }
     betweenRows(upper, lower, weights[j], out + j * destinationPitch, plan.Width() * 4);
   }
+  return true;
 }
 
 // The first byte of the fitted rectangle.
@@ -189,25 +195,29 @@ void RunScalePlanWith(PixelKernel kernel, const ScalePlan &plan, const Uint8 *so
       destinationPitch);
 }
 
-void RunScalePlan24With(PixelKernel kernel, const ScalePlan &plan, const Uint8 *source,
+bool RunScalePlan24With(PixelKernel kernel, const ScalePlan &plan, const Uint8 *source,
                         ptrdiff_t sourcePitch, Uint8 *destination, ptrdiff_t destinationPitch,
-                        const SDL_PixelFormat *format) {
+                        const SDL_PixelFormat *format, const std::atomic<int> *abandon) {
   if (plan.Empty()) {
-    return;
+    return true;
   }
   Uint8 *const out = FittedStart(plan, destination, destinationPitch);
   if (plan.Copies()) {
+    // A copy is quick enough to look only once, first.
+    if (abandon != nullptr && abandon->load(std::memory_order_relaxed) != 0) {
+      return false;
+    }
     Convert24To32(source, sourcePitch, out, destinationPitch, plan.Width(), plan.Height(), format);
-    return;
+    return true;
   }
   const ScaleRowKernel rows = ScaleRowKernelFor(kernel);
   const auto alongRow24 =
       plan.SourceWidth() > 1 ? rows.alongRow24 : ScalarScaleRowKernel().alongRow24;
   const auto fourth = static_cast<int16_t>(ConvertedFourthByte(format));
-  RunRows(
+  return RunRows(
       plan, [&](const Uint8 *row, int16_t *scratch) { alongRow24(plan, row, scratch, fourth); },
       rows.betweenRows, source, sourcePitch, static_cast<size_t>(plan.SourceWidth()) * 3, out,
-      destinationPitch);
+      destinationPitch, abandon);
 }
 
 void RunScalePlan(const ScalePlan &plan, const Uint8 *source, ptrdiff_t sourcePitch,
@@ -215,10 +225,11 @@ void RunScalePlan(const ScalePlan &plan, const Uint8 *source, ptrdiff_t sourcePi
   RunScalePlanWith(ChosenPixelKernel(), plan, source, sourcePitch, destination, destinationPitch);
 }
 
-void RunScalePlan24(const ScalePlan &plan, const Uint8 *source, ptrdiff_t sourcePitch,
-                    Uint8 *destination, ptrdiff_t destinationPitch, const SDL_PixelFormat *format) {
-  RunScalePlan24With(ChosenPixelKernel(), plan, source, sourcePitch, destination,
-                     destinationPitch, format);
+bool RunScalePlan24(const ScalePlan &plan, const Uint8 *source, ptrdiff_t sourcePitch,
+                    Uint8 *destination, ptrdiff_t destinationPitch, const SDL_PixelFormat *format,
+                    const std::atomic<int> *abandon) {
+  return RunScalePlan24With(ChosenPixelKernel(), plan, source, sourcePitch, destination,
+                            destinationPitch, format, abandon);
 }
 
 int ScaleToFit(SDL_Surface *source, SDL_Surface *destination) {

@@ -4,6 +4,7 @@
 
 #include <SDL.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -89,9 +90,12 @@ void RunScalePlan(const ScalePlan &plan, const Uint8 *source, ptrdiff_t sourcePi
 // Scales 3-byte pixels (blue, green, red in memory) with a prepared plan into
 // 4-byte pixels of a `format` that CanConvert24To32 accepts: exactly the
 // bytes of Convert24To32 followed by RunScalePlan, without the converted
-// copy. The same conditions otherwise.
-void RunScalePlan24(const ScalePlan &plan, const Uint8 *source, ptrdiff_t sourcePitch,
-                    Uint8 *destination, ptrdiff_t destinationPitch, const SDL_PixelFormat *format);
+// copy. The same conditions otherwise. When `abandon` is given and becomes
+// nonzero, the scale stops within a few dozen rows and returns false, the
+// rectangle part written; otherwise it returns true.
+bool RunScalePlan24(const ScalePlan &plan, const Uint8 *source, ptrdiff_t sourcePitch,
+                    Uint8 *destination, ptrdiff_t destinationPitch, const SDL_PixelFormat *format,
+                    const std::atomic<int> *abandon = nullptr);
 
 // Scales the whole of `source` into the largest rectangle of `destination`
 // that keeps the source's aspect ratio, centred; pixels outside that

@@ -138,9 +138,10 @@ bool SDLSurfaceFlusher::PrepareFramePath(const SDL_Surface &shown) {
   return true;
 }
 
-void SDLSurfaceFlusher::PrepareFrame(BYTE *buffer, LONG length, LONG stride) {
+void SDLSurfaceFlusher::PrepareFrame(BYTE *buffer, LONG length, LONG stride,
+                                     const std::atomic<int> &abandon) {
   prepared = nullptr;
-  if (DrawFrame(buffer, length, stride)) {
+  if (DrawFrame(buffer, length, stride, &abandon)) {
     prepared = buffer;
     preparedLength = length;
   }
@@ -156,7 +157,8 @@ bool SDLSurfaceFlusher::FlushFrame(BYTE *buffer, LONG length, LONG stride) {
   return true;
 }
 
-bool SDLSurfaceFlusher::DrawFrame(BYTE *buffer, LONG length, LONG stride) {
+bool SDLSurfaceFlusher::DrawFrame(BYTE *buffer, LONG length, LONG stride,
+                                  const std::atomic<int> *abandon) {
   if (!framesTaken) {
     return false;
   }
@@ -177,8 +179,10 @@ bool SDLSurfaceFlusher::DrawFrame(BYTE *buffer, LONG length, LONG stride) {
     if (back == nullptr) {
       return false;  // the host replaced the pixels (see the header)
     }
-    RunScalePlan24(plan, buffer + static_cast<ptrdiff_t>(frameHeader.biHeight - 1) * pitch,
-                   -pitch, back, shown->pitch, shown->format);
+    if (!RunScalePlan24(plan, buffer + static_cast<ptrdiff_t>(frameHeader.biHeight - 1) * pitch,
+                        -pitch, back, shown->pitch, shown->format, abandon)) {
+      return false;  // given up half drawn; the buffer is not on show
+    }
   } else {
     SDL_RWops *const stream = SDL_RWFromMem(buffer, length);
     if (stream == nullptr) {

@@ -79,7 +79,8 @@ class SDLSurfaceFlusher : public TextureFlushInterface {
   // Draws the frame into the back buffer without showing it; the FlushFrame
   // of the same buffer and length that follows only shows it. Streaming
   // thread.
-  void PrepareFrame(BYTE *buffer, LONG length, LONG stride) override;
+  void PrepareFrame(BYTE *buffer, LONG length, LONG stride,
+                    const std::atomic<int> &abandon) override;
   // The output surface keeps the last frame shown.
   void NotifyStopped() override;
   // Retires the output surface with its last frame and frees everything
@@ -98,7 +99,9 @@ class SDLSurfaceFlusher : public TextureFlushInterface {
   bool PrepareFramePath(const SDL_Surface &shown);
   void DropFramePath();
   // FlushFrame's reading and scaling into the back buffer, without showing.
-  bool DrawFrame(BYTE *buffer, LONG length, LONG stride);
+  // False too when `abandon` (if given) became nonzero: nothing is to be shown.
+  bool DrawFrame(BYTE *buffer, LONG length, LONG stride,
+                 const std::atomic<int> *abandon = nullptr);
 
   // Written by PrepareFormat, ReleaseSurfaces and a failing FlushFrame; read
   // by the host at any time.

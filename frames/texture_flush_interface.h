@@ -2,6 +2,8 @@
 // handed every frame that is due.
 #pragma once
 
+#include <atomic>
+
 #include "platform/media/structs.h"
 #include "platform/win32/types.h"
 
@@ -28,11 +30,15 @@ class TextureFlushInterface {
   // May do FlushFrame's work for this frame ahead of it, outside the
   // renderer's locks, so that the game's calls that take them do not wait
   // for a whole frame to be drawn. What it makes counts only for a FlushFrame
-  // of the same buffer and length that follows it. By default nothing.
-  virtual void PrepareFrame(BYTE *buffer, LONG length, LONG stride) {
+  // of the same buffer and length that follows it. When `abandon` is not 0
+  // (a stop or flush is waiting) it gives up soon, with nothing made.
+  // By default nothing.
+  virtual void PrepareFrame(BYTE *buffer, LONG length, LONG stride,
+                            const std::atomic<int> &abandon) {
     (void)buffer;
     (void)length;
     (void)stride;
+    (void)abandon;
   }
   // The graph has stopped; what is shown stays shown.
   virtual void NotifyStopped() = 0;

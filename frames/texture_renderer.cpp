@@ -45,9 +45,23 @@ void CTextureRenderer::PrepareToDraw() {
   if (sample == nullptr) return;
   BYTE *buffer = nullptr;
   if (SUCCEEDED(sample->GetPointer(&buffer)) && buffer != nullptr) {
-    owner->flusher->PrepareFrame(buffer, sample->GetSize(), rowStride);
+    owner->flusher->PrepareFrame(buffer, sample->GetSize(), rowStride, abandonDrawing);
   }
   sample->Release();
+}
+
+STDMETHODIMP CTextureRenderer::Stop() {
+  abandonDrawing.fetch_add(1);
+  const HRESULT hr = CBaseVideoRenderer::Stop();
+  abandonDrawing.fetch_sub(1);
+  return hr;
+}
+
+HRESULT CTextureRenderer::EnterFlush() {
+  abandonDrawing.fetch_add(1);
+  const HRESULT hr = CBaseVideoRenderer::EnterFlush();
+  abandonDrawing.fetch_sub(1);
+  return hr;
 }
 
 HRESULT CTextureRenderer::DrawSample(IMediaSample *sample) {

@@ -52,6 +52,10 @@ class CTextureRenderer : public CBaseVideoRenderer {
   // Draws the held sample into the sink's hidden buffer before the locks are
   // taken; DrawSample then only shows it.
   void PrepareToDraw() override;
+  // A stop or flush waits for the streaming thread to leave Receive: a
+  // picture being drawn ahead is given up rather than finished.
+  STDMETHODIMP Stop() override;
+  HRESULT EnterFlush() override;
 
  private:
   FrameSinkOwner *const owner;  // the movie; not counted; its sink is read at each use
@@ -59,4 +63,5 @@ class CTextureRenderer : public CBaseVideoRenderer {
   LONG frameHeight = 0;
   LONG rowStride = 0;
   std::atomic<bool> showCued{false};
+  std::atomic<int> abandonDrawing{0};  // how many stops and flushes wait
 };

@@ -213,30 +213,42 @@ TEST_F(Flusher, EachFrameIsDrawnAsideAndShownByMovingThePixelPointer) {
 }
 
 // A frame prepared ahead is shown by the flush of that frame alone; the host
-// sees nothing of it before. Another frame's flush draws its own.
+// sees nothing of it before. Another frame's flush, or one whose preparation
+// was abandoned, draws its own.
 TEST_F(Flusher, PreparedFrameIsShownOnlyByItsOwnFlush) {
   Frame frame(4, 4);
   Frame other(4, 4);
-  SDLSurfaceFlusher flusher(4, 4);
+  SDLSurfaceFlusher flusher(8, 8);  // scaled, so abandoning looks between rows
   SDL_Surface *output = frame.PrepareIn(flusher);
   ASSERT_NE(output, nullptr);
   const Rgb red{200, 0, 0};
   const Rgb blue{0, 0, 200};
   frame.Fill(red);
   const auto before = Seen(output);
-  flusher.PrepareFrame(frame.bytes.data(), static_cast<LONG>(frame.bytes.size()), frame.stride);
+  std::atomic<int> abandon{0};
+  const auto prepare = [&] {
+    flusher.PrepareFrame(frame.bytes.data(), static_cast<LONG>(frame.bytes.size()), frame.stride,
+                         abandon);
+  };
+  prepare();
   EXPECT_EQ(Seen(output), before);
   frame.Fill(blue);  // not read again: what was prepared is shown
   ASSERT_TRUE(frame.FlushInto(flusher));
   EXPECT_TRUE(ColourAt(output, 1, 1) == red);
 
-  flusher.PrepareFrame(frame.bytes.data(), static_cast<LONG>(frame.bytes.size()), frame.stride);
+  prepare();
   other.Fill(blue);
   ASSERT_TRUE(other.FlushInto(flusher));
   EXPECT_TRUE(ColourAt(output, 1, 1) == blue);
   frame.Fill(red);  // the earlier preparation was given up
   ASSERT_TRUE(frame.FlushInto(flusher));
   EXPECT_TRUE(ColourAt(output, 1, 1) == red);
+
+  abandon = 1;
+  prepare();
+  frame.Fill(blue);
+  ASSERT_TRUE(frame.FlushInto(flusher));
+  EXPECT_TRUE(ColourAt(output, 1, 1) == blue);
 }
 
 struct MovieCase {
