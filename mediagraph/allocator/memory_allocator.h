@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "mediagraph/allocator/media_sample.h"
+#include "platform/host/huge_pages.h"
 #include "platform/media/streaming.h"
 
 namespace mediagraph {
@@ -72,7 +73,7 @@ class MemoryAllocator final : public IMemAllocator {
   bool propertiesSet_ = false;
   bool committed_ = false;
   ALLOCATOR_PROPERTIES props_{};  // as granted by SetProperties
-  std::unique_ptr<BYTE[]> block_;
+  HugePageBlock block_;
   std::vector<std::unique_ptr<MediaSample>> samples_;  // every sample of the block
   std::vector<MediaSample *> free_;                    // capacity reserved at Commit
 };

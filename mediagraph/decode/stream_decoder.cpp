@@ -15,6 +15,7 @@ std::unique_ptr<StreamDecoder> StreamDecoder::Create(const AVStream *stream, int
   context->pkt_timebase = stream->time_base;
   context->thread_count = threads;
   context->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+  if (context->codec_type == AVMEDIA_TYPE_VIDEO) decoder->pictures_.Serve(context);
   if (avcodec_open2(context, codec, nullptr) < 0) return nullptr;
   return decoder;
 }

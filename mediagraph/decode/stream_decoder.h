@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "mediagraph/decode/av_handles.h"
+#include "mediagraph/decode/picture_buffers.h"
 
 namespace mediagraph {
 
@@ -32,6 +33,7 @@ class StreamDecoder {
  private:
   StreamDecoder() = default;
 
+  PictureBuffers pictures_;  // video only; outlives the context
   CodecContextPtr context_;
 };
 

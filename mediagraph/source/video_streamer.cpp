@@ -51,7 +51,7 @@ void VideoStreamer::Run(PacketBuffer *buffer, Downstream downstream, Segment seg
   // A loop shows the kept first picture at once; the decoder's own first
   // picture is then that one again.
   bool skipFirst = false;
-  if (segment.start == 0 && !firstPicture_.empty()) {
+  if (segment.start == 0 && firstPicture_) {
     if (!Deliver(nullptr, downstream, segment, firstTime_, firstDuration_, true)) return;
     first = false;
     skipFirst = true;
@@ -127,15 +127,17 @@ bool VideoStreamer::Deliver(const AVFrame *frame, const Downstream &downstream,
   const size_t imageSize = converter_.ImageSize();
   bool filled = SUCCEEDED(sample->GetPointer(&data)) && data != nullptr && size >= 0 &&
                 static_cast<size_t>(size) >= imageSize;
-  if (filled && frame == nullptr) {
-    std::memcpy(data, firstPicture_.data(), imageSize);
-  } else if (filled) {
-    filled = converter_.Convert(frame, data, static_cast<size_t>(size));
+  if (filled) {
+    filled = converter_.Convert(frame != nullptr ? frame : firstPicture_.get(), data,
+                                static_cast<size_t>(size));
     // Kept once per file, for every loop to come.
-    if (filled && first && segment.start == 0 && firstPicture_.empty()) {
-      firstPicture_.assign(data, data + imageSize);
-      firstTime_ = time;
-      firstDuration_ = duration;
+    if (filled && frame != nullptr && first && segment.start == 0 && !firstPicture_) {
+      FramePtr kept = MakeFrame();
+      if (kept && av_frame_ref(kept.get(), frame) == 0) {
+        firstPicture_ = std::move(kept);
+        firstTime_ = time;
+        firstDuration_ = duration;
+      }
     }
   }
   if (!filled) {

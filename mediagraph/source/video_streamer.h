@@ -82,7 +82,10 @@ class VideoStreamer {
   std::atomic<bool> ended_{false};
 
   // --- the video thread's, or Start's while no thread runs
-  std::vector<uint8_t> firstPicture_;  // converted; empty until seen
+  // The decoded first picture, a reference to the decoder's own buffer:
+  // copying it converted would put a first touch of that many fresh pages
+  // (tens of milliseconds at 4K) ahead of the movie's first picture.
+  FramePtr firstPicture_;
   REFERENCE_TIME firstTime_ = 0;       // its movie time and duration
   REFERENCE_TIME firstDuration_ = 0;
 };

@@ -4,10 +4,20 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <utility>
+
+namespace {
+
+constexpr uintptr_t kHugePage = uintptr_t(2) << 20;
+
+size_t WholeHugePages(size_t bytes) {
+  return (bytes + kHugePage - 1) & ~static_cast<size_t>(kHugePage - 1);
+}
+
+}  // namespace
 
 void AdviseHugePages(void *start, size_t bytes) {
 #ifdef MADV_HUGEPAGE
-  constexpr uintptr_t kHugePage = uintptr_t(2) << 20;
   if (start == nullptr || bytes < kHugePage) return;
   const long pageSize = sysconf(_SC_PAGESIZE);
   if (pageSize <= 0) return;
@@ -20,4 +30,40 @@ void AdviseHugePages(void *start, size_t bytes) {
   (void)start;
   (void)bytes;
 #endif
+}
+
+void *MapHugePageBlock(size_t bytes) {
+  if (bytes == 0 || bytes > SIZE_MAX / 2) return nullptr;
+  const size_t length = WholeHugePages(bytes);
+  // Mapped with a huge page to spare, then trimmed to the aligned part.
+  const size_t mapped = length + kHugePage;
+  void *const raw = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (raw == MAP_FAILED) return nullptr;
+  const uintptr_t start = reinterpret_cast<uintptr_t>(raw);
+  const uintptr_t aligned = (start + kHugePage - 1) & ~(kHugePage - 1);
+  if (aligned > start) munmap(raw, aligned - start);
+  const uintptr_t end = start + mapped;
+  if (end > aligned + length) munmap(reinterpret_cast<void *>(aligned + length), end - aligned - length);
+  AdviseHugePages(reinterpret_cast<void *>(aligned), length);
+  return reinterpret_cast<void *>(aligned);
+}
+
+void UnmapHugePageBlock(void *block, size_t bytes) {
+  if (block != nullptr) munmap(block, WholeHugePages(bytes));
+}
+
+HugePageBlock::HugePageBlock(size_t bytes) : start_(MapHugePageBlock(bytes)), bytes_(bytes) {}
+
+HugePageBlock::~HugePageBlock() { UnmapHugePageBlock(start_, bytes_); }
+
+HugePageBlock::HugePageBlock(HugePageBlock &&other) noexcept
+    : start_(std::exchange(other.start_, nullptr)), bytes_(std::exchange(other.bytes_, 0)) {}
+
+HugePageBlock &HugePageBlock::operator=(HugePageBlock &&other) noexcept {
+  if (this != &other) {
+    UnmapHugePageBlock(start_, bytes_);
+    start_ = std::exchange(other.start_, nullptr);
+    bytes_ = std::exchange(other.bytes_, 0);
+  }
+  return *this;
 }

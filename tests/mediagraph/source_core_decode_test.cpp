@@ -3,6 +3,7 @@
 // times, pixels and repositioning are tested through the source filter.)
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 extern "C" {
+#include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -169,6 +171,72 @@ TEST_F(DecodeCoreTest, ConverterTurnsYuv420IntoLibswscalesColoursWithEveryRow) {
       }
     }
     EXPECT_LE(worst, 1) << c.width << "x" << c.height;
+  }
+}
+
+// The decoder's pictures come from 2 MB-aligned blocks of our own, and hold
+// exactly what FFmpeg decodes into its own buffers: odd sizes, planar and
+// chroma-subsampled formats, frame threads.
+TEST_F(DecodeCoreTest, PicturesInOurOwnBuffersMatchFfmpegsOwn) {
+  const char *const cases[] = {"-s 98x62 -c:v libx264 -pix_fmt yuv420p",
+                               "-s 130x72 -c:v libx264 -pix_fmt yuv444p",
+                               "-s 64x48 -c:v mpeg4 -pix_fmt yuv420p",
+                               "-s 33x17 -c:v ffv1 -pix_fmt gbrp"};
+  for (const char *options : cases) {
+    const std::string path = dir_.File("pictures.mkv");
+    ASSERT_TRUE(testmovies::RunFfmpeg("-f lavfi -i testsrc2=r=10:d=1 " + std::string(options) +
+                                      " '" + path + "'"));
+    std::unique_ptr<MovieFile> file;
+    ASSERT_EQ(OpenStatus::kOk, MovieFile::Open(path, &file));
+    auto ours = StreamDecoder::Create(file->VideoStream(), 2);
+    ASSERT_TRUE(ours);
+    const AVCodecParameters *par = file->VideoStream()->codecpar;
+    CodecContextPtr theirs(avcodec_alloc_context3(avcodec_find_decoder(par->codec_id)));
+    ASSERT_EQ(0, avcodec_parameters_to_context(theirs.get(), par));
+    ASSERT_EQ(0, avcodec_open2(theirs.get(), nullptr, nullptr));
+    // Frame threads give pictures later than a single one: all are kept.
+    std::vector<FramePtr> mine;
+    std::vector<FramePtr> fromFfmpeg;
+    const auto collect = [&] {
+      for (FramePtr frame = MakeFrame(); ours->Receive(frame.get()) == 0; frame = MakeFrame()) {
+        mine.push_back(std::move(frame));
+      }
+      for (FramePtr frame = MakeFrame(); avcodec_receive_frame(theirs.get(), frame.get()) == 0;
+           frame = MakeFrame()) {
+        fromFfmpeg.push_back(std::move(frame));
+      }
+    };
+    PacketPtr packet = MakePacket();
+    while (file->ReadPacket(packet.get()) == 0) {
+      if (packet->stream_index == file->VideoIndex()) {
+        ASSERT_TRUE(ours->Send(packet.get()));
+        ASSERT_EQ(0, avcodec_send_packet(theirs.get(), packet.get()));
+        collect();
+      }
+      av_packet_unref(packet.get());
+    }
+    ours->Send(nullptr);
+    avcodec_send_packet(theirs.get(), nullptr);
+    collect();
+    ASSERT_EQ(10u, mine.size()) << options;
+    ASSERT_EQ(10u, fromFfmpeg.size()) << options;
+    for (size_t i = 0; i < mine.size(); ++i) {
+      const AVFrame *a = mine[i].get();
+      const AVFrame *b = fromFfmpeg[i].get();
+      EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(a->buf[0]->data) % (uintptr_t(2) << 20));
+      const auto format = static_cast<AVPixelFormat>(a->format);
+      const AVPixFmtDescriptor *d = av_pix_fmt_desc_get(format);
+      for (int p = 0; p < 4 && a->data[p] != nullptr; ++p) {
+        const bool chroma = p == 1 || p == 2;
+        const int w = av_image_get_linesize(format, a->width, p);
+        const int h = chroma ? AV_CEIL_RSHIFT(a->height, d->log2_chroma_h) : a->height;
+        for (int y = 0; y < h; ++y) {
+          ASSERT_EQ(0, std::memcmp(a->data[p] + y * a->linesize[p], b->data[p] + y * b->linesize[p],
+                                   static_cast<size_t>(w)))
+              << options << " picture " << i << " plane " << p << " row " << y;
+        }
+      }
+    }
   }
 }
 
