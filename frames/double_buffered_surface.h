@@ -4,6 +4,7 @@
 
 #include <SDL.h>
 
+#include <cstddef>
 #include <thread>
 
 // The surface struct never changes and the host may hold it; only its pixel
@@ -62,10 +63,13 @@ class DoubleBufferedSurface {
 
   // Waits for the second buffer's first touch.
   void AwaitWarm();
+  // Frees the second buffer (of `bytes` pixel bytes) with what allocated it.
+  void FreeCopy(Uint8 *copy, size_t bytes) const;
 
   std::thread warm_;  // touching the second buffer after Attach, until joined
   SDL_Surface *surface_ = nullptr;
   Uint8 *buffers_[2] = {nullptr, nullptr};
   int shown_ = 0;    // the buffer on show when the frame began
   int drawing_ = -1;  // the frame's buffer, -1 between frames
+  bool copyMapped_ = false;  // the second buffer is a 2 MB-page block
 };

@@ -27,7 +27,10 @@ namespace mediagraph {
 constexpr HRESULT kDuplicateNameRenamed = MAKE_HRESULT_CONST(0x0004022D);
 // How far ahead of now a run starts, so that every filter is running before stream
 // time 0 falls due (plus the sound device's latency, when the movie has sound).
-constexpr REFERENCE_TIME kRunLead = 10 * 10000;  // 10 ms
+// Running the filters takes well under a millisecond, and the sound starts half
+// a mixing period after this anyway; every millisecond here is one more before
+// the first picture.
+constexpr REFERENCE_TIME kRunLead = 5 * 10000;  // 5 ms
 // How long a pending start waits for the filters to finish pausing (the first
 // picture to reach the renderer) before it picks the start time all the same.
 constexpr DWORD kCueWaitMs = 2000;
