@@ -27,10 +27,9 @@ namespace mediagraph {
 constexpr HRESULT kDuplicateNameRenamed = MAKE_HRESULT_CONST(0x0004022D);
 // How far ahead of now a run starts, so that every filter is running before stream
 // time 0 falls due (plus the sound device's latency, when the movie has sound).
-// Running the filters takes well under a millisecond, and the sound starts half
-// a mixing period after this anyway; every millisecond here is one more before
-// the first picture.
-constexpr REFERENCE_TIME kRunLead = 5 * 10000;  // 5 ms
+// Less puts the sound measurably later against the pictures (8 to 11 ms at 5 ms
+// here, on OpenAL's wave device), though the sound thread corrects its start.
+constexpr REFERENCE_TIME kRunLead = 10 * 10000;  // 10 ms
 // How long a pending start waits for the filters to finish pausing (the first
 // picture to reach the renderer) before it picks the start time all the same.
 constexpr DWORD kCueWaitMs = 2000;
