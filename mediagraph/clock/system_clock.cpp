@@ -4,6 +4,7 @@
 #include <chrono>
 #include <limits>
 #include <new>
+#include <system_error>
 
 #include "platform/media/guids.h"
 #include "platform/win32/sync.h"
@@ -31,6 +32,13 @@ HRESULT SystemClock::Create(SystemClock **out) {
   if (!*out) return E_OUTOFMEMORY;
   (*out)->advises_.reserve(kReservedAdvises);
   (*out)->AddRef();
+  // Started now rather than by the first advise, which a game's first play
+  // makes on its own thread: a new thread can take the CPU from its maker.
+  try {
+    (*out)->thread_ = std::thread(&SystemClock::Serve, *out);
+  } catch (const std::system_error &) {
+    // The first advise tries again.
+  }
   return S_OK;
 }
 

@@ -67,7 +67,7 @@ class SystemClock final : public IReferenceClock {
   std::vector<Advise> advises_;  // sorted by due time, earliest last
   DWORD_PTR nextCookie_ = 1;
   bool closing_ = false;
-  std::thread thread_;  // started by the first advise
+  std::thread thread_;  // started with the clock, else by the first advise
 };
 
 }  // namespace mediagraph

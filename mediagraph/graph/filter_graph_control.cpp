@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <system_error>
 
 namespace mediagraph {
 
@@ -57,6 +58,15 @@ void FilterGraph::Cue() {
     cued_ = true;
   } else {
     StopFilters();
+  }
+  // The starter is made here, in the load, rather than by the game's first
+  // play: a new thread can take the CPU from the thread that made it.
+  if (!starter_.joinable()) {
+    try {
+      starter_ = std::thread(&FilterGraph::ServeStarts, this);
+    } catch (const std::system_error &) {
+      // Run tries again.
+    }
   }
 }
 
