@@ -79,6 +79,10 @@ STDMETHODIMP MemoryAllocator::SetProperties(ALLOCATOR_PROPERTIES *request,
   std::lock_guard<std::mutex> hold(lock_);
   if (committed_) return VFW_E_ALREADY_COMMITTED;
   if (free_.size() != samples_.size()) return VFW_E_BUFFERS_OUTSTANDING;
+  const bool same = propertiesSet_ && props_.cBuffers == request->cBuffers &&
+                    props_.cbBuffer == LONG(slot) - request->cbPrefix &&
+                    props_.cbAlign == align && props_.cbPrefix == request->cbPrefix;
+  if (!same) FreeBlock();
   props_.cBuffers = request->cBuffers;
   props_.cbBuffer = LONG(slot) - request->cbPrefix;
   props_.cbAlign = align;
@@ -99,7 +103,7 @@ STDMETHODIMP MemoryAllocator::Commit() {
   std::lock_guard<std::mutex> hold(lock_);
   if (committed_) return S_OK;
   if (!propertiesSet_) return VFW_E_SIZENOTSET;
-  if (block_) {  // samples of the last commit still out: keep using the block
+  if (block_) {  // the last commit's block, samples of it perhaps still out
     committed_ = true;
     return S_OK;
   }
@@ -137,12 +141,10 @@ STDMETHODIMP MemoryAllocator::Decommit() {
   if (!committed_) return S_OK;
   committed_ = false;
   sampleFreed_.notify_all();
-  FreeBlockIfIdle();
   return S_OK;
 }
 
-void MemoryAllocator::FreeBlockIfIdle() {
-  if (committed_ || free_.size() != samples_.size()) return;
+void MemoryAllocator::FreeBlock() {
   free_.clear();
   free_.shrink_to_fit();
   samples_.clear();
@@ -199,7 +201,6 @@ void MemoryAllocator::ReturnSample(MediaSample *sample) {
     std::lock_guard<std::mutex> hold(lock_);
     free_.push_back(sample);
     sampleFreed_.notify_one();
-    FreeBlockIfIdle();
   }
   Release();  // the reference GetBuffer took for this sample; may delete the allocator
 }

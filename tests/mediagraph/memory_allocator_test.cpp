@@ -142,6 +142,14 @@ TEST(MemoryAllocator, RecommitWhileASampleIsOutKeepsTheSameBuffers) {
   EXPECT_NE(PointerOf(other.get()), outBuffer);
   out.reset();
   EXPECT_EQ(PointerOf(Take(allocator.get(), AM_GBF_NOWAIT).get()), outBuffer);
+
+  // With every sample back too: a stop and a new cue keep the memory.
+  other.reset();
+  EXPECT_EQ(allocator->Decommit(), S_OK);
+  EXPECT_EQ(allocator->Commit(), S_OK);
+  ComPtr<IMediaSample> first = Take(allocator.get(), AM_GBF_NOWAIT);
+  ComPtr<IMediaSample> second = Take(allocator.get(), AM_GBF_NOWAIT);
+  EXPECT_TRUE(PointerOf(first.get()) == outBuffer || PointerOf(second.get()) == outBuffer);
 }
 
 TEST(MemoryAllocator, ComesFromTheClassRegistry) {
