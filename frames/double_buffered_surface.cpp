@@ -61,7 +61,13 @@ bool DoubleBufferedSurface::Attach(SDL_Surface *surface) {
   // A small buffer costs the first frame less than a thread costs the load.
   if (bytes >= kBig) {
     try {
-      warm_ = std::thread([copy, bytes] { std::memset(copy, 0, bytes); });
+      // The first buffer is SDL's, often never written yet either (so the
+      // second frame, the first drawn into it, came 20 ms late at 1080p); the
+      // host may write it meanwhile, so its pages are backed without a write.
+      warm_ = std::thread([copy, first, bytes] {
+        PopulatePages(first, bytes);
+        std::memset(copy, 0, bytes);
+      });
     } catch (const std::system_error &) {
       // No thread: the first frame touches the pages itself.
     }

@@ -32,6 +32,17 @@ void AdviseHugePages(void *start, size_t bytes) {
 #endif
 }
 
+void PopulatePages(void *start, size_t bytes) {
+  // Linux 5.14 and later; older headers lack the name.
+  constexpr int kPopulateWrite = 23;
+  const long pageSize = sysconf(_SC_PAGESIZE);
+  if (start == nullptr || pageSize <= 0) return;
+  const uintptr_t page = static_cast<uintptr_t>(pageSize);
+  const uintptr_t first = (reinterpret_cast<uintptr_t>(start) + page - 1) & ~(page - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(start) + bytes) & ~(page - 1);
+  if (end > first) madvise(reinterpret_cast<void *>(first), end - first, kPopulateWrite);
+}
+
 void *MapHugePageBlock(size_t bytes) {
   if (bytes == 0 || bytes > SIZE_MAX / 2) return nullptr;
   const size_t length = WholeHugePages(bytes);
