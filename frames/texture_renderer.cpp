@@ -50,18 +50,30 @@ void CTextureRenderer::PrepareToDraw() {
   sample->Release();
 }
 
+namespace {
+
+// Counts its caller in `waiting` for its scope.
+class AbandonScope {
+ public:
+  explicit AbandonScope(std::atomic<int> &waiting) : waiting_(waiting) { waiting_.fetch_add(1); }
+  ~AbandonScope() { waiting_.fetch_sub(1); }
+  AbandonScope(const AbandonScope &) = delete;
+  AbandonScope &operator=(const AbandonScope &) = delete;
+
+ private:
+  std::atomic<int> &waiting_;
+};
+
+}  // namespace
+
 STDMETHODIMP CTextureRenderer::Stop() {
-  abandonDrawing.fetch_add(1);
-  const HRESULT hr = CBaseVideoRenderer::Stop();
-  abandonDrawing.fetch_sub(1);
-  return hr;
+  AbandonScope waiting(abandonDrawing);
+  return CBaseVideoRenderer::Stop();
 }
 
 HRESULT CTextureRenderer::EnterFlush() {
-  abandonDrawing.fetch_add(1);
-  const HRESULT hr = CBaseVideoRenderer::EnterFlush();
-  abandonDrawing.fetch_sub(1);
-  return hr;
+  AbandonScope waiting(abandonDrawing);
+  return CBaseVideoRenderer::EnterFlush();
 }
 
 HRESULT CTextureRenderer::DrawSample(IMediaSample *sample) {

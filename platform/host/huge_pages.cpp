@@ -16,27 +16,12 @@ size_t WholeHugePages(size_t bytes) {
 
 }  // namespace
 
-void AdviseHugePages(void *start, size_t bytes) {
-#ifdef MADV_HUGEPAGE
-  if (start == nullptr || bytes < kHugePage) return;
-  const long pageSize = sysconf(_SC_PAGESIZE);
-  if (pageSize <= 0) return;
-  const uintptr_t page = static_cast<uintptr_t>(pageSize);
-  // Whole pages inside the buffer only: the advice applies to whole pages.
-  const uintptr_t first = (reinterpret_cast<uintptr_t>(start) + page - 1) & ~(page - 1);
-  const uintptr_t end = (reinterpret_cast<uintptr_t>(start) + bytes) & ~(page - 1);
-  if (end > first) madvise(reinterpret_cast<void *>(first), end - first, MADV_HUGEPAGE);
-#else
-  (void)start;
-  (void)bytes;
-#endif
-}
-
 void PopulatePages(void *start, size_t bytes) {
   // Linux 5.14 and later; older headers lack the name.
   constexpr int kPopulateWrite = 23;
   const long pageSize = sysconf(_SC_PAGESIZE);
   if (start == nullptr || pageSize <= 0) return;
+  // Whole pages inside the range only: advice applies to whole pages.
   const uintptr_t page = static_cast<uintptr_t>(pageSize);
   const uintptr_t first = (reinterpret_cast<uintptr_t>(start) + page - 1) & ~(page - 1);
   const uintptr_t end = (reinterpret_cast<uintptr_t>(start) + bytes) & ~(page - 1);
@@ -55,7 +40,9 @@ void *MapHugePageBlock(size_t bytes) {
   if (aligned > start) munmap(raw, aligned - start);
   const uintptr_t end = start + mapped;
   if (end > aligned + length) munmap(reinterpret_cast<void *>(aligned + length), end - aligned - length);
-  AdviseHugePages(reinterpret_cast<void *>(aligned), length);
+#ifdef MADV_HUGEPAGE
+  madvise(reinterpret_cast<void *>(aligned), length, MADV_HUGEPAGE);
+#endif
   return reinterpret_cast<void *>(aligned);
 }
 

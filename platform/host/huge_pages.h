@@ -8,10 +8,6 @@
 
 #include <cstddef>
 
-// Advice only: where the kernel has no such pages, or the range is too small
-// to hold one, nothing changes.
-void AdviseHugePages(void *start, size_t bytes);
-
 // Backs the whole pages inside the range with memory now, in one call and
 // without changing what they hold (MADV_POPULATE_WRITE): a fraction of the
 // cost of faulting them in one by one (0.2 ms per MB here, against 3 ms).
@@ -20,7 +16,8 @@ void AdviseHugePages(void *start, size_t bytes);
 void PopulatePages(void *start, size_t bytes);
 
 // Anonymous memory of at least `bytes`, zeroed, starting on a 2 MB boundary
-// and advised for 2 MB pages; null when it cannot be mapped. Freed with
+// and advised for 2 MB pages (where the kernel has none, it gets 4 KB ones);
+// null when it cannot be mapped. Freed with
 // UnmapHugePageBlock and the same `bytes`.
 void *MapHugePageBlock(size_t bytes);
 void UnmapHugePageBlock(void *block, size_t bytes);
