@@ -141,71 +141,77 @@ bool SDLSurfaceFlusher::PrepareFramePath(const SDL_Surface &shown) {
 void SDLSurfaceFlusher::PrepareFrame(BYTE *buffer, LONG length, LONG stride,
                                      const std::atomic<int> &abandon) {
   prepared = nullptr;
-  if (DrawFrame(buffer, length, stride, &abandon)) {
+  preparedBack = DrawFrame(buffer, length, stride, &abandon);
+  if (preparedBack != nullptr) {
     prepared = buffer;
     preparedLength = length;
   }
 }
 
 bool SDLSurfaceFlusher::FlushFrame(BYTE *buffer, LONG length, LONG stride) {
-  const bool drawn = prepared != nullptr && prepared == buffer && preparedLength == length;
+  // Drawn ahead, maybe long ago (a picture cued while paused): still the
+  // buffer not on show, unless the host moved the pixels meanwhile.
+  bool drawn = prepared != nullptr && prepared == buffer && preparedLength == length &&
+               framesTaken && output.BeginFrame() == preparedBack;
   prepared = nullptr;
-  if (!drawn && !DrawFrame(buffer, length, stride)) {
+  if (!drawn && DrawFrame(buffer, length, stride) == nullptr) {
     return false;
   }
+  // The bars now: the host may have drawn there since the picture was.
+  output.CopyOutside(plan.Left(), plan.Top(), plan.Width(), plan.Height());
   output.Publish();
   return true;
 }
 
-bool SDLSurfaceFlusher::DrawFrame(BYTE *buffer, LONG length, LONG stride,
-                                  const std::atomic<int> *abandon) {
+Uint8 *SDLSurfaceFlusher::DrawFrame(BYTE *buffer, LONG length, LONG stride,
+                                    const std::atomic<int> *abandon) {
   if (!framesTaken) {
-    return false;
+    return nullptr;
   }
   // Not a frame that failed to read, so the surfaces stay.
   if (buffer == nullptr || length < 0) {
-    return false;
+    return nullptr;
   }
   SDL_Surface *const shown = output.Surface();
+  Uint8 *back = nullptr;
   if (directFrames) {
     // Bottom-up rows of the frame surface's pitch, read in place.
     const LONG pitch = Rgb24Pitch(frameHeader.biWidth);
     if (static_cast<int64_t>(pitch) * frameHeader.biHeight > length) {
       SDL_Error(SDL_EFREAD);
       ReleaseSurfaces();
-      return false;
+      return nullptr;
     }
-    Uint8 *const back = output.BeginFrame();
+    back = output.BeginFrame();
     if (back == nullptr) {
-      return false;  // the host replaced the pixels (see the header)
+      return nullptr;  // the host replaced the pixels (see the header)
     }
     if (!RunScalePlan24(plan, buffer + static_cast<ptrdiff_t>(frameHeader.biHeight - 1) * pitch,
                         -pitch, back, shown->pitch, shown->format, abandon)) {
-      return false;  // given up half drawn; the buffer is not on show
+      return nullptr;  // given up half drawn; the buffer is not on show
     }
   } else {
     SDL_RWops *const stream = SDL_RWFromMem(buffer, length);
     if (stream == nullptr) {
-      return false;
+      return nullptr;
     }
     const bool complete = ReadFramePixels(frameSurface, stream, frameHeader.biBitCount,
                                           frameHeader.biCompression, stride);
     SDL_RWclose(stream);
     if (!complete) {
       ReleaseSurfaces();
-      return false;
+      return nullptr;
     }
     // Into the display format at the frame's own size, then fitted.
     SDL_UpperBlit(frameSurface, nullptr, workSurface, nullptr);
-    Uint8 *const back = output.BeginFrame();
+    back = output.BeginFrame();
     if (back == nullptr) {
-      return false;
+      return nullptr;
     }
     RunScalePlan(plan, static_cast<const Uint8 *>(workSurface->pixels), workSurface->pitch, back,
                  shown->pitch);
   }
-  output.CopyOutside(plan.Left(), plan.Top(), plan.Width(), plan.Height());
-  return true;
+  return back;
 }
 
 void SDLSurfaceFlusher::NotifyStopped() {}

@@ -77,8 +77,8 @@ class SDLSurfaceFlusher : public TextureFlushInterface {
   // replaced the surface's pixels. Streaming thread.
   bool FlushFrame(BYTE *buffer, LONG length, LONG stride) override;
   // Draws the frame into the back buffer without showing it; the FlushFrame
-  // of the same buffer and length that follows only shows it. Streaming
-  // thread.
+  // of the same buffer and length that follows only copies the bars around
+  // it from the surface as it is then and shows it. Streaming thread.
   void PrepareFrame(BYTE *buffer, LONG length, LONG stride,
                     const std::atomic<int> &abandon) override;
   // The output surface keeps the last frame shown.
@@ -98,10 +98,11 @@ class SDLSurfaceFlusher : public TextureFlushInterface {
   // false when frames of this format cannot be taken.
   bool PrepareFramePath(const SDL_Surface &shown);
   void DropFramePath();
-  // FlushFrame's reading and scaling into the back buffer, without showing.
-  // False too when `abandon` (if given) became nonzero: nothing is to be shown.
-  bool DrawFrame(BYTE *buffer, LONG length, LONG stride,
-                 const std::atomic<int> *abandon = nullptr);
+  // FlushFrame's reading and scaling into the back buffer, without showing
+  // and without the bars around the picture. Returns that buffer; null when
+  // nothing is to be shown, also when `abandon` (if given) became nonzero.
+  Uint8 *DrawFrame(BYTE *buffer, LONG length, LONG stride,
+                   const std::atomic<int> *abandon = nullptr);
 
   // Written by PrepareFormat, ReleaseSurfaces and a failing FlushFrame; read
   // by the host at any time.
@@ -115,6 +116,7 @@ class SDLSurfaceFlusher : public TextureFlushInterface {
   ScalePlan plan;                       // the frame's size into the output surface
   const BYTE *prepared = nullptr;       // the frame drawn by PrepareFrame, not yet shown
   LONG preparedLength = 0;
+  const Uint8 *preparedBack = nullptr;  // the back buffer it was drawn into
   BITMAPINFOHEADER frameHeader{};
   const LONG targetWidth;
   const LONG targetHeight;

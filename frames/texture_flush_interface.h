@@ -30,7 +30,8 @@ class TextureFlushInterface {
   // May do FlushFrame's work for this frame ahead of it, outside the
   // renderer's locks, so that the game's calls that take them do not wait
   // for a whole frame to be drawn. What it makes counts only for a FlushFrame
-  // of the same buffer and length that follows it. When `abandon` is not 0
+  // of the same buffer and length that follows it, however much later; the
+  // buffer must not change in between. When `abandon` is not 0
   // (a stop or flush is waiting) it gives up soon, with nothing made.
   // By default nothing.
   virtual void PrepareFrame(BYTE *buffer, LONG length, LONG stride,

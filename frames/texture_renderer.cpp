@@ -37,17 +37,33 @@ void CTextureRenderer::OnPrerollSample(IMediaSample *sample) {
   if (showCued.load()) DrawSample(sample);
 }
 
-void CTextureRenderer::PrepareToDraw() {
-  // A picture cued while paused is drawn only when it is to be shown at once.
-  if (owner == nullptr || (StateNoLock() == State_Paused && !showCued.load())) return;
-  // Counted: a stop may drop the held sample meanwhile.
-  IMediaSample *sample = AcquireHeldSample();
-  if (sample == nullptr) return;
+HRESULT CTextureRenderer::ProcessSample(IMediaSample *sample) {
+  receiving = sample;
+  ++receipts;
+  const HRESULT hr = CBaseVideoRenderer::ProcessSample(sample);
+  receiving = nullptr;
+  return hr;
+}
+
+void CTextureRenderer::DrawAhead() {
+  if (owner == nullptr || receiving == nullptr || drawnAhead == receipts) return;
   BYTE *buffer = nullptr;
-  if (SUCCEEDED(sample->GetPointer(&buffer)) && buffer != nullptr) {
-    owner->flusher->PrepareFrame(buffer, sample->GetSize(), rowStride, abandonDrawing);
+  if (SUCCEEDED(receiving->GetPointer(&buffer)) && buffer != nullptr) {
+    owner->flusher->PrepareFrame(buffer, receiving->GetSize(), rowStride, abandonDrawing);
+    drawnAhead = receipts;
   }
-  sample->Release();
+}
+
+void CTextureRenderer::NoteWaitBegin() {
+  CBaseVideoRenderer::NoteWaitBegin();
+  DrawAhead();
+}
+
+void CTextureRenderer::PrepareToDraw() {
+  // Before a paused renderer completes its pause, only for a picture that is
+  // shown at once: the run's start waits for that pause.
+  if (StateNoLock() == State_Paused && !showCued.load()) return;
+  DrawAhead();
 }
 
 namespace {
@@ -83,5 +99,6 @@ HRESULT CTextureRenderer::DrawSample(IMediaSample *sample) {
   // A sample without a buffer is refused rather than handed on as null.
   if (FAILED(sample->GetPointer(&buffer)) || buffer == nullptr) return E_FAIL;
   const LONG length = sample->GetSize();
+  drawnAhead = 0;  // shown (or drawn in full) now
   return owner->flusher->FlushFrame(buffer, length, rowStride) ? S_OK : E_FAIL;
 }

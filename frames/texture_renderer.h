@@ -6,14 +6,19 @@
 // GetSize); pixels blue, green, red from the lowest address; rows bottom-up,
 // each `rowStride` = 3 x frameWidth rounded up to a multiple of 4 bytes.
 //
+// Each picture is drawn into the sink's hidden buffer while it waits for its
+// time, and only shown when due; a picture cued while paused is so drawn
+// once the pause is complete, and shown the moment the run reaches it.
+//
 // Threads: ValidateMediaType and ApplyMediaType run on the thread that
 // connects the input pin (the game's, inside the movie load); DrawSample on
 // the streaming thread with the interface and renderer locks held,
-// PrepareToDraw on that thread without them. The connection protocol orders
-// them, so the renderer takes no lock of its own.
+// NoteWaitBegin and PrepareToDraw on that thread without them. The
+// connection protocol orders them, so the renderer takes no lock of its own.
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 
 #include "frames/frame_sink_owner.h"
 #include "platform/media/media.h"
@@ -49,8 +54,13 @@ class CTextureRenderer : public CBaseVideoRenderer {
 
  protected:
   void OnPrerollSample(IMediaSample *sample) override;
-  // Draws the held sample into the sink's hidden buffer before the locks are
-  // taken; DrawSample then only shows it.
+  // Keeps the sample at hand for the two below: the sender's reference holds
+  // it for the whole call, even once a stop or flush lets it go here.
+  HRESULT ProcessSample(IMediaSample *sample) override;
+  // Both draw the sample being received into the sink's hidden buffer,
+  // without locks (a stop or flush holds them while it waits for this
+  // thread), unless it is drawn there already; DrawSample then only shows it.
+  void NoteWaitBegin() override;
   void PrepareToDraw() override;
   // A stop or flush waits for the streaming thread to leave Receive: a
   // picture being drawn ahead is given up rather than finished.
@@ -64,4 +74,11 @@ class CTextureRenderer : public CBaseVideoRenderer {
   LONG rowStride = 0;
   std::atomic<bool> showCued{false};
   std::atomic<int> abandonDrawing{0};  // how many stops and flushes wait
+  // --- streaming thread
+  IMediaSample *receiving = nullptr;  // in ProcessSample; not counted
+  uint64_t receipts = 0;              // ProcessSample calls so far
+  uint64_t drawnAhead = 0;            // the receipt drawn ahead, not yet shown; 0 for none
+
+  // Draws the sample being received ahead unless it is already.
+  void DrawAhead();
 };

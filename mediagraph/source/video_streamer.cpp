@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
 #include <utility>
 
 namespace mediagraph {
@@ -34,63 +35,160 @@ void VideoStreamer::Stop() {
   decoder_->Flush();
 }
 
-void VideoStreamer::Run(PacketBuffer *buffer, Downstream downstream, Segment segment) {
+// Hands one sample downstream on a thread of its own. Joined before anything
+// else goes downstream, and on every way out of the video thread.
+class VideoStreamer::HandOff {
+ public:
+  HandOff() = default;
+  ~HandOff() { Wait(); }
+  HandOff(const HandOff &) = delete;
+  HandOff &operator=(const HandOff &) = delete;
+
+  // False when no thread could be made; the caller hands it over itself.
+  template <typename Job>
+  bool Start(Job job) {
+    try {
+      thread_ = std::thread([this, job] { handed_ = job(); });
+    } catch (const std::system_error &) {
+      return false;
+    }
+    return true;
+  }
+  // False when the sample handed over ended delivery.
+  bool Wait() {
+    if (thread_.joinable()) thread_.join();
+    return handed_;
+  }
+
+ private:
+  std::thread thread_;
+  bool handed_ = true;
+};
+
+void VideoStreamer::PictureTimes(const AVFrame *frame, REFERENCE_TIME last,
+                                 const Segment &segment, REFERENCE_TIME *time,
+                                 REFERENCE_TIME *duration) const {
   const AVStream *stream = file_->VideoStream();
+  // A picture without a time stamp, or with one that does not move on from
+  // the last (damaged streams), comes one nominal picture later: not after
+  // the last picture's own duration, which may be damaged too and would hold
+  // back every picture after it. Where time stamps may jump, a picture far
+  // ahead of the last one is taken as a break too, rather than waited for
+  // (as players do).
+  REFERENCE_TIME at = file_->ToMovieTime(stream, frame->best_effort_timestamp);
+  const REFERENCE_TIME since = last == AV_NOPTS_VALUE ? segment.start : last;
+  if (at == AV_NOPTS_VALUE || (last != AV_NOPTS_VALUE && at <= last) ||
+      (file_->TimeStampsMayJump() && at > since + kLongestJump)) {
+    at = last == AV_NOPTS_VALUE ? segment.start : last + file_->FrameDuration();
+  }
+  REFERENCE_TIME length = frame->pkt_duration > 0
+                              ? MovieFile::ToReferenceTime(stream, frame->pkt_duration)
+                              : file_->FrameDuration();
+  if (length <= 0) length = file_->FrameDuration();
+  // The renderer completes at the last picture's end: a damaged duration
+  // must not carry it past the movie's end (the nominal one may be damaged
+  // as well).
+  const REFERENCE_TIME end = file_->Duration();
+  if (end > 0 && at + length > end) {
+    length = at < end ? end - at : std::min(length, file_->FrameDuration());
+  }
+  *time = at;
+  *duration = length;
+}
+
+VideoStreamer::Ahead VideoStreamer::ShowAhead(const AVPacket *packet,
+                                              const Downstream &downstream,
+                                              const Segment &segment, HandOff *handOff,
+                                              FramePtr *shown, REFERENCE_TIME *time) {
+  const AVStream *stream = file_->VideoStream();
+  // A packet of an interlaced stream may hold one field only.
+  const AVFieldOrder fields = stream->codecpar->field_order;
+  if ((packet->flags & AV_PKT_FLAG_KEY) == 0 ||
+      (fields != AV_FIELD_UNKNOWN && fields != AV_FIELD_PROGRESSIVE)) {
+    return Ahead::kNotShown;
+  }
+  FramePtr picture = MakeFrame();
+  if (!picture) return Ahead::kNotShown;
+  {
+    const std::unique_ptr<StreamDecoder> lone = StreamDecoder::Create(stream, 1);
+    if (!lone || !lone->Send(packet) || !lone->Send(nullptr) ||
+        lone->Receive(picture.get()) != 0) {
+      return Ahead::kNotShown;
+    }
+  }
+  if ((picture->flags & AV_FRAME_FLAG_CORRUPT) != 0 || picture->decode_error_flags != 0) {
+    return Ahead::kNotShown;
+  }
+  REFERENCE_TIME duration = 0;
+  PictureTimes(picture.get(), AV_NOPTS_VALUE, segment, time, &duration);
+  if (*time >= segment.stop || *time + duration <= segment.start) return Ahead::kNotShown;
+  bool ended = false;
+  IMediaSample *sample = Fill(picture.get(), downstream, segment, *time, duration, true, &ended);
+  if (sample == nullptr) return ended ? Ahead::kEnded : Ahead::kNotShown;
+  const REFERENCE_TIME at = *time;
+  if (!handOff->Start([this, sample, downstream, at] { return Hand(sample, downstream, at); }) &&
+      !Hand(sample, downstream, at)) {
+    return Ahead::kEnded;
+  }
+  *shown = std::move(picture);
+  return Ahead::kShown;
+}
+
+void VideoStreamer::Run(PacketBuffer *buffer, Downstream downstream, Segment segment) {
   FramePtr frame = MakeFrame();
   if (!frame) return;
+  HandOff handOff;
   bool draining = false;
   bool first = true;
-  // Time of the last picture. A picture without a time stamp, or with one that
-  // does not move on from there (damaged streams), comes one nominal picture
-  // later: not after the last picture's own duration, which may be damaged
-  // too and would hold back every picture after it.
-  // Where time stamps may jump, a picture far ahead of the last one is taken
-  // as a break too, rather than waited for (as players do).
-  REFERENCE_TIME last = AV_NOPTS_VALUE;
-  const bool mayJump = file_->TimeStampsMayJump();
-  // A loop shows the kept first picture at once; the decoder's own first
-  // picture is then that one again.
-  bool skipFirst = false;
+  REFERENCE_TIME last = AV_NOPTS_VALUE;  // time of the last picture
+  // A picture shown before the decoder gives it (its stamp): the decoder's
+  // copy is dropped, and so is any picture it gives before that one.
+  bool skipping = false;
+  int64_t shownStamp = AV_NOPTS_VALUE;
+  bool tryAhead = false;
   if (segment.start == 0 && firstPicture_) {
     if (!Deliver(nullptr, downstream, segment, firstTime_, firstDuration_, true)) return;
     first = false;
-    skipFirst = true;
+    skipping = true;
+    shownStamp = firstPicture_->best_effort_timestamp;
+    last = firstTime_;
+  } else {
+    tryAhead = true;
   }
   for (;;) {
     if (stopping_) return;
     const int got = decoder_->Receive(frame.get());
     if (got == 0) {
-      REFERENCE_TIME time = file_->ToMovieTime(stream, frame->best_effort_timestamp);
-      const REFERENCE_TIME since = last == AV_NOPTS_VALUE ? segment.start : last;
-      if (time == AV_NOPTS_VALUE || (last != AV_NOPTS_VALUE && time <= last) ||
-          (mayJump && time > since + kLongestJump)) {
-        time = last == AV_NOPTS_VALUE ? segment.start : last + file_->FrameDuration();
+      if (skipping) {
+        const int64_t stamp = frame->best_effort_timestamp;
+        const bool stamped = stamp != AV_NOPTS_VALUE && shownStamp != AV_NOPTS_VALUE;
+        if (!stamped || stamp <= shownStamp) {
+          skipping = stamped && stamp < shownStamp;
+          av_frame_unref(frame.get());
+          continue;
+        }
+        skipping = false;
       }
+      REFERENCE_TIME time = 0;
+      REFERENCE_TIME duration = 0;
+      PictureTimes(frame.get(), last, segment, &time, &duration);
       last = time;
-      REFERENCE_TIME duration = frame->pkt_duration > 0
-                                    ? MovieFile::ToReferenceTime(stream, frame->pkt_duration)
-                                    : file_->FrameDuration();
-      if (duration <= 0) duration = file_->FrameDuration();
-      // The renderer completes at the last picture's end: a damaged duration
-      // must not carry it past the movie's end (the nominal one may be damaged
-      // as well).
-      const REFERENCE_TIME end = file_->Duration();
-      if (end > 0 && time + duration > end) {
-        duration = time < end ? end - time : std::min(duration, file_->FrameDuration());
-      }
       if (time >= segment.stop) {
         av_frame_unref(frame.get());
         break;
       }
-      if (skipFirst) {
-        skipFirst = false;
-        av_frame_unref(frame.get());
-        continue;
-      }
       bool keepGoing = true;
       if (time + duration > segment.start) {
-        keepGoing = Deliver(frame.get(), downstream, segment, time, duration, first);
+        bool ended = false;
+        IMediaSample *sample =
+            Fill(frame.get(), downstream, segment, time, duration, first, &ended);
         first = false;
+        // Converted while the picture ahead is still held; handed after it.
+        if (!handOff.Wait()) {
+          if (sample != nullptr) sample->Release();
+          return;
+        }
+        keepGoing = sample != nullptr ? Hand(sample, downstream, time) : !ended;
       }
       av_frame_unref(frame.get());
       if (!keepGoing) return;  // stopping, or downstream refused (it reports why)
@@ -102,6 +200,23 @@ void VideoStreamer::Run(PacketBuffer *buffer, Downstream downstream, Segment seg
       case PacketBuffer::PopResult::kAborted:
         return;
       case PacketBuffer::PopResult::kPacket:
+        if (tryAhead) {
+          tryAhead = false;
+          FramePtr shown;
+          REFERENCE_TIME time = 0;
+          switch (ShowAhead(packet.get(), downstream, segment, &handOff, &shown, &time)) {
+            case Ahead::kEnded:
+              return;
+            case Ahead::kShown:
+              first = false;
+              skipping = true;
+              shownStamp = shown->best_effort_timestamp;
+              last = time;
+              break;
+            case Ahead::kNotShown:
+              break;
+          }
+        }
         if (decoder_->Send(packet.get())) break;
         [[fallthrough]];  // a decoder that failed for good ends the picture here
       case PacketBuffer::PopResult::kEnd:
@@ -111,17 +226,20 @@ void VideoStreamer::Run(PacketBuffer *buffer, Downstream downstream, Segment seg
         break;
     }
   }
-  if (stopping_) return;
+  if (stopping_ || !handOff.Wait()) return;
   ended_ = true;
   downstream.peer->EndOfStream();
 }
 
-bool VideoStreamer::Deliver(const AVFrame *frame, const Downstream &downstream,
-                            const Segment &segment, REFERENCE_TIME time,
-                            REFERENCE_TIME duration, bool first) {
+IMediaSample *VideoStreamer::Fill(const AVFrame *frame, const Downstream &downstream,
+                                  const Segment &segment, REFERENCE_TIME time,
+                                  REFERENCE_TIME duration, bool first, bool *ended) {
   IMediaSample *sample = nullptr;
   // Fails once the allocator is decommitted: the filter is stopping.
-  if (FAILED(downstream.allocator->GetBuffer(&sample, nullptr, nullptr, 0))) return false;
+  if (FAILED(downstream.allocator->GetBuffer(&sample, nullptr, nullptr, 0))) {
+    *ended = true;
+    return nullptr;
+  }
   BYTE *data = nullptr;
   const LONG size = sample->GetSize();
   const size_t imageSize = converter_.ImageSize();
@@ -142,7 +260,7 @@ bool VideoStreamer::Deliver(const AVFrame *frame, const Downstream &downstream,
   }
   if (!filled) {
     sample->Release();
-    return true;  // this picture is lost; the next may convert
+    return nullptr;  // this picture is lost; the next may convert
   }
   REFERENCE_TIME start = segment.ToStreamTime(time);
   REFERENCE_TIME stop = start + duration;
@@ -153,7 +271,15 @@ bool VideoStreamer::Deliver(const AVFrame *frame, const Downstream &downstream,
   // is no break in the stream: marked as one, the renderer would take the last
   // picture's longer stay as falling behind and hurry the next pictures.
   sample->SetDiscontinuity(first && segment.base == 0 ? TRUE : FALSE);
-  sample->SetActualDataLength(static_cast<LONG>(converter_.ImageSize()));
+  sample->SetActualDataLength(static_cast<LONG>(imageSize));
+  return sample;
+}
+
+bool VideoStreamer::Hand(IMediaSample *sample, const Downstream &downstream,
+                         REFERENCE_TIME time) {
+  REFERENCE_TIME start = 0;
+  REFERENCE_TIME stop = 0;
+  sample->GetTime(&start, &stop);
   const HRESULT hr = downstream.input->Receive(sample);
   sample->Release();
   if (stopping_ || hr != S_OK) return false;
@@ -161,6 +287,15 @@ bool VideoStreamer::Deliver(const AVFrame *frame, const Downstream &downstream,
   lastStop_ = stop;
   ++delivered_;
   return true;
+}
+
+bool VideoStreamer::Deliver(const AVFrame *frame, const Downstream &downstream,
+                            const Segment &segment, REFERENCE_TIME time,
+                            REFERENCE_TIME duration, bool first) {
+  bool ended = false;
+  IMediaSample *sample = Fill(frame, downstream, segment, time, duration, first, &ended);
+  if (sample == nullptr) return !ended;
+  return Hand(sample, downstream, time);
 }
 
 }  // namespace mediagraph

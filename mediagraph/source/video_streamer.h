@@ -12,6 +12,14 @@
 // the thread starts, before any packet is read or decoded, and drops the same
 // picture when the decoder produces it again.
 //
+// A segment that starts on a key frame without that picture shows it ahead:
+// a decoder of its own, one thread, decodes that one packet alone. FFmpeg's
+// frame threads and the stream's reordering give their first picture out
+// only after several packets, which on two cores is 4 to 8 times as long.
+// The picture goes downstream from a thread of its own (a paused renderer
+// holds it until the run reaches it) while the video thread decodes on, and
+// the decoder's own copy of it is dropped.
+//
 // Threads: Start and Stop on the application thread (under the filter lock);
 // everything else on the video thread. Before Stop, whoever stops must make
 // sure the thread cannot stay blocked downstream: abort the packet buffer and
@@ -65,9 +73,25 @@ class VideoStreamer {
   bool ReachedEnd() const { return ended_.load(); }
 
  private:
+  class HandOff;
+  enum class Ahead { kNotShown, kShown, kEnded };
+
   void Run(PacketBuffer *buffer, Downstream downstream, Segment segment);
-  // Converts and delivers one picture (null: the kept first picture). False
-  // when delivery must end.
+  // The movie time and duration of a decoded picture, given the last one's
+  // time (AV_NOPTS_VALUE before the first).
+  void PictureTimes(const AVFrame *frame, REFERENCE_TIME last, const Segment &segment,
+                    REFERENCE_TIME *time, REFERENCE_TIME *duration) const;
+  // Decodes the segment's first packet alone and, where it is a picture of
+  // the segment, hands it downstream through `handOff`.
+  Ahead ShowAhead(const AVPacket *packet, const Downstream &downstream, const Segment &segment,
+                  HandOff *handOff, FramePtr *shown, REFERENCE_TIME *time);
+  // Converts one picture (null: the kept first picture) into a sample with
+  // its times. Null when the picture is lost; *ended when delivery must end.
+  IMediaSample *Fill(const AVFrame *frame, const Downstream &downstream, const Segment &segment,
+                     REFERENCE_TIME time, REFERENCE_TIME duration, bool first, bool *ended);
+  // Hands a filled sample of movie time `time` downstream and releases it.
+  // False when delivery must end.
+  bool Hand(IMediaSample *sample, const Downstream &downstream, REFERENCE_TIME time);
   bool Deliver(const AVFrame *frame, const Downstream &downstream, const Segment &segment,
                REFERENCE_TIME time, REFERENCE_TIME duration, bool first);
 
