@@ -251,6 +251,38 @@ TEST_F(Flusher, PreparedFrameIsShownOnlyByItsOwnFlush) {
   EXPECT_TRUE(ColourAt(output, 1, 1) == blue);
 }
 
+// Drawn ahead while paused and shown much later: the bars are the host's as
+// they are at the flush, and a host that moved the pixels meanwhile onto the
+// buffer drawn into gets the frame drawn again where it is not reading.
+TEST_F(Flusher, FrameDrawnLongAheadTakesTheHostsBarsAndBufferAsTheyAreAtItsFlush) {
+  Frame frame(4, 4);
+  SDLSurfaceFlusher flusher(12, 4);  // bars left and right
+  SDL_Surface *output = frame.PrepareIn(flusher);
+  ASSERT_NE(output, nullptr);
+  std::atomic<int> abandon{0};
+  const auto prepare = [&](Rgb colour) {
+    frame.Fill(colour);
+    flusher.PrepareFrame(frame.bytes.data(), static_cast<LONG>(frame.bytes.size()), frame.stride,
+                         abandon);
+  };
+  const Rgb red{200, 0, 0};
+  const Rgb host{1, 2, 3};
+  void *const first = output->pixels;
+  prepare(red);
+  FillColour(output, host);
+  ASSERT_TRUE(frame.FlushInto(flusher));
+  EXPECT_TRUE(ColourAt(output, 6, 2) == red);
+  EXPECT_TRUE(ColourAt(output, 0, 0) == host);
+  EXPECT_TRUE(ColourAt(output, 11, 3) == host);
+
+  void *const second = output->pixels;
+  prepare({0, 0, 200});  // into `first`, the buffer not on show
+  output->pixels = first;  // an unlock writing back an older pointer
+  ASSERT_TRUE(frame.FlushInto(flusher));
+  EXPECT_EQ(output->pixels, second);
+  EXPECT_TRUE(ColourAt(output, 6, 2) == (Rgb{0, 0, 200}));
+}
+
 struct MovieCase {
   int frameWidth, frameHeight, targetWidth, targetHeight;
   int left, top, right, bottom;  // the picture, inclusive

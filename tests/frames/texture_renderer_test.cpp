@@ -4,9 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <future>
+#include <mutex>
 #include <vector>
 
+#include "../renderer/fakes/fake_event_graph.h"
 #include "../renderer/fakes/fake_media_sample.h"
+#include "../renderer/fakes/fake_output_pin.h"
+#include "../renderer/fakes/manual_reference_clock.h"
 
 namespace {
 
@@ -20,8 +26,24 @@ class RecordingSink : public TextureFlushInterface {
     frames.push_back({buffer, length, stride});
     return flushResult;
   }
+  void PrepareFrame(BYTE *buffer, LONG, LONG, const std::atomic<int> &) override {
+    std::lock_guard<std::mutex> hold(aheadLock);
+    ahead.push_back(buffer);
+    aheadDrawn.notify_all();
+  }
   void NotifyStopped() override {}
   void ReleaseSurfaces() override {}
+
+  // Waits until `count` frames were drawn ahead; false after 10 s.
+  bool WaitForAhead(size_t count) {
+    std::unique_lock<std::mutex> hold(aheadLock);
+    return aheadDrawn.wait_for(hold, std::chrono::seconds(10),
+                               [&] { return ahead.size() >= count; });
+  }
+  size_t AheadCount() {
+    std::lock_guard<std::mutex> hold(aheadLock);
+    return ahead.size();
+  }
 
   struct Frame {
     BYTE *buffer;
@@ -32,6 +54,9 @@ class RecordingSink : public TextureFlushInterface {
   std::vector<Frame> frames;
   bool prepareResult = true;
   bool flushResult = true;
+  std::mutex aheadLock;
+  std::condition_variable aheadDrawn;
+  std::vector<BYTE *> ahead;  // aheadLock
 };
 
 class Owner : public FrameSinkOwner {
@@ -131,6 +156,59 @@ TEST_F(TextureRendererTest, IdentityInTheGraph) {
   EXPECT_EQ(S_OK, filter->FindPin(L"In", &pin));
   ASSERT_NE(nullptr, pin);
   pin->Release();
+}
+
+// Connected to an upstream pin on a manual clock: samples arrive on a
+// streaming thread as the movie source sends them.
+class TextureRendererThreaded : public TextureRendererTest {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(S_OK, filter->JoinFilterGraph(&graph, L"renderer"));
+    ASSERT_EQ(S_OK, filter->SetSyncSource(&clock));
+    IPin *input = nullptr;
+    ASSERT_EQ(S_OK, filter->FindPin(L"In", &input));
+    input->Release();
+    ASSERT_EQ(S_OK, upstream.ConnectTo(input, type));
+  }
+  void TearDown() override {
+    filter->Stop();
+    upstream.DisconnectBoth();
+    filter->SetSyncSource(nullptr);
+    filter->JoinFilterGraph(nullptr, nullptr);
+  }
+
+  fakes::ManualReferenceClock clock;
+  fakes::FakeEventGraph graph;
+  fakes::FakeOutputPin upstream;
+};
+
+// A picture cued while paused is drawn ahead once, and only shown at its
+// time. A later sample in the same buffer (the allocator hands buffers out
+// again) is new: drawn ahead again, never taken for the one drawn before.
+TEST_F(TextureRendererThreaded, ACuedPictureIsDrawnAheadOnceAndShownAtItsTime) {
+  constexpr REFERENCE_TIME kMs = 10000;
+  fakes::FakeMediaSample sample(0, 40 * kMs, 64);
+  BYTE *buffer = nullptr;
+  sample.GetPointer(&buffer);
+  EXPECT_EQ(S_FALSE, filter->Pause());
+  std::future<HRESULT> first = upstream.Deliver(&sample);
+  ASSERT_TRUE(sink.WaitForAhead(1));
+  EXPECT_EQ(buffer, sink.ahead[0]);
+  EXPECT_TRUE(sink.frames.empty());
+
+  // A seek while paused drops it; the same buffer comes back with the new picture.
+  upstream.BeginFlushDownstream();
+  upstream.EndFlushDownstream();
+  EXPECT_EQ(S_OK, first.get());
+  std::future<HRESULT> second = upstream.Deliver(&sample);
+  ASSERT_TRUE(sink.WaitForAhead(2));
+
+  EXPECT_EQ(S_OK, filter->Run(0));
+  clock.SetTime(0);
+  EXPECT_EQ(S_OK, second.get());
+  ASSERT_EQ(1u, sink.frames.size());
+  EXPECT_EQ(buffer, sink.frames[0].buffer);
+  EXPECT_EQ(2u, sink.AheadCount());
 }
 
 }  // namespace
