@@ -97,6 +97,11 @@ class MovieSource {
   // first sound to catching up with the clock.
   virtual REFERENCE_TIME SoundLatency() const = 0;
 
+  // Waits up to `milliseconds` for the first picture of the segment under
+  // way to be decoded; true once it is. It then reaches the renderer within
+  // its conversion, a few milliseconds. Any thread.
+  virtual bool AwaitFirstPicture(DWORD milliseconds) = 0;
+
  protected:
   ~MovieSource() = default;  // destroyed through Release only
 };

@@ -363,6 +363,10 @@ REFERENCE_TIME CMovieSourceFilter::SourceHandle::SoundLatency() const {
   return filter->sound ? filter->sound->OutputLatency() : 0;
 }
 
+bool CMovieSourceFilter::SourceHandle::AwaitFirstPicture(DWORD milliseconds) {
+  return filter->video.AwaitFirstPicture(milliseconds);
+}
+
 void CMovieSourceFilter::SourceHandle::SetLooping(bool looping) {
   ScopedLock hold(&filter->lock);
   filter->loopHinted = true;

@@ -1,6 +1,7 @@
 #include "mediagraph/source/video_streamer.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <system_error>
 #include <utility>
@@ -26,6 +27,7 @@ void VideoStreamer::Start(PacketBuffer *buffer, const Downstream &downstream,
   lastDelivered_ = segment.start;
   lastStop_ = segment.base;
   ended_ = false;
+  NoteFirstPicture(false);
   thread_ = std::thread(&VideoStreamer::Run, this, buffer, downstream, segment);
 }
 
@@ -33,6 +35,19 @@ void VideoStreamer::Stop() {
   stopping_ = true;
   if (thread_.joinable()) thread_.join();
   decoder_->Flush();
+  NoteFirstPicture(false);
+}
+
+void VideoStreamer::NoteFirstPicture(bool coming) {
+  std::lock_guard<std::mutex> hold(firstLock_);
+  firstComing_ = coming;
+  if (coming) firstCame_.notify_all();
+}
+
+bool VideoStreamer::AwaitFirstPicture(DWORD milliseconds) {
+  std::unique_lock<std::mutex> hold(firstLock_);
+  return firstCame_.wait_for(hold, std::chrono::milliseconds(milliseconds),
+                             [this] { return firstComing_; });
 }
 
 // Hands one sample downstream on a thread of its own. Joined before anything
@@ -122,6 +137,7 @@ VideoStreamer::Ahead VideoStreamer::ShowAhead(const AVPacket *packet,
   REFERENCE_TIME duration = 0;
   PictureTimes(picture.get(), AV_NOPTS_VALUE, segment, time, &duration);
   if (*time >= segment.stop || *time + duration <= segment.start) return Ahead::kNotShown;
+  NoteFirstPicture(true);
   bool ended = false;
   IMediaSample *sample = Fill(picture.get(), downstream, segment, *time, duration, true, &ended);
   if (sample == nullptr) return ended ? Ahead::kEnded : Ahead::kNotShown;
@@ -147,6 +163,7 @@ void VideoStreamer::Run(PacketBuffer *buffer, Downstream downstream, Segment seg
   int64_t shownStamp = AV_NOPTS_VALUE;
   bool tryAhead = false;
   if (segment.start == 0 && firstPicture_) {
+    NoteFirstPicture(true);
     if (!Deliver(nullptr, downstream, segment, firstTime_, firstDuration_, true)) return;
     first = false;
     skipping = true;
@@ -179,6 +196,7 @@ void VideoStreamer::Run(PacketBuffer *buffer, Downstream downstream, Segment seg
       }
       bool keepGoing = true;
       if (time + duration > segment.start) {
+        if (first) NoteFirstPicture(true);
         bool ended = false;
         IMediaSample *sample =
             Fill(frame.get(), downstream, segment, time, duration, first, &ended);

@@ -27,7 +27,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -71,12 +73,17 @@ class VideoStreamer {
   REFERENCE_TIME LastStop() const { return lastStop_.load(); }
   // The segment's last picture has gone downstream, with the end of stream.
   bool ReachedEnd() const { return ended_.load(); }
+  // Waits up to `milliseconds` for the segment's first picture to be decoded
+  // (from then on it is only converted and handed on); true once it is. Any
+  // thread.
+  bool AwaitFirstPicture(DWORD milliseconds);
 
  private:
   class HandOff;
   enum class Ahead { kNotShown, kShown, kEnded };
 
   void Run(PacketBuffer *buffer, Downstream downstream, Segment segment);
+  void NoteFirstPicture(bool coming);
   // The movie time and duration of a decoded picture, given the last one's
   // time (AV_NOPTS_VALUE before the first).
   void PictureTimes(const AVFrame *frame, REFERENCE_TIME last, const Segment &segment,
@@ -104,6 +111,9 @@ class VideoStreamer {
   std::atomic<int64_t> delivered_{0};
   std::atomic<REFERENCE_TIME> lastStop_{0};
   std::atomic<bool> ended_{false};
+  std::mutex firstLock_;
+  std::condition_variable firstCame_;
+  bool firstComing_ = false;  // firstLock_
 
   // --- the video thread's, or Start's while no thread runs
   // The decoded first picture, a reference to the decoder's own buffer:
