@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 
 #include "platform/host/huge_pages.h"
 
@@ -42,6 +43,19 @@ PictureBuffers::~PictureBuffers() { av_buffer_pool_uninit(&pool_); }
 void PictureBuffers::Serve(AVCodecContext *context) {
   context->opaque = this;
   context->get_buffer2 = &PictureBuffers::GetBuffer;
+}
+
+void PictureBuffers::WatchRows(AVCodecContext *context, RowsDone watcher) {
+  rowsDone_ = std::move(watcher);
+  context->draw_horiz_band = rowsDone_ ? &PictureBuffers::DrawBand : nullptr;
+}
+
+void PictureBuffers::DrawBand(AVCodecContext *context, const AVFrame *frame, int *, int y, int,
+                              int height) {
+  auto *const self = static_cast<PictureBuffers *>(context->opaque);
+  if (self != nullptr && self->rowsDone_ && frame != nullptr) {
+    self->rowsDone_(y + height, frame->height);
+  }
 }
 
 int PictureBuffers::GetBuffer(AVCodecContext *context, AVFrame *frame, int flags) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -24,7 +25,17 @@ class PictureBuffers {
   // buffers must outlive the context.
   void Serve(AVCodecContext *context);
 
+  // Rows of the picture being decoded that are done (all planes), and its
+  // height; on the decoding thread. Only decoders that draw in bands call it
+  // (single-threaded H.264 among them).
+  using RowsDone = std::function<void(int rows, int height)>;
+  // Before the served context opens.
+  void WatchRows(AVCodecContext *context, RowsDone watcher);
+
  private:
+  static void DrawBand(AVCodecContext *context, const AVFrame *frame,
+                       int offset[AV_NUM_DATA_POINTERS], int y, int type, int height);
+
   // The decoder's get_buffer2. Falls back on FFmpeg's own buffers for what it
   // does not lay out itself (decoders that do not allow it, hardware,
   // palette and bitstream formats).
@@ -33,6 +44,7 @@ class PictureBuffers {
   // Called by one decoder thread at a time (FFmpeg's promise).
   AVBufferPool *pool_ = nullptr;
   size_t poolBytes_ = 0;
+  RowsDone rowsDone_;
 };
 
 }  // namespace mediagraph

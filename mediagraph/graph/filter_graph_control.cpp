@@ -118,16 +118,18 @@ void FilterGraph::ServeStarts() {
     const ComPtr<MovieSource> source = source_;
     hold.unlock();
     // In short waits, so that a start taken back is noticed soon; a picture
-    // that arrives ends the wait at once. So does the first picture decoded:
-    // its conversion takes far less than the run's lead and the sound's
-    // latency, and the renderer takes it while running as well.
+    // that arrives ends the wait at once. So does the first picture decoded,
+    // or far enough along: what is left of it takes far less than the run's
+    // lead and the sound's latency, and the renderer takes it while running
+    // as well.
+    const REFERENCE_TIME within = kRunLead + (source ? source->SoundLatency() : 0);
     constexpr DWORD kSliceMs = 10;
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(kCueWaitMs);
     size_t cued = 0;
     while (cued < filters.size() && startSerial_ == serial &&
            std::chrono::steady_clock::now() < deadline) {
-      if (source && source->AwaitFirstPicture(kSliceMs)) break;
+      if (source && source->AwaitFirstPicture(kSliceMs, within)) break;
       FILTER_STATE state = State_Stopped;
       if (filters[cued]->GetState(source ? 0 : kSliceMs, &state) != VFW_S_STATE_INTERMEDIATE) {
         ++cued;

@@ -98,9 +98,9 @@ class MovieSource {
   virtual REFERENCE_TIME SoundLatency() const = 0;
 
   // Waits up to `milliseconds` for the first picture of the segment under
-  // way to be decoded; true once it is. It then reaches the renderer within
-  // its conversion, a few milliseconds. Any thread.
-  virtual bool AwaitFirstPicture(DWORD milliseconds) = 0;
+  // way to be decoded, or to be so far along that it will reach the renderer
+  // well within `within`; true once it is. Any thread.
+  virtual bool AwaitFirstPicture(DWORD milliseconds, REFERENCE_TIME within) = 0;
 
  protected:
   ~MovieSource() = default;  // destroyed through Release only

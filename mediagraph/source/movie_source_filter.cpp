@@ -363,8 +363,9 @@ REFERENCE_TIME CMovieSourceFilter::SourceHandle::SoundLatency() const {
   return filter->sound ? filter->sound->OutputLatency() : 0;
 }
 
-bool CMovieSourceFilter::SourceHandle::AwaitFirstPicture(DWORD milliseconds) {
-  return filter->video.AwaitFirstPicture(milliseconds);
+bool CMovieSourceFilter::SourceHandle::AwaitFirstPicture(DWORD milliseconds,
+                                                         REFERENCE_TIME within) {
+  return filter->video.AwaitFirstPicture(milliseconds, within);
 }
 
 void CMovieSourceFilter::SourceHandle::SetLooping(bool looping) {

@@ -116,7 +116,7 @@ class CMovieSourceFilter final : public CBaseFilter {
     REFERENCE_TIME Duration() const override;
     REFERENCE_TIME StreamEnd() const override;
     REFERENCE_TIME SoundLatency() const override;
-    bool AwaitFirstPicture(DWORD milliseconds) override;
+    bool AwaitFirstPicture(DWORD milliseconds, REFERENCE_TIME within) override;
     REFERENCE_TIME SegmentBase() const override;
     void SetLooping(bool looping) override;
 

@@ -44,7 +44,8 @@ void VideoStreamer::NoteFirstPicture(bool coming) {
   if (coming) firstCame_.notify_all();
 }
 
-bool VideoStreamer::AwaitFirstPicture(DWORD milliseconds) {
+bool VideoStreamer::AwaitFirstPicture(DWORD milliseconds, REFERENCE_TIME within) {
+  firstWithin_ = within;
   std::unique_lock<std::mutex> hold(firstLock_);
   return firstCame_.wait_for(hold, std::chrono::milliseconds(milliseconds),
                              [this] { return firstComing_; });
@@ -124,8 +125,25 @@ VideoStreamer::Ahead VideoStreamer::ShowAhead(const AVPacket *packet,
   }
   FramePtr picture = MakeFrame();
   if (!picture) return Ahead::kNotShown;
+  // A packet of the segment's own time: its rows tell when it will be done.
+  // Rows decode at a fairly even pace; four times the time that pace leaves
+  // covers an uneven picture and its conversion.
+  PictureBuffers::RowsDone rows;
+  const REFERENCE_TIME packetTime = file_->ToMovieTime(stream, packet->pts);
+  if (packetTime != AV_NOPTS_VALUE && packetTime >= segment.start &&
+      packetTime < segment.stop) {
+    const auto began = std::chrono::steady_clock::now();
+    rows = [this, began](int done, int height) {
+      if (height <= 0 || done * 16 < height) return;  // too little to go by
+      const auto spent = std::chrono::steady_clock::now() - began;
+      const auto left = spent * (height - std::min(done, height)) / done;
+      const REFERENCE_TIME units =
+          std::chrono::duration_cast<std::chrono::nanoseconds>(left).count() / 100;
+      if (4 * units <= firstWithin_.load()) NoteFirstPicture(true);
+    };
+  }
   {
-    const std::unique_ptr<StreamDecoder> lone = StreamDecoder::Create(stream, 1);
+    const std::unique_ptr<StreamDecoder> lone = StreamDecoder::Create(stream, 1, std::move(rows));
     if (!lone || !lone->Send(packet) || !lone->Send(nullptr) ||
         lone->Receive(picture.get()) != 0) {
       return Ahead::kNotShown;

@@ -74,9 +74,10 @@ class VideoStreamer {
   // The segment's last picture has gone downstream, with the end of stream.
   bool ReachedEnd() const { return ended_.load(); }
   // Waits up to `milliseconds` for the segment's first picture to be decoded
-  // (from then on it is only converted and handed on); true once it is. Any
-  // thread.
-  bool AwaitFirstPicture(DWORD milliseconds);
+  // (from then on it is only converted and handed on), or for a picture
+  // decoded ahead to be far enough along that it will be, converted too, well
+  // within `within`; true once it is. Any thread.
+  bool AwaitFirstPicture(DWORD milliseconds, REFERENCE_TIME within);
 
  private:
   class HandOff;
@@ -114,6 +115,7 @@ class VideoStreamer {
   std::mutex firstLock_;
   std::condition_variable firstCame_;
   bool firstComing_ = false;  // firstLock_
+  std::atomic<REFERENCE_TIME> firstWithin_{0};  // what the last waiter allows
 
   // --- the video thread's, or Start's while no thread runs
   // The decoded first picture, a reference to the decoder's own buffer:

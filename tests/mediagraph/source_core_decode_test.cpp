@@ -176,19 +176,25 @@ TEST_F(DecodeCoreTest, ConverterTurnsYuv420IntoLibswscalesColoursWithEveryRow) {
 
 // The decoder's pictures come from 2 MB-aligned blocks of our own, and hold
 // exactly what FFmpeg decodes into its own buffers: odd sizes, planar and
-// chroma-subsampled formats, frame threads.
+// chroma-subsampled formats, frame threads, and one thread telling the rows
+// done (H.264 does, in bands, to within a macroblock row of the end).
 TEST_F(DecodeCoreTest, PicturesInOurOwnBuffersMatchFfmpegsOwn) {
   const char *const cases[] = {"-s 98x62 -c:v libx264 -pix_fmt yuv420p",
                                "-s 130x72 -c:v libx264 -pix_fmt yuv444p",
                                "-s 64x48 -c:v mpeg4 -pix_fmt yuv420p",
                                "-s 33x17 -c:v ffv1 -pix_fmt gbrp"};
-  for (const char *options : cases) {
+  for (int c = 0; c < 8; ++c) {
+    const char *const options = cases[c % 4];
+    const int threads = c < 4 ? 2 : 1;
     const std::string path = dir_.File("pictures.mkv");
     ASSERT_TRUE(testmovies::RunFfmpeg("-f lavfi -i testsrc2=r=10:d=1 " + std::string(options) +
                                       " '" + path + "'"));
     std::unique_ptr<MovieFile> file;
     ASSERT_EQ(OpenStatus::kOk, MovieFile::Open(path, &file));
-    auto ours = StreamDecoder::Create(file->VideoStream(), 2);
+    std::vector<int> rowsDone;
+    PictureBuffers::RowsDone watcher;
+    if (threads == 1) watcher = [&](int rows, int height) { rowsDone.push_back(rows - height); };
+    auto ours = StreamDecoder::Create(file->VideoStream(), threads, watcher);
     ASSERT_TRUE(ours);
     const AVCodecParameters *par = file->VideoStream()->codecpar;
     CodecContextPtr theirs(avcodec_alloc_context3(avcodec_find_decoder(par->codec_id)));
@@ -220,6 +226,12 @@ TEST_F(DecodeCoreTest, PicturesInOurOwnBuffersMatchFfmpegsOwn) {
     collect();
     ASSERT_EQ(10u, mine.size()) << options;
     ASSERT_EQ(10u, fromFfmpeg.size()) << options;
+    EXPECT_TRUE(std::all_of(rowsDone.begin(), rowsDone.end(), [](int d) { return d <= 0; }));
+    if (threads == 1 && c % 4 < 2) {
+      // The last band of each picture ends within a macroblock row of its end.
+      EXPECT_EQ(10, std::count_if(rowsDone.begin(), rowsDone.end(), [](int d) { return d > -16; }))
+          << options;
+    }
     for (size_t i = 0; i < mine.size(); ++i) {
       const AVFrame *a = mine[i].get();
       const AVFrame *b = fromFfmpeg[i].get();
