@@ -245,7 +245,7 @@ void CMovieSourceFilter::RetireSession(std::unique_lock<std::mutex> *session, bo
   retiring = true;
   session->unlock();
   AwaitRetired();  // the last one has nothing left to do
-  retirer = std::thread(&CMovieSourceFilter::FinishRetiring, this, flushed, keepSoundStart);
+  retirer.Post([this, flushed, keepSoundStart] { FinishRetiring(flushed, keepSoundStart); });
 }
 
 void CMovieSourceFilter::StartWhenRetired() {
@@ -293,9 +293,7 @@ void CMovieSourceFilter::FinishRetiring(IPin *flushed, bool keepSoundStart) {
   }
 }
 
-void CMovieSourceFilter::AwaitRetired() {
-  if (retirer.joinable()) retirer.join();
-}
+void CMovieSourceFilter::AwaitRetired() { retirer.AwaitIdle(); }
 
 void CMovieSourceFilter::JoinSession(IPin *flushed, bool keepSoundStart) {
   video.Stop();

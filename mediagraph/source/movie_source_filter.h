@@ -50,6 +50,7 @@
 #include "filterbase/critical_lock.h"
 #include "mediagraph/decode/movie_file.h"
 #include "mediagraph/decode/packet_buffer.h"
+#include "mediagraph/source/job_thread.h"
 #include "mediagraph/source/movie_source.h"
 #include "mediagraph/source/packet_reader.h"
 #include "mediagraph/source/sound_streamer.h"
@@ -150,7 +151,7 @@ class CMovieSourceFilter final : public CBaseFilter {
   // With the filter lock and the session lock: whether the retiring thread
   // starts a session when done, with the transport taken for it here.
   void AskStartAfterRetiring(bool start, REFERENCE_TIME loopEnd);
-  // Joins the last retiring thread; never with the session lock held.
+  // Waits for the last retiring job; never with the session lock held.
   void AwaitRetired();
   // With the session lock: joins the threads, ends the flush of `flushed`
   // (null: none) and lets the transport go.
@@ -161,7 +162,7 @@ class CMovieSourceFilter final : public CBaseFilter {
   // --- with the filter lock
   CVideoOutputPin pin;
   SourceHandle handle;
-  std::thread retirer;  // the last retiring thread, joined before the next
+  JobThread retirer;  // retires one session at a time, off the caller's thread
   std::mutex sessionLock;
   // --- with sessionLock, or the retiring thread's while `retiring`
   bool retiring;
