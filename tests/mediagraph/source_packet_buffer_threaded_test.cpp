@@ -1,14 +1,16 @@
 // The read-ahead between the demux thread and the two decoding threads: a
 // starved consumer is fed however long the other queue is, reading stops
 // once every consumer has enough until one runs low, the end reaches both, and an abort frees
-// every waiter.
+// every waiter. And the job thread that retires a session's threads.
 #include <chrono>
 #include <future>
+#include <vector>
 #include <thread>
 
 #include <gtest/gtest.h>
 
 #include "mediagraph/decode/packet_buffer.h"
+#include "mediagraph/source/job_thread.h"
 
 namespace mediagraph {
 namespace {
@@ -105,6 +107,32 @@ TEST(PacketBufferTest, AbortFreesWaitersAndResetStartsAgain) {
   buffer.Reset();
   buffer.Push(PacketBuffer::kVideo, Packet(1));
   EXPECT_EQ(PacketBuffer::PopResult::kPacket, buffer.Pop(PacketBuffer::kVideo, &taken));
+}
+
+// The retiring jobs: in turn, off the poster's thread; AwaitIdle waits for
+// one still running, and the end runs what is left.
+TEST(JobThreadTest, RunsJobsInTurnOffThePostersThreadAndAwaitsTheRunningOne) {
+  std::vector<int> order;  // the jobs' own; read once they are awaited
+  std::thread::id ranOn;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  {
+    JobThread jobs;
+    jobs.Post([&] { order.push_back(1); });
+    jobs.Post([&] {  // taken off the queue, and still running
+      ranOn = std::this_thread::get_id();
+      released.wait();
+      order.push_back(2);
+    });
+    auto idle = std::async(std::launch::async, [&] { jobs.AwaitIdle(); });
+    EXPECT_EQ(std::future_status::timeout, idle.wait_for(20ms));
+    release.set_value();
+    idle.get();
+    EXPECT_EQ((std::vector<int>{1, 2}), order);
+    EXPECT_NE(std::this_thread::get_id(), ranOn);
+    jobs.Post([&] { order.push_back(3); });
+  }
+  EXPECT_EQ((std::vector<int>{1, 2, 3}), order);
 }
 
 }  // namespace
