@@ -15,6 +15,12 @@ HRESULT Merge(HRESULT so_far, HRESULT hr) {
   if (FAILED(hr)) return hr;
   return (so_far != S_OK || hr != S_OK) ? S_FALSE : S_OK;
 }
+
+// How far ahead of now a run starts: far enough for the sound to be heard
+// from its first sample on.
+REFERENCE_TIME RunLead(MovieSource *source) {
+  return kRunLead + (source != nullptr ? source->SoundLatency() : 0);
+}
 }  // namespace
 
 HRESULT FilterGraph::PauseFilters() {
@@ -88,9 +94,7 @@ void FilterGraph::ArmCompletion() {
 HRESULT FilterGraph::StartRun() {
   startPending_ = false;
   if (armOnRun_) ArmCompletion();
-  // Far enough ahead for the sound to be heard from its first sample on.
-  const REFERENCE_TIME lead = kRunLead + (source_ ? source_->SoundLatency() : 0);
-  const REFERENCE_TIME start = Now() + lead - pausedAt_;
+  const REFERENCE_TIME start = Now() + RunLead(source_.get()) - pausedAt_;
   const HRESULT hr = RunFilters(start);
   if (FAILED(hr)) {
     PauseFilters();
@@ -122,7 +126,7 @@ void FilterGraph::ServeStarts() {
     // or far enough along: what is left of it takes far less than the run's
     // lead and the sound's latency, and the renderer takes it while running
     // as well.
-    const REFERENCE_TIME within = kRunLead + (source ? source->SoundLatency() : 0);
+    const REFERENCE_TIME within = RunLead(source.get());
     constexpr DWORD kSliceMs = 10;
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(kCueWaitMs);

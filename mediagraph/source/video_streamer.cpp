@@ -115,7 +115,7 @@ void VideoStreamer::PictureTimes(const AVFrame *frame, REFERENCE_TIME last,
 VideoStreamer::Ahead VideoStreamer::ShowAhead(const AVPacket *packet,
                                               const Downstream &downstream,
                                               const Segment &segment, HandOff *handOff,
-                                              FramePtr *shown, REFERENCE_TIME *time) {
+                                              int64_t *stamp, REFERENCE_TIME *time) {
   const AVStream *stream = file_->VideoStream();
   // A packet of an interlaced stream may hold one field only.
   const AVFieldOrder fields = stream->codecpar->field_order;
@@ -164,7 +164,7 @@ VideoStreamer::Ahead VideoStreamer::ShowAhead(const AVPacket *packet,
       !Hand(sample, downstream, at)) {
     return Ahead::kEnded;
   }
-  *shown = std::move(picture);
+  *stamp = picture->best_effort_timestamp;
   return Ahead::kShown;
 }
 
@@ -238,15 +238,13 @@ void VideoStreamer::Run(PacketBuffer *buffer, Downstream downstream, Segment seg
       case PacketBuffer::PopResult::kPacket:
         if (tryAhead) {
           tryAhead = false;
-          FramePtr shown;
           REFERENCE_TIME time = 0;
-          switch (ShowAhead(packet.get(), downstream, segment, &handOff, &shown, &time)) {
+          switch (ShowAhead(packet.get(), downstream, segment, &handOff, &shownStamp, &time)) {
             case Ahead::kEnded:
               return;
             case Ahead::kShown:
               first = false;
               skipping = true;
-              shownStamp = shown->best_effort_timestamp;
               last = time;
               break;
             case Ahead::kNotShown:

@@ -90,9 +90,10 @@ class VideoStreamer {
   void PictureTimes(const AVFrame *frame, REFERENCE_TIME last, const Segment &segment,
                     REFERENCE_TIME *time, REFERENCE_TIME *duration) const;
   // Decodes the segment's first packet alone and, where it is a picture of
-  // the segment, hands it downstream through `handOff`.
+  // the segment, hands it downstream through `handOff`; *stamp and *time
+  // tell which.
   Ahead ShowAhead(const AVPacket *packet, const Downstream &downstream, const Segment &segment,
-                  HandOff *handOff, FramePtr *shown, REFERENCE_TIME *time);
+                  HandOff *handOff, int64_t *stamp, REFERENCE_TIME *time);
   // Converts one picture (null: the kept first picture) into a sample with
   // its times. Null when the picture is lost; *ended when delivery must end.
   IMediaSample *Fill(const AVFrame *frame, const Downstream &downstream, const Segment &segment,
