@@ -6,8 +6,10 @@
 // run: the time libavcodec takes to decode one picture of the same file (with
 // the automatic thread count the graph uses), the median over the rounds.
 //
-//   build-rel/bench/bench_export_latency [--rounds 7] [--play-after-ms 0]
+//   build-rel/bench/bench_export_latency [--rounds 7] [--play-after-ms 0] [--size 4K]
 //
+// --size: that size alone (720p, 1080p or 4K); run in a fresh process, its
+// first round is a game's first movie. --each: every round's first picture.
 // --play-after-ms: ticks of the game between the load and the first play (a
 // game that shows the movie a little after loading it finds its first picture
 // cued).
@@ -171,6 +173,8 @@ double FirstPicture(Samples *samples, int movie) {
 }
 
 int playAfterMs = 0;
+const char *onlySize = nullptr;
+bool printEach = false;
 
 void Round(const std::string &path, Samples *samples) {
   const int movie = samples->Time("Movie_Load", [&path] {
@@ -179,7 +183,9 @@ void Round(const std::string &path, Samples *samples) {
   Movie_SetRepetitive(movie, 1);
   Movie_SetVolume(movie, 90);
   if (playAfterMs > 0) Ticks(samples, movie, (playAfterMs + kTickMs - 1) / kTickMs);
-  samples->Add("first picture after Movie_Play", FirstPicture(samples, movie));
+  const double first = FirstPicture(samples, movie);
+  samples->Add("first picture after Movie_Play", first);
+  if (printEach) std::printf("round's first picture: %.1f ms\n", first);
   Ticks(samples, movie, 150);  // 2.4 s: across a wrap
   samples->Time("Movie_Pause", [movie] { return Movie_Pause(movie); });
   Ticks(samples, movie, 3);
@@ -198,9 +204,12 @@ void Round(const std::string &path, Samples *samples) {
 
 int main(int argc, char **argv) {
   int rounds = 7;
-  for (int i = 1; i + 1 < argc; ++i) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--each") == 0) printEach = true;
+    if (i + 1 == argc) break;
     if (std::strcmp(argv[i], "--rounds") == 0) rounds = std::max(1, std::atoi(argv[i + 1]));
     if (std::strcmp(argv[i], "--play-after-ms") == 0) playAfterMs = std::max(0, std::atoi(argv[i + 1]));
+    if (std::strcmp(argv[i], "--size") == 0) onlySize = argv[i + 1];
   }
   setenv("SDL_VIDEODRIVER", "dummy", 0);
   setenv("SDL_AUDIODRIVER", "dummy", 0);
@@ -215,6 +224,7 @@ int main(int argc, char **argv) {
       (std::filesystem::temp_directory_path() / "cinelink-export-latency").string();
   std::filesystem::create_directories(dir);
   for (const Size &size : kSizes) {
+    if (onlySize != nullptr && std::strcmp(onlySize, size.name) != 0) continue;
     const std::string path = MakeMovie(dir, size);
     if (path.empty()) {
       std::fprintf(stderr, "ffmpeg could not make the %s movie\n", size.name);
