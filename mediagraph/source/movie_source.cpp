@@ -15,6 +15,7 @@ extern "C" {
 #include "mediagraph/decode/sound_resampler.h"
 #include "mediagraph/decode/stream_decoder.h"
 #include "mediagraph/source/movie_source_filter.h"
+#include "platform/host/heap_reuse.h"
 #include "platform/win32/errors.h"
 #include "platform/win32/strings.h"
 
@@ -75,6 +76,7 @@ HRESULT CreateMovieSource(LPCWSTR path, MovieSource **out) {
   // for a file we just refuse; the game's console is no place for any of it.
   static std::once_flag quiet;
   std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
+  KeepFreedHeapForReuse();
 
   std::unique_ptr<MovieFile> file;
   const HRESULT opened = ResultOfOpen(MovieFile::Open(utf8, &file));
