@@ -6,6 +6,8 @@
 #include <system_error>
 #include <utility>
 
+#include "mediagraph/source/rows_forecast.h"
+
 namespace mediagraph {
 
 namespace {
@@ -126,20 +128,14 @@ VideoStreamer::Ahead VideoStreamer::ShowAhead(const AVPacket *packet,
   FramePtr picture = MakeFrame();
   if (!picture) return Ahead::kNotShown;
   // A packet of the segment's own time: its rows tell when it will be done.
-  // Rows decode at a fairly even pace; four times the time that pace leaves
-  // covers an uneven picture and its conversion.
   PictureBuffers::RowsDone rows;
   const REFERENCE_TIME packetTime = file_->ToMovieTime(stream, packet->pts);
   if (packetTime != AV_NOPTS_VALUE && packetTime >= segment.start &&
       packetTime < segment.stop) {
-    const auto began = std::chrono::steady_clock::now();
-    rows = [this, began](int done, int height) {
-      if (height <= 0 || done * 16 < height) return;  // too little to go by
-      const auto spent = std::chrono::steady_clock::now() - began;
-      const auto left = spent * (height - std::min(done, height)) / done;
-      const REFERENCE_TIME units =
-          std::chrono::duration_cast<std::chrono::nanoseconds>(left).count() / 100;
-      if (4 * units <= firstWithin_.load()) NoteFirstPicture(true);
+    rows = [this, forecast = RowsForecast()](int done, int height) mutable {
+      if (forecast.Soon(done, height, RowsForecast::Clock::now(), firstWithin_.load())) {
+        NoteFirstPicture(true);
+      }
     };
   }
   {

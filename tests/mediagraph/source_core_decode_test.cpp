@@ -1,5 +1,6 @@
 // The decoding core's conversions: a picture of another size into the graph's
-// frame layout, and many-channel sound down to 16-bit stereo. (Opening,
+// frame layout, and many-channel sound down to 16-bit stereo; and the forecast
+// of a picture's end from the rows its decoder reports. (Opening,
 // times, pixels and repositioning are tested through the source filter.)
 #include <algorithm>
 #include <cmath>
@@ -20,6 +21,7 @@ extern "C" {
 #include "mediagraph/decode/sound_resampler.h"
 #include "mediagraph/decode/stream_decoder.h"
 #include "mediagraph/decode/yuv420_to_bgr24.h"
+#include "mediagraph/source/rows_forecast.h"
 #include "tests/mediagraph/fakes/test_movies.h"
 
 namespace mediagraph {
@@ -254,6 +256,36 @@ TEST_F(DecodeCoreTest, PicturesInOurOwnBuffersMatchFfmpegsOwn) {
 
 // And a stretch adds exactly the frames asked for (the sound thread counts
 // the movie's time by it), the few it holds back coming out on Drain.
+TEST(RowsForecastTest, PaceCountsFromTheFirstRowsReportedNotFromTheDecodersSetUp) {
+  using namespace std::chrono_literals;
+  const RowsForecast::Clock::time_point t0;
+  constexpr REFERENCE_TIME kWithin = 57 * 10000;  // 57 ms
+  struct Report {
+    int done;
+    std::chrono::microseconds at;
+    bool soon;
+  };
+  const struct {
+    const char *what;
+    std::vector<Report> reports;
+  } cases[] = {
+      // 40 ms of set-up, then rows at 5 us each: 4 x 10 ms left fits.
+      {"slow set-up", {{16, 40000us, false}, {160, 40720us, true}}},
+      {"too few rows to go by", {{16, 0us, false}, {100, 840us, false}}},
+      // 2000 rows left at 20 us: 4 x 40 ms does not fit, 4 x 12 ms does.
+      {"slow rows", {{16, 0us, false}, {216, 4000us, false}, {1560, 30880us, true}}},
+      {"the whole picture in one band", {{2160, 5000us, false}}},
+      {"two bands", {{1080, 5000us, false}, {2160, 9000us, true}}},
+  };
+  for (const auto &c : cases) {
+    RowsForecast forecast;
+    for (const Report &r : c.reports) {
+      EXPECT_EQ(r.soon, forecast.Soon(r.done, 2160, t0 + r.at, kWithin))
+          << c.what << ", at " << r.done << " rows";
+    }
+  }
+}
+
 TEST_F(DecodeCoreTest, SoundBecomesStereo16BitAtItsOwnRateAndAStretchAddsWhatItAsks) {
   const std::string path = dir_.File("six.mkv");
   ASSERT_TRUE(testmovies::RunFfmpeg(
