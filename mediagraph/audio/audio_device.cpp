@@ -35,6 +35,11 @@ struct Shared {
   // consistent, so at least one of the two sees the other.
   std::atomic<int> users{0};
   std::atomic<bool> closed{false};
+  // Opened ahead: held for the first user until one takes it. Guarded by
+  // `mutex`.
+  bool aheadStarted = false;
+  bool aheadTaken = false;
+  std::condition_variable aheadChanged;
 };
 
 Shared &State() {
@@ -49,6 +54,16 @@ constexpr auto kLongestCallAtExit = std::chrono::seconds(1);
 // load tens of milliseconds (the context's buffers are fresh memory), and a
 // game often loads its next movie right after releasing one.
 constexpr auto kLinger = std::chrono::seconds(3);
+
+// How long a device opened ahead waits for its first user.
+constexpr auto kHoldAhead = std::chrono::minutes(2);
+
+void SetExitHandler(Shared &state, void (*handler)()) {
+  if (state.exitHandlerSet) return;
+  // Runs before OpenAL's own teardown, which comes with the unloading of
+  // its library at the very end of the exit.
+  state.exitHandlerSet = std::atexit(handler) == 0;
+}
 
 // Closes the kept device once it has been idle for kLinger. Never returns.
 void CloseWhenIdle() {
@@ -99,18 +114,47 @@ AudioDevice::Access::~Access() {
   if (open_) State().users.fetch_sub(1);
 }
 
-std::shared_ptr<AudioDevice> AudioDevice::Acquire() {
+std::shared_ptr<AudioDevice> AudioDevice::Acquire() { return Take(true); }
+
+void AudioDevice::OpenAhead() {
+  Shared &state = State();
+  {
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (state.aheadStarted || state.closed.load()) return;
+    state.aheadStarted = true;
+    // Before the thread: an exit while it opens waits for the open, then
+    // closes the device, before OpenAL tears itself down.
+    SetExitHandler(state, [] { CloseForExit(); });
+  }
+  try {
+    std::thread([] {
+      std::shared_ptr<AudioDevice> held = Take(false);
+      if (!held) return;
+      Shared &holding = State();
+      std::unique_lock<std::mutex> lock(holding.mutex);
+      holding.aheadChanged.wait_for(lock, kHoldAhead, [&holding] {
+        return holding.aheadTaken || holding.closed.load();
+      });
+      lock.unlock();
+      held.reset();  // takes the mutex: the last holder starts the idle time
+    }).detach();
+  } catch (const std::system_error &) {
+    // The first load opens it.
+  }
+}
+
+std::shared_ptr<AudioDevice> AudioDevice::Take(bool user) {
   Shared &state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
   if (state.closed.load()) return nullptr;
+  if (user && !state.aheadTaken) {
+    state.aheadTaken = true;
+    state.aheadChanged.notify_all();
+  }
   if (std::shared_ptr<AudioDevice> existing = state.current.lock()) return existing;
   if (state.kept) return Handle(state);
 
-  if (!state.exitHandlerSet) {
-    // Runs before OpenAL's own teardown, which comes with the unloading of
-    // its library at the very end of the exit.
-    state.exitHandlerSet = std::atexit([] { CloseForExit(); }) == 0;
-  }
+  SetExitHandler(state, [] { CloseForExit(); });
   std::unique_ptr<AudioDevice> device(new AudioDevice());
   device->device_ = alcOpenDevice(nullptr);
   if (device->device_ == nullptr) return nullptr;

@@ -1,6 +1,6 @@
 // The process's one OpenAL device and context, shared by every movie that
-// plays sound. The first Acquire opens them and makes the context current for
-// the whole process; they close a few seconds after the last holder lets go
+// plays sound. The first Acquire (or OpenAhead) opens them and makes the
+// context current for the whole process; they close a few seconds after the last holder lets go
 // (unless it is taken again meanwhile), or when the process ends, whichever
 // comes first.
 //
@@ -28,6 +28,12 @@ class AudioDevice {
   // sound device or OpenAL refuses (the caller then plays no sound), and once
   // the process is ending.
   static std::shared_ptr<AudioDevice> Acquire();
+  // Opens the device on a thread of its own and holds it until the first
+  // Acquire (or two minutes without one), so that the first load does not
+  // wait for it: opening it costs tens of milliseconds, its buffers being
+  // fresh memory. Once per process; from then on an exit closes the device
+  // first, also while it is still opening.
+  static void OpenAhead();
   // How many times a device has been opened in this process.
   static int Opens();
 
@@ -63,6 +69,8 @@ class AudioDevice {
 
  private:
   AudioDevice() = default;
+  // Acquire; `user` false for the holder opened ahead.
+  static std::shared_ptr<AudioDevice> Take(bool user);
   // The exit handler: closes the open device for good, after the OpenAL calls
   // in flight. Later Acquires give null, later Accesses false.
   static void CloseForExit();
