@@ -43,4 +43,8 @@ int StreamDecoder::Receive(AVFrame *frame) {
 
 void StreamDecoder::Flush() { avcodec_flush_buffers(context_.get()); }
 
+void StreamDecoder::WatchRows(PictureBuffers::RowsDone rows) {
+  if (context_->codec_type == AVMEDIA_TYPE_VIDEO) pictures_.WatchRows(context_.get(), std::move(rows));
+}
+
 }  // namespace mediagraph

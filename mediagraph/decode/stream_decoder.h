@@ -29,6 +29,9 @@ class StreamDecoder {
   int Receive(AVFrame *frame);
   // Forgets everything buffered (after repositioning); leaves drain mode.
   void Flush();
+  // From now on tells `rows` (empty: nobody) how far each picture's decoding
+  // is, where the decoder says. A video decoder of one thread only.
+  void WatchRows(PictureBuffers::RowsDone rows);
 
   const AVCodecContext *Context() const { return context_.get(); }
 

@@ -22,9 +22,6 @@ extern "C" {
 namespace mediagraph {
 namespace {
 
-// FFmpeg picks its decoding thread count from the cores.
-constexpr int kDecoderThreads = 0;
-
 HRESULT Win32Failure(DWORD error) {
   SetLastError(error);
   return HRESULT_FROM_WIN32(error);
@@ -82,7 +79,11 @@ HRESULT CreateMovieSource(LPCWSTR path, MovieSource **out) {
   const HRESULT opened = ResultOfOpen(MovieFile::Open(utf8, &file));
   if (FAILED(opened)) return opened;
 
-  std::unique_ptr<StreamDecoder> video = StreamDecoder::Create(file->VideoStream(), kDecoderThreads);
+  // One thread: opening it tells whether the stream decodes at all, and it
+  // shows first pictures ahead. The video thread opens the decoder with
+  // FFmpeg's threads, which is several times its size (at the first load of
+  // a process, 10 ms and more of fresh memory).
+  std::unique_ptr<StreamDecoder> video = StreamDecoder::Create(file->VideoStream(), 1);
   if (!video) {
     SetLastError(ERROR_BAD_FORMAT);
     return VFW_E_CANNOT_RENDER;

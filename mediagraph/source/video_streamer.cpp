@@ -15,10 +15,13 @@ namespace {
 // Further than this ahead of the last picture is a jump of the clock.
 constexpr REFERENCE_TIME kLongestJump = 100000000;  // 10 s
 
+// FFmpeg picks its decoding thread count from the cores.
+constexpr int kDecoderThreads = 0;
+
 }  // namespace
 
-VideoStreamer::VideoStreamer(const MovieFile *file, std::unique_ptr<StreamDecoder> decoder)
-    : file_(file), decoder_(std::move(decoder)), converter_(file->Shape()) {}
+VideoStreamer::VideoStreamer(const MovieFile *file, std::unique_ptr<StreamDecoder> lone)
+    : file_(file), lone_(std::move(lone)), converter_(file->Shape()) {}
 
 VideoStreamer::~VideoStreamer() { Stop(); }
 
@@ -36,7 +39,7 @@ void VideoStreamer::Start(PacketBuffer *buffer, const Downstream &downstream,
 void VideoStreamer::Stop() {
   stopping_ = true;
   if (thread_.joinable()) thread_.join();
-  decoder_->Flush();
+  if (decoder_) decoder_->Flush();
   NoteFirstPicture(false);
 }
 
@@ -138,13 +141,12 @@ VideoStreamer::Ahead VideoStreamer::ShowAhead(const AVPacket *packet,
       }
     };
   }
-  {
-    const std::unique_ptr<StreamDecoder> lone = StreamDecoder::Create(stream, 1, std::move(rows));
-    if (!lone || !lone->Send(packet) || !lone->Send(nullptr) ||
-        lone->Receive(picture.get()) != 0) {
-      return Ahead::kNotShown;
-    }
-  }
+  lone_->Flush();
+  lone_->WatchRows(std::move(rows));
+  const bool decoded =
+      lone_->Send(packet) && lone_->Send(nullptr) && lone_->Receive(picture.get()) == 0;
+  lone_->WatchRows({});
+  if (!decoded) return Ahead::kNotShown;
   if ((picture->flags & AV_FRAME_FLAG_CORRUPT) != 0 || picture->decode_error_flags != 0) {
     return Ahead::kNotShown;
   }
@@ -188,7 +190,8 @@ void VideoStreamer::Run(PacketBuffer *buffer, Downstream downstream, Segment seg
   }
   for (;;) {
     if (stopping_) return;
-    const int got = decoder_->Receive(frame.get());
+    const int got = decoder_ ? decoder_->Receive(frame.get())
+                             : draining ? AVERROR_EOF : AVERROR(EAGAIN);
     if (got == 0) {
       if (skipping) {
         const int64_t stamp = frame->best_effort_timestamp;
@@ -247,12 +250,14 @@ void VideoStreamer::Run(PacketBuffer *buffer, Downstream downstream, Segment seg
               break;
           }
         }
-        if (decoder_->Send(packet.get())) break;
+        // Opened after the picture shown ahead, which it would only delay.
+        if (!decoder_) decoder_ = StreamDecoder::Create(file_->VideoStream(), kDecoderThreads);
+        if (decoder_ && decoder_->Send(packet.get())) break;
         [[fallthrough]];  // a decoder that failed for good ends the picture here
       case PacketBuffer::PopResult::kEnd:
       case PacketBuffer::PopResult::kTimeout:
         draining = true;
-        decoder_->Send(nullptr);
+        if (decoder_) decoder_->Send(nullptr);
         break;
     }
   }

@@ -13,7 +13,7 @@
 // picture when the decoder produces it again.
 //
 // A segment that starts on a key frame without that picture shows it ahead:
-// a decoder of its own, one thread, decodes that one packet alone. FFmpeg's
+// a decoder of one thread, the movie's own, decodes that one packet alone. FFmpeg's
 // frame threads and the stream's reordering give their first picture out
 // only after several packets, which on two cores is 4 to 8 times as long.
 // The picture goes downstream from a thread of its own (a paused renderer
@@ -46,7 +46,8 @@ namespace mediagraph {
 class VideoStreamer {
  public:
   // The file is read only for its stream's time base, origin and shape.
-  VideoStreamer(const MovieFile *file, std::unique_ptr<StreamDecoder> decoder);
+  // `lone`: a decoder of one thread, kept for showing pictures ahead.
+  VideoStreamer(const MovieFile *file, std::unique_ptr<StreamDecoder> lone);
   ~VideoStreamer();
   VideoStreamer(const VideoStreamer &) = delete;
   VideoStreamer &operator=(const VideoStreamer &) = delete;
@@ -105,7 +106,9 @@ class VideoStreamer {
                REFERENCE_TIME time, REFERENCE_TIME duration, bool first);
 
   const MovieFile *const file_;
-  const std::unique_ptr<StreamDecoder> decoder_;
+  const std::unique_ptr<StreamDecoder> lone_;
+  // With FFmpeg's threads; opened by the video thread when it first needs it.
+  std::unique_ptr<StreamDecoder> decoder_;
   FrameConverter converter_;
   std::thread thread_;
   std::atomic<bool> stopping_{false};
