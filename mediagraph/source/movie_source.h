@@ -101,6 +101,10 @@ class MovieSource {
   // way to be decoded, or to be so far along that it will reach the renderer
   // well within `within`; true once it is. Any thread.
   virtual bool AwaitFirstPicture(DWORD milliseconds, REFERENCE_TIME within) = 0;
+  // The first picture is being decoded ahead, and nothing has said yet that
+  // it will come late: its decoder is still setting up, or its rows come at a
+  // pace that makes it. Any thread.
+  virtual bool FirstPictureUnderWay() const = 0;
 
  protected:
   ~MovieSource() = default;  // destroyed through Release only

@@ -366,6 +366,10 @@ bool CMovieSourceFilter::SourceHandle::AwaitFirstPicture(DWORD milliseconds,
   return filter->video.AwaitFirstPicture(milliseconds, within);
 }
 
+bool CMovieSourceFilter::SourceHandle::FirstPictureUnderWay() const {
+  return filter->video.FirstPictureUnderWay();
+}
+
 void CMovieSourceFilter::SourceHandle::SetLooping(bool looping) {
   ScopedLock hold(&filter->lock);
   filter->loopHinted = true;

@@ -118,6 +118,7 @@ class CMovieSourceFilter final : public CBaseFilter {
     REFERENCE_TIME StreamEnd() const override;
     REFERENCE_TIME SoundLatency() const override;
     bool AwaitFirstPicture(DWORD milliseconds, REFERENCE_TIME within) override;
+    bool FirstPictureUnderWay() const override;
     REFERENCE_TIME SegmentBase() const override;
     void SetLooping(bool looping) override;
 

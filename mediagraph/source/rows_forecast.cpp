@@ -12,6 +12,7 @@ bool RowsForecast::Soon(int done, int height, Clock::time_point now, REFERENCE_T
   }
   const int paced = done - from_;
   if (height <= 0 || paced <= 0 || paced * 16 < height) return false;  // too little to go by
+  judged_ = true;
   const auto left = (now - since_) * (height - std::min(done, height)) / paced;
   const REFERENCE_TIME units =
       std::chrono::duration_cast<std::chrono::nanoseconds>(left).count() / 100;

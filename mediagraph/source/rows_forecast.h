@@ -21,10 +21,13 @@ class RowsForecast {
   // `done` of `height` rows at `now`: true once the rest, four times over,
   // fits within `within` (100 ns units).
   bool Soon(int done, int height, Clock::time_point now, REFERENCE_TIME within);
+  // Soon has had rows enough to go by.
+  bool Judged() const { return judged_; }
 
  private:
   Clock::time_point since_;
   int from_ = -1;  // rows at the first report
+  bool judged_ = false;
 };
 
 }  // namespace mediagraph

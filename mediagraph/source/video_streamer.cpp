@@ -18,6 +18,46 @@ constexpr REFERENCE_TIME kLongestJump = 100000000;  // 10 s
 // FFmpeg picks its decoding thread count from the cores.
 constexpr int kDecoderThreads = 0;
 
+// Opens the decoder with FFmpeg's threads on a thread of its own, beside the
+// picture decoded ahead: the pictures after that one come from it, and the
+// open (some milliseconds of fresh memory) would come on top of their time.
+class DecoderOpener {
+ public:
+  DecoderOpener(const AVStream *stream, std::unique_ptr<StreamDecoder> *into)
+      : stream_(stream), into_(into) {
+    if (*into_) return;
+    try {
+      thread_ = std::thread([this] { opened_ = StreamDecoder::Create(stream_, kDecoderThreads); });
+    } catch (const std::system_error &) {
+      // Opened when first needed.
+    }
+  }
+  ~DecoderOpener() {
+    if (thread_.joinable()) {
+      thread_.join();
+      *into_ = std::move(opened_);
+    }
+  }
+  DecoderOpener(const DecoderOpener &) = delete;
+  DecoderOpener &operator=(const DecoderOpener &) = delete;
+
+  // The decoder, opened here if the thread could not; null if it will not.
+  StreamDecoder *Take() {
+    if (thread_.joinable()) {
+      thread_.join();
+      *into_ = std::move(opened_);
+    }
+    if (!*into_) *into_ = StreamDecoder::Create(stream_, kDecoderThreads);
+    return into_->get();
+  }
+
+ private:
+  const AVStream *const stream_;
+  std::unique_ptr<StreamDecoder> *const into_;
+  std::unique_ptr<StreamDecoder> opened_;
+  std::thread thread_;
+};
+
 }  // namespace
 
 VideoStreamer::VideoStreamer(const MovieFile *file, std::unique_ptr<StreamDecoder> lone)
@@ -33,6 +73,7 @@ void VideoStreamer::Start(PacketBuffer *buffer, const Downstream &downstream,
   lastStop_ = segment.base;
   ended_ = false;
   NoteFirstPicture(false);
+  aheadUnderWay_ = false;
   thread_ = std::thread(&VideoStreamer::Run, this, buffer, downstream, segment);
 }
 
@@ -41,6 +82,7 @@ void VideoStreamer::Stop() {
   if (thread_.joinable()) thread_.join();
   if (decoder_) decoder_->Flush();
   NoteFirstPicture(false);
+  aheadUnderWay_ = false;
 }
 
 void VideoStreamer::NoteFirstPicture(bool coming) {
@@ -138,14 +180,18 @@ VideoStreamer::Ahead VideoStreamer::ShowAhead(const AVPacket *packet,
     rows = [this, forecast = RowsForecast()](int done, int height) mutable {
       if (forecast.Soon(done, height, RowsForecast::Clock::now(), firstWithin_.load())) {
         NoteFirstPicture(true);
+      } else if (forecast.Judged()) {
+        aheadUnderWay_ = false;  // too slow to be trusted
       }
     };
+    aheadUnderWay_ = true;
   }
   lone_->Flush();
   lone_->WatchRows(std::move(rows));
   const bool decoded =
       lone_->Send(packet) && lone_->Send(nullptr) && lone_->Receive(picture.get()) == 0;
   lone_->WatchRows({});
+  aheadUnderWay_ = false;
   if (!decoded) return Ahead::kNotShown;
   if ((picture->flags & AV_FRAME_FLAG_CORRUPT) != 0 || picture->decode_error_flags != 0) {
     return Ahead::kNotShown;
@@ -169,6 +215,7 @@ VideoStreamer::Ahead VideoStreamer::ShowAhead(const AVPacket *packet,
 void VideoStreamer::Run(PacketBuffer *buffer, Downstream downstream, Segment segment) {
   FramePtr frame = MakeFrame();
   if (!frame) return;
+  DecoderOpener opener(file_->VideoStream(), &decoder_);
   HandOff handOff;
   bool draining = false;
   bool first = true;
@@ -250,9 +297,7 @@ void VideoStreamer::Run(PacketBuffer *buffer, Downstream downstream, Segment seg
               break;
           }
         }
-        // Opened after the picture shown ahead, which it would only delay.
-        if (!decoder_) decoder_ = StreamDecoder::Create(file_->VideoStream(), kDecoderThreads);
-        if (decoder_ && decoder_->Send(packet.get())) break;
+        if (opener.Take() != nullptr && decoder_->Send(packet.get())) break;
         [[fallthrough]];  // a decoder that failed for good ends the picture here
       case PacketBuffer::PopResult::kEnd:
       case PacketBuffer::PopResult::kTimeout:

@@ -79,6 +79,9 @@ class VideoStreamer {
   // decoded ahead to be far enough along that it will be, converted too, well
   // within `within`; true once it is. Any thread.
   bool AwaitFirstPicture(DWORD milliseconds, REFERENCE_TIME within);
+  // A picture is being decoded ahead and its rows have not said it will be
+  // late. Any thread.
+  bool FirstPictureUnderWay() const { return aheadUnderWay_.load(); }
 
  private:
   class HandOff;
@@ -120,6 +123,7 @@ class VideoStreamer {
   std::condition_variable firstCame_;
   bool firstComing_ = false;  // firstLock_
   std::atomic<REFERENCE_TIME> firstWithin_{0};  // what the last waiter allows
+  std::atomic<bool> aheadUnderWay_{false};
 
   // --- the video thread's, or Start's while no thread runs
   // The decoded first picture, a reference to the decoder's own buffer:

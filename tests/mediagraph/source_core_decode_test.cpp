@@ -264,24 +264,26 @@ TEST(RowsForecastTest, PaceCountsFromTheFirstRowsReportedNotFromTheDecodersSetUp
     int done;
     std::chrono::microseconds at;
     bool soon;
+    bool judged;  // rows enough to go by: a "no" then means too slow
   };
   const struct {
     const char *what;
     std::vector<Report> reports;
   } cases[] = {
       // 40 ms of set-up, then rows at 5 us each: 4 x 10 ms left fits.
-      {"slow set-up", {{16, 40000us, false}, {160, 40720us, true}}},
-      {"too few rows to go by", {{16, 0us, false}, {100, 840us, false}}},
+      {"slow set-up", {{16, 40000us, false, false}, {160, 40720us, true, true}}},
+      {"too few rows to go by", {{16, 0us, false, false}, {100, 840us, false, false}}},
       // 2000 rows left at 20 us: 4 x 40 ms does not fit, 4 x 12 ms does.
-      {"slow rows", {{16, 0us, false}, {216, 4000us, false}, {1560, 30880us, true}}},
-      {"the whole picture in one band", {{2160, 5000us, false}}},
-      {"two bands", {{1080, 5000us, false}, {2160, 9000us, true}}},
+      {"slow rows", {{16, 0us, false, false}, {216, 4000us, false, true}, {1560, 30880us, true, true}}},
+      {"the whole picture in one band", {{2160, 5000us, false, false}}},
+      {"two bands", {{1080, 5000us, false, false}, {2160, 9000us, true, true}}},
   };
   for (const auto &c : cases) {
     RowsForecast forecast;
     for (const Report &r : c.reports) {
       EXPECT_EQ(r.soon, forecast.Soon(r.done, 2160, t0 + r.at, kWithin))
           << c.what << ", at " << r.done << " rows";
+      EXPECT_EQ(r.judged, forecast.Judged()) << c.what << ", at " << r.done << " rows";
     }
   }
 }
