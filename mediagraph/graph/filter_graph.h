@@ -3,6 +3,7 @@
 // seeks, and turns the filters' events into the application's event queue.
 #pragma once
 
+#include <chrono>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -300,6 +301,7 @@ class FilterGraph final : public IGraphBuilder,
   bool repetitive_ = false;              // the loop hint last given
   IBaseFilter *videoRenderer_ = nullptr;  // where the picture goes; a member, not counted
   bool startPending_ = false;            // Running, the filters still paused
+  std::chrono::steady_clock::time_point startAsked_;  // when the pending start was asked for
   HRESULT runFailure_ = S_OK;            // the filters refused a pending start
   bool heldPicture_ = false;             // paused while running: no cue to wait for
   bool cued_ = false;                    // Stopped, the filters paused (see Cue)

@@ -118,6 +118,8 @@ void FilterGraph::ServeStarts() {
     startChanged_.wait(hold, [this] { return closing_ || startPending_; });
     if (closing_) return;
     const uint64_t serial = startSerial_;
+    // From the play: the starter may have been woken some ms later.
+    const auto began = startAsked_;
     const std::vector<ComPtr<IBaseFilter>> filters = StateOrder();
     const ComPtr<MovieSource> source = source_;
     hold.unlock();
@@ -125,14 +127,13 @@ void FilterGraph::ServeStarts() {
     // that arrives ends the wait at once. So does the first picture decoded,
     // or far enough along: what is left of it takes far less than the run's
     // lead and the sound's latency, and the renderer takes it while running
-    // as well. A first picture being decoded ahead is trusted after
-    // kTrustMs unless its rows say it is slow: its decoder's set-up gives no
+    // as well. A first picture being decoded ahead is trusted kTrust after
+    // the play unless its rows say it is slow: its decoder's set-up gives no
     // rows to go by, and in a new process (fresh memory) takes 7 ms at 1080p,
     // 25 to 55 ms at 4K, where the picture then decodes and converts in 25.
     const REFERENCE_TIME within = RunLead(source.get());
     constexpr DWORD kSliceMs = 10;
-    constexpr auto kTrust = std::chrono::milliseconds(6);
-    const auto began = std::chrono::steady_clock::now();
+    constexpr auto kTrust = std::chrono::milliseconds(5);
     const auto deadline = began + std::chrono::milliseconds(kCueWaitMs);
     size_t cued = 0;
     while (cued < filters.size() && startSerial_ == serial &&
@@ -190,6 +191,7 @@ HRESULT FilterGraph::RunLocked() {
   // dropped); the game's thread does not wait for it.
   state_ = State_Running;
   startPending_ = true;
+  startAsked_ = std::chrono::steady_clock::now();
   ++startSerial_;
   if (!starter_.joinable()) starter_ = std::thread(&FilterGraph::ServeStarts, this);
   startChanged_.notify_all();
