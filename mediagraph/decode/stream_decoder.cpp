@@ -5,8 +5,7 @@
 
 namespace mediagraph {
 
-std::unique_ptr<StreamDecoder> StreamDecoder::Create(const AVStream *stream, int threads,
-                                                     PictureBuffers::RowsDone rows) {
+std::unique_ptr<StreamDecoder> StreamDecoder::Create(const AVStream *stream, int threads) {
   const AVCodec *codec = avcodec_find_decoder(stream->codecpar->codec_id);
   if (codec == nullptr) return nullptr;
   std::unique_ptr<StreamDecoder> decoder(new StreamDecoder());
@@ -17,10 +16,7 @@ std::unique_ptr<StreamDecoder> StreamDecoder::Create(const AVStream *stream, int
   context->pkt_timebase = stream->time_base;
   context->thread_count = threads;
   context->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
-  if (context->codec_type == AVMEDIA_TYPE_VIDEO) {
-    decoder->pictures_.Serve(context);
-    if (rows) decoder->pictures_.WatchRows(context, std::move(rows));
-  }
+  if (context->codec_type == AVMEDIA_TYPE_VIDEO) decoder->pictures_.Serve(context);
   if (avcodec_open2(context, codec, nullptr) < 0) return nullptr;
   return decoder;
 }

@@ -12,10 +12,8 @@ namespace mediagraph {
 class StreamDecoder {
  public:
   // threads: decoding threads for FFmpeg, 0 lets FFmpeg choose by core count.
-  // rows: told how far a picture's decoding is, where the decoder says.
   // Null when no decoder exists or it will not open.
-  static std::unique_ptr<StreamDecoder> Create(const AVStream *stream, int threads,
-                                               PictureBuffers::RowsDone rows = {});
+  static std::unique_ptr<StreamDecoder> Create(const AVStream *stream, int threads);
 
   StreamDecoder(const StreamDecoder &) = delete;
   StreamDecoder &operator=(const StreamDecoder &) = delete;

@@ -32,26 +32,25 @@ class DecoderOpener {
       // Opened when first needed.
     }
   }
-  ~DecoderOpener() {
-    if (thread_.joinable()) {
-      thread_.join();
-      *into_ = std::move(opened_);
-    }
-  }
+  ~DecoderOpener() { Join(); }
   DecoderOpener(const DecoderOpener &) = delete;
   DecoderOpener &operator=(const DecoderOpener &) = delete;
 
   // The decoder, opened here if the thread could not; null if it will not.
   StreamDecoder *Take() {
-    if (thread_.joinable()) {
-      thread_.join();
-      *into_ = std::move(opened_);
-    }
+    Join();
     if (!*into_) *into_ = StreamDecoder::Create(stream_, kDecoderThreads);
     return into_->get();
   }
 
  private:
+  void Join() {
+    if (thread_.joinable()) {
+      thread_.join();
+      *into_ = std::move(opened_);
+    }
+  }
+
   const AVStream *const stream_;
   std::unique_ptr<StreamDecoder> *const into_;
   std::unique_ptr<StreamDecoder> opened_;

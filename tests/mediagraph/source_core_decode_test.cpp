@@ -196,8 +196,9 @@ TEST_F(DecodeCoreTest, PicturesInOurOwnBuffersMatchFfmpegsOwn) {
     std::vector<int> rowsDone;
     PictureBuffers::RowsDone watcher;
     if (threads == 1) watcher = [&](int rows, int height) { rowsDone.push_back(rows - height); };
-    auto ours = StreamDecoder::Create(file->VideoStream(), threads, watcher);
+    auto ours = StreamDecoder::Create(file->VideoStream(), threads);
     ASSERT_TRUE(ours);
+    if (watcher) ours->WatchRows(watcher);
     const AVCodecParameters *par = file->VideoStream()->codecpar;
     CodecContextPtr theirs(avcodec_alloc_context3(avcodec_find_decoder(par->codec_id)));
     ASSERT_EQ(0, avcodec_parameters_to_context(theirs.get(), par));
