@@ -38,6 +38,8 @@ void CTextureRenderer::OnPrerollSample(IMediaSample *sample) {
 }
 
 HRESULT CTextureRenderer::ProcessSample(IMediaSample *sample) {
+  // Only a stop or flush after this sample's admission abandons its drawing.
+  abandonDrawing.store(0);
   receiving = sample;
   ++receipts;
   const HRESULT hr = CBaseVideoRenderer::ProcessSample(sample);
@@ -66,31 +68,19 @@ void CTextureRenderer::PrepareToDraw() {
   DrawAhead();
 }
 
-namespace {
-
-// Counts its caller in `waiting` for its scope.
-class AbandonScope {
- public:
-  explicit AbandonScope(std::atomic<int> &waiting) : waiting_(waiting) { waiting_.fetch_add(1); }
-  ~AbandonScope() { waiting_.fetch_sub(1); }
-  AbandonScope(const AbandonScope &) = delete;
-  AbandonScope &operator=(const AbandonScope &) = delete;
-
- private:
-  std::atomic<int> &waiting_;
-};
-
-}  // namespace
-
+// Raised until the next sample: neither waits for the streaming thread (see
+// AwaitReceiveExit), which may still be drawing ahead a picture now not shown.
 STDMETHODIMP CTextureRenderer::Stop() {
-  AbandonScope waiting(abandonDrawing);
+  abandonDrawing.store(1);
   return CBaseVideoRenderer::Stop();
 }
 
 HRESULT CTextureRenderer::EnterFlush() {
-  AbandonScope waiting(abandonDrawing);
+  abandonDrawing.store(1);
   return CBaseVideoRenderer::EnterFlush();
 }
+
+void CTextureRenderer::AwaitStreamingExit() { AwaitReceiveExit(); }
 
 HRESULT CTextureRenderer::DrawSample(IMediaSample *sample) {
   if (sample == nullptr) return E_POINTER;

@@ -51,6 +51,10 @@ class CTextureRenderer : public CBaseVideoRenderer {
   // A pause on the way to running leaves it clear: its first picture waits
   // for its time. Any thread.
   void ShowCuedPictures(bool show) { showCued.store(show); }
+  // Waits until no streaming thread is left drawing: a stop lets go of one it
+  // released without waiting long for it. Before the frame sink's surfaces
+  // go. Game's thread, after the stop.
+  void AwaitStreamingExit();
 
  protected:
   void OnPrerollSample(IMediaSample *sample) override;
@@ -58,12 +62,12 @@ class CTextureRenderer : public CBaseVideoRenderer {
   // it for the whole call, even once a stop or flush lets it go here.
   HRESULT ProcessSample(IMediaSample *sample) override;
   // Both draw the sample being received into the sink's hidden buffer,
-  // without locks (a stop or flush holds them while it waits for this
-  // thread), unless it is drawn there already; DrawSample then only shows it.
+  // without locks, unless it is drawn there already; DrawSample then only
+  // shows it.
   void NoteWaitBegin() override;
   void PrepareToDraw() override;
-  // A stop or flush waits for the streaming thread to leave Receive: a
-  // picture being drawn ahead is given up rather than finished.
+  // A picture being drawn ahead when a stop or flush comes is given up
+  // rather than finished.
   STDMETHODIMP Stop() override;
   HRESULT EnterFlush() override;
 
@@ -73,7 +77,7 @@ class CTextureRenderer : public CBaseVideoRenderer {
   LONG frameHeight = 0;
   LONG rowStride = 0;
   std::atomic<bool> showCued{false};
-  std::atomic<int> abandonDrawing{0};  // how many stops and flushes wait
+  std::atomic<int> abandonDrawing{0};  // a stop or flush came; cleared by the next sample
   // --- streaming thread
   IMediaSample *receiving = nullptr;  // in ProcessSample; not counted
   uint64_t receipts = 0;              // ProcessSample calls so far

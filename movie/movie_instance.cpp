@@ -136,6 +136,8 @@ void MovieInstance::ReleaseGraph() {
   DropCue();
   const bool stopped = control != nullptr;
   if (stopped) control->Stop();
+  // The stop let go of a thread still drawing ahead without waiting for it.
+  if (texture != nullptr) texture->AwaitStreamingExit();
   // No frame can arrive any more: all the sink holds but the output surface
   // the game may still blit, with its last frame, is given back.
   if (stopped) flusher->ReleaseSurfaces();

@@ -15,6 +15,7 @@ CBaseRenderer::CBaseRenderer(REFCLSID filterClassId, LPCWSTR objectName, IUnknow
       threadSignal(TRUE),
       stateComplete(TRUE),
       receiveLeft(FALSE),
+      releaseSignal(TRUE),
       abortFlag(FALSE),
       streaming(FALSE),
       adviseCookie(0),
@@ -25,6 +26,8 @@ CBaseRenderer::CBaseRenderer(REFCLSID filterClassId, LPCWSTR objectName, IUnknow
       qualitySink(nullptr),
       repaintAllowed(TRUE),
       inReceive(FALSE),
+      releases(0),
+      admittedAfter(0),
       signalTime(0),
       endOfStreamTimer(0) {
   // A new renderer's (stopped) state is complete.
@@ -123,6 +126,8 @@ STDMETHODIMP CBaseRenderer::Stop() {
     SetState(State_Stopped);
     return S_OK;
   }
+  __atomic_add_fetch(&releases, 1, __ATOMIC_ACQ_REL);
+  releaseSignal.Set();
   // Deactivates the pin, which drops the held sample.
   CBaseFilter::Stop();
   IMemAllocator *allocator = inputPin->Allocator();
@@ -134,7 +139,6 @@ STDMETHODIMP CBaseRenderer::Stop() {
   ClearEndOfStreamState();
   CancelClockAdvise();
   stateComplete.Set();
-  AwaitReceiveExit();
   abortFlag = FALSE;
   return S_OK;
 }
@@ -324,6 +328,8 @@ HRESULT CBaseRenderer::AdmitSample(IMediaSample *sample) {
   signalTime = (props.dwSampleFlags & AM_SAMPLE_STOPVALID) != 0 ? props.tStop : 0;
   heldSample = sample;
   heldSample->AddRef();
+  admittedAfter = __atomic_load_n(&releases, __ATOMIC_ACQUIRE);
+  releaseSignal.Reset();
   if (!streaming) SetRepaintAllowed(TRUE);
   // inReceive stays TRUE until the thread is about to take interfaceLock again.
   return S_OK;
@@ -339,7 +345,8 @@ HRESULT CBaseRenderer::ProcessSample(IMediaSample *sample) {
     SetInReceive(FALSE);
     {
       ScopedLock hold(&interfaceLock);
-      if (state == State_Stopped) return S_OK;
+      // Released meanwhile, maybe paused again since: not this sample's pause.
+      if (state == State_Stopped || ReleasedSinceAdmission()) return S_OK;
       SetInReceive(TRUE);
       ScopedLock holdRenderer(&rendererLock);
       OnPrerollSample(sample);
@@ -357,7 +364,7 @@ HRESULT CBaseRenderer::ProcessSample(IMediaSample *sample) {
   SetInReceive(FALSE);
 
   ScopedLock hold(&interfaceLock);
-  if (state == State_Stopped) return S_OK;
+  if (state == State_Stopped || ReleasedSinceAdmission()) return S_OK;
   ScopedLock holdRenderer(&rendererLock);
   PresentSample(heldSample);
   ReleaseHeldSample();
@@ -427,12 +434,13 @@ HRESULT CBaseRenderer::SignalCompletion() {
 }
 
 HRESULT CBaseRenderer::EnterFlush() {
+  __atomic_add_fetch(&releases, 1, __ATOMIC_ACQ_REL);
+  releaseSignal.Set();
   // A pause becomes intermediate until new data arrives.
   if (state == State_Paused) stateComplete.Reset();
   AllowSourceToWait(FALSE);
   CancelClockAdvise();
   ReleaseHeldSample();
-  AwaitReceiveExit();
   return S_OK;
 }
 
@@ -452,6 +460,8 @@ HRESULT CBaseRenderer::ReleaseConnection() {
   }
   if (!InputConnected()) return S_FALSE;
   if (state != State_Stopped && !inputPin->CanReconnectWhenActive()) return VFW_E_NOT_STOPPED;
+  // A thread the stop released may still be on its way out.
+  AwaitReceiveExit();
   SetRepaintAllowed(FALSE);
   ClearEndOfStreamState();
   ReleaseHeldSample();

@@ -153,8 +153,17 @@ class CBaseRenderer : public CBaseFilter {
   // --- Not virtual.
 
   // Spins (1 ms sleeps) until the streaming thread has left the stretch
-  // between admission and retaking interfaceLock.
+  // between admission and retaking interfaceLock. Stop and EnterFlush do not:
+  // with the decoders busy on every core, the thread they released may get a
+  // CPU only milliseconds later, and the caller (the game) another few after
+  // its sleep. The thread finds itself released when it runs (see below) and
+  // leaves without drawing. Before what it may touch goes, wait here.
   void AwaitReceiveExit();
+  // A stop or flush came after the sample being received was admitted.
+  // Streaming thread.
+  bool ReleasedSinceAdmission() const {
+    return __atomic_load_n(&releases, __ATOMIC_ACQUIRE) != admittedAfter;
+  }
   void SetRepaintAllowed(BOOL allowed);
   // Raises EC_COMPLETE when streaming. rendererLock.
   HRESULT SignalCompletion();
@@ -203,6 +212,9 @@ class CBaseRenderer : public CBaseFilter {
   SyncEvent threadSignal;   // manual-reset: while set, waits end at once
   SyncEvent stateComplete;  // manual-reset: set = last transition complete
   SyncEvent receiveLeft;    // auto-reset: inReceive went FALSE; ends a spin's sleep early
+  // manual-reset: a stop or flush came since the last admission; ends that
+  // sample's wait, also once a pause or the flush's end reset threadSignal
+  SyncEvent releaseSignal;
 
   // --- interfaceLock
   BOOL abortFlag;  // samples refused, errors not reported; nothing here sets it
@@ -227,8 +239,12 @@ class CBaseRenderer : public CBaseFilter {
   // --- rendererLock
   BOOL repaintAllowed;  // kept for derived renderers; nothing here reads it
 
-  // --- streaming thread writes, Stop/EnterFlush poll; atomic access
+  // --- streaming thread writes, AwaitReceiveExit polls; atomic access
   BOOL volatile inReceive;
+  // --- bumped by Stop and EnterFlush under interfaceLock (with releaseSignal); atomic access
+  LONG releases;
+  // --- streaming thread: `releases` when the sample being received was admitted
+  LONG admittedAfter;
 
   // --- rendererLock
   REFERENCE_TIME signalTime;  // stop time of the last admitted sample

@@ -73,14 +73,14 @@ BOOL CBaseRenderer::PlanSample(IMediaSample *sample) {
 
 HRESULT CBaseRenderer::AwaitRenderingTime() {
   NoteWaitBegin();
-  const HANDLE handles[2] = {threadSignal.Handle(), renderEvent.Handle()};
+  const HANDLE handles[3] = {threadSignal.Handle(), releaseSignal.Handle(), renderEvent.Handle()};
   DWORD result;
   do {
-    result = WaitForMultipleObjects(2, handles, FALSE, kWaitSliceMs);
+    result = WaitForMultipleObjects(3, handles, FALSE, kWaitSliceMs);
   } while (result == WAIT_TIMEOUT);
   NoteWaitFinish();
-  // The thread signal wins when both are set.
-  if (result == WAIT_OBJECT_0) return VFW_E_STATE_CHANGED;
+  // Either signal wins over the render event.
+  if (result == WAIT_OBJECT_0 || result == WAIT_OBJECT_0 + 1) return VFW_E_STATE_CHANGED;
   __atomic_store_n(&adviseCookie, static_cast<DWORD_PTR>(0), __ATOMIC_RELEASE);
   return S_OK;
 }

@@ -168,6 +168,35 @@ TEST_F(BaseRendererThreaded, FlushReleasesAThreadWaitingForAFarFutureSampleWitho
   EXPECT_EQ(next, renderer->Drawn()[0]);
 }
 
+// A stop or flush does not wait for a thread it released that cannot run yet:
+// when it runs, after a pause or the flush's end reset the thread signal, it
+// leaves without drawing and without completing the new pause.
+TEST_F(BaseRendererThreaded, AReleasedThreadThatRunsLateLeavesWithoutDrawing) {
+  for (const bool flush : {false, true}) {
+    SCOPED_TRACE(flush ? "flush" : "stop");
+    EXPECT_EQ(S_OK, renderer->Run(0));
+    renderer->HoldInWait(true);
+    auto *sample = Sample(0, kMs);  // due at once
+    Delivery delivery = Deliver(sample);
+    ASSERT_TRUE(renderer->WaitForWaits(flush ? 2 : 1));
+    if (flush) {
+      EXPECT_EQ(S_OK, upstream.BeginFlushDownstream());
+      EXPECT_EQ(S_OK, upstream.EndFlushDownstream());
+    } else {
+      EXPECT_EQ(S_OK, renderer->Stop());
+      EXPECT_EQ(S_FALSE, renderer->Pause());
+    }
+    EXPECT_TRUE(renderer->HeldInWait());  // nobody waited for it
+    renderer->HoldInWait(false);
+    EXPECT_EQ(S_OK, ResultOf(delivery));
+    EXPECT_EQ(0u, renderer->DrawCount());
+    EXPECT_EQ(0u, sample->RefCount());
+    HRESULT hr = S_OK;
+    StateAfter(0, &hr);
+    EXPECT_EQ(flush ? S_OK : VFW_S_STATE_INTERMEDIATE, hr);
+  }
+}
+
 TEST_F(BaseRendererThreaded, FlushWhilePausedDropsTheHeldSampleAndMakesThePauseIntermediate) {
   auto *sample = Sample(0, kMs);
   Delivery delivery = PauseWithHeld(sample);

@@ -48,11 +48,24 @@ class Recording : public Base {
     if (type == nullptr) return E_POINTER;
     return type->majortype == MEDIATYPE_Video ? S_OK : E_FAIL;
   }
+  // Held here while `held` (where a video renderer draws ahead), as a thread
+  // that gets no CPU; let go after kPatience-like 10 s at the latest.
   void NoteWaitBegin() override {
     Base::NoteWaitBegin();
-    std::lock_guard<std::mutex> hold(mutex_);
+    std::unique_lock<std::mutex> hold(mutex_);
     ++waits_;
     changed_.notify_all();
+    changed_.wait_for(hold, std::chrono::seconds(10), [this] { return !held_; });
+    held_ = false;
+  }
+  void HoldInWait(bool held) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    held_ = held;
+    changed_.notify_all();
+  }
+  bool HeldInWait() const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return held_;
   }
 
   std::vector<IMediaSample *> Drawn() const {
@@ -87,6 +100,7 @@ class Recording : public Base {
   std::condition_variable changed_;
   std::vector<IMediaSample *> drawn_;  // not counted: identity only
   int waits_ = 0;
+  bool held_ = false;
   HRESULT drawResult_ = S_OK;
 };
 
