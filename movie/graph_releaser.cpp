@@ -7,6 +7,8 @@
 #include <thread>
 #include <utility>
 
+#include "platform/host/background_thread.h"
+
 namespace {
 
 struct Queue {
@@ -25,6 +27,7 @@ Queue &TheQueue() {
 }
 
 void Serve() {
+  RunAsBackgroundThread();
   Queue &queue = TheQueue();
   std::unique_lock<std::mutex> hold(queue.lock);
   for (;;) {

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <system_error>
 
+#include "platform/host/background_thread.h"
+
 namespace mediagraph {
 
 namespace {
@@ -115,7 +117,11 @@ void FilterGraph::CancelStart() {
 void FilterGraph::ServeStarts() {
   std::unique_lock<std::recursive_mutex> hold(stateLock_);
   for (;;) {
+    // Woken by the game's play, which must not lose its core to this thread;
+    // then the first picture's arrival must start the run at once.
+    RunAsBackgroundThread();
     startChanged_.wait(hold, [this] { return closing_ || startPending_; });
+    RunAsForegroundThread();
     if (closing_) return;
     const uint64_t serial = startSerial_;
     // From the play: the starter may have been woken some ms later.

@@ -3,6 +3,8 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/host/background_thread.h"
+
 namespace mediagraph {
 
 JobThread::JobThread() {
@@ -42,7 +44,11 @@ void JobThread::AwaitIdle() {
 void JobThread::Serve() {
   std::unique_lock<std::mutex> hold(lock_);
   for (;;) {
+    // Woken by a post from the game's thread, which must not lose its core
+    // to this one; the threads its jobs start are ordinary ones.
+    RunAsBackgroundThread();
     changed_.wait(hold, [this] { return ending_ || !jobs_.empty(); });
+    RunAsForegroundThread();
     if (jobs_.empty()) return;  // ending, with nothing left
     std::function<void()> job = std::move(jobs_.front());
     jobs_.pop_front();
