@@ -126,8 +126,7 @@ STDMETHODIMP CBaseRenderer::Stop() {
     SetState(State_Stopped);
     return S_OK;
   }
-  __atomic_add_fetch(&releases, 1, __ATOMIC_ACQ_REL);
-  releaseSignal.Set();
+  MarkReleased();
   // Deactivates the pin, which drops the held sample.
   CBaseFilter::Stop();
   IMemAllocator *allocator = inputPin->Allocator();
@@ -434,8 +433,7 @@ HRESULT CBaseRenderer::SignalCompletion() {
 }
 
 HRESULT CBaseRenderer::EnterFlush() {
-  __atomic_add_fetch(&releases, 1, __ATOMIC_ACQ_REL);
-  releaseSignal.Set();
+  MarkReleased();
   // A pause becomes intermediate until new data arrives.
   if (state == State_Paused) stateComplete.Reset();
   AllowSourceToWait(FALSE);

@@ -159,6 +159,12 @@ class CBaseRenderer : public CBaseFilter {
   // its sleep. The thread finds itself released when it runs (see below) and
   // leaves without drawing. Before what it may touch goes, wait here.
   void AwaitReceiveExit();
+  // Stop and EnterFlush (interfaceLock): the sample being received, if any,
+  // is let go.
+  void MarkReleased() {
+    __atomic_add_fetch(&releases, 1, __ATOMIC_ACQ_REL);
+    releaseSignal.Set();
+  }
   // A stop or flush came after the sample being received was admitted.
   // Streaming thread.
   bool ReleasedSinceAdmission() const {
