@@ -6,7 +6,7 @@
 // plays a frame some latency after the source moves past it.
 //
 // Used by one thread at a time (the movie's audio thread while it streams);
-// only SetVolume may be called from another thread at any time.
+// only SetVolume and Pause may be called from another thread at any time.
 //
 // Once the process is ending and the device has closed, Queue refuses, the
 // position stands still and the rest does nothing, so a streaming thread

@@ -115,9 +115,15 @@ bool SoundStreamer::CarriedFrom(REFERENCE_TIME *base) const {
 }
 
 void SoundStreamer::Pause() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  running_ = false;
-  changed_.notify_all();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!running_) return;
+    running_ = false;
+  }
+  // Held still from here: woken, the audio thread would take the caller's
+  // core. It finds the pause at its next look, and a start it made since it
+  // last looked is undone then.
+  output_->Pause();
 }
 
 void SoundStreamer::Run(IReferenceClock *clock, REFERENCE_TIME start) {

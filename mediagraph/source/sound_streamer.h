@@ -38,7 +38,8 @@
 // Threads: Start, Stop, Pause, Run and SetVolume are called by the filter on
 // the application thread; the rest runs on the audio thread. The control
 // fields are guarded by mutex_; the thread's own bookkeeping is touched by the
-// audio thread only.
+// audio thread only. Pause alone holds the source still itself, without
+// waking the thread.
 #pragma once
 
 #include <atomic>
