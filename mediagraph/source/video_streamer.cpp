@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "mediagraph/source/rows_forecast.h"
+#include "platform/host/huge_pages.h"
 
 namespace mediagraph {
 
@@ -17,6 +18,8 @@ constexpr REFERENCE_TIME kLongestJump = 100000000;  // 10 s
 
 // FFmpeg picks its decoding thread count from the cores.
 constexpr int kDecoderThreads = 0;
+// Samples larger than a 1080p picture's have their pages backed ahead.
+constexpr LONG kWarmedSampleBytes = LONG{12} << 20;
 
 // Opens the decoder with FFmpeg's threads on a thread of its own, beside the
 // picture decoded ahead: the pictures after that one come from it, and the
@@ -185,22 +188,37 @@ VideoStreamer::Ahead VideoStreamer::ShowAhead(const AVPacket *packet,
     };
     aheadUnderWay_ = true;
   }
+  // The sample this picture goes into, taken first: a big one's pages are
+  // backed while the picture decodes. In a new process the host backs them
+  // too, and a 4K sample's first write made its picture 25 to 35 ms late.
+  // Joined (the warmer) before the sample can go back.
+  IMediaSample *taken = nullptr;
+  PageWarmer warmer;
+  BYTE *data = nullptr;
+  if (SUCCEEDED(downstream.allocator->GetBuffer(&taken, nullptr, nullptr, AM_GBF_NOWAIT)) &&
+      SUCCEEDED(taken->GetPointer(&data)) && taken->GetSize() >= kWarmedSampleBytes) {
+    warmer.Start(data, static_cast<size_t>(taken->GetSize()));
+  }
   lone_->Flush();
   lone_->WatchRows(std::move(rows));
   const bool decoded =
       lone_->Send(packet) && lone_->Send(nullptr) && lone_->Receive(picture.get()) == 0;
   lone_->WatchRows({});
   aheadUnderWay_ = false;
-  if (!decoded) return Ahead::kNotShown;
-  if ((picture->flags & AV_FRAME_FLAG_CORRUPT) != 0 || picture->decode_error_flags != 0) {
+  REFERENCE_TIME duration = 0;
+  if (decoded) PictureTimes(picture.get(), AV_NOPTS_VALUE, segment, time, &duration);
+  if (!decoded || (picture->flags & AV_FRAME_FLAG_CORRUPT) != 0 ||
+      picture->decode_error_flags != 0 || *time >= segment.stop ||
+      *time + duration <= segment.start) {
+    warmer.Wait();
+    if (taken != nullptr) taken->Release();
     return Ahead::kNotShown;
   }
-  REFERENCE_TIME duration = 0;
-  PictureTimes(picture.get(), AV_NOPTS_VALUE, segment, time, &duration);
-  if (*time >= segment.stop || *time + duration <= segment.start) return Ahead::kNotShown;
   NoteFirstPicture(true);
   bool ended = false;
-  IMediaSample *sample = Fill(picture.get(), downstream, segment, *time, duration, true, &ended);
+  IMediaSample *sample =
+      Fill(picture.get(), downstream, segment, *time, duration, true, &ended, taken);
+  warmer.Wait();
   if (sample == nullptr) return ended ? Ahead::kEnded : Ahead::kNotShown;
   const REFERENCE_TIME at = *time;
   if (!handOff->Start([this, sample, downstream, at] { return Hand(sample, downstream, at); }) &&
@@ -312,10 +330,11 @@ void VideoStreamer::Run(PacketBuffer *buffer, Downstream downstream, Segment seg
 
 IMediaSample *VideoStreamer::Fill(const AVFrame *frame, const Downstream &downstream,
                                   const Segment &segment, REFERENCE_TIME time,
-                                  REFERENCE_TIME duration, bool first, bool *ended) {
-  IMediaSample *sample = nullptr;
+                                  REFERENCE_TIME duration, bool first, bool *ended,
+                                  IMediaSample *taken) {
+  IMediaSample *sample = taken;
   // Fails once the allocator is decommitted: the filter is stopping.
-  if (FAILED(downstream.allocator->GetBuffer(&sample, nullptr, nullptr, 0))) {
+  if (sample == nullptr && FAILED(downstream.allocator->GetBuffer(&sample, nullptr, nullptr, 0))) {
     *ended = true;
     return nullptr;
   }

@@ -99,9 +99,11 @@ class VideoStreamer {
   Ahead ShowAhead(const AVPacket *packet, const Downstream &downstream, const Segment &segment,
                   HandOff *handOff, int64_t *stamp, REFERENCE_TIME *time);
   // Converts one picture (null: the kept first picture) into a sample with
-  // its times. Null when the picture is lost; *ended when delivery must end.
+  // its times: `taken` (its reference passes) or one from the allocator.
+  // Null when the picture is lost; *ended when delivery must end.
   IMediaSample *Fill(const AVFrame *frame, const Downstream &downstream, const Segment &segment,
-                     REFERENCE_TIME time, REFERENCE_TIME duration, bool first, bool *ended);
+                     REFERENCE_TIME time, REFERENCE_TIME duration, bool first, bool *ended,
+                     IMediaSample *taken = nullptr);
   // Hands a filled sample of movie time `time` downstream and releases it.
   // False when delivery must end.
   bool Hand(IMediaSample *sample, const Downstream &downstream, REFERENCE_TIME time);

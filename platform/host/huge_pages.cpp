@@ -1,8 +1,10 @@
 #include "platform/host/huge_pages.h"
 
+#include <sched.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <utility>
 
@@ -25,7 +27,13 @@ void PopulatePages(void *start, size_t bytes) {
   const uintptr_t page = static_cast<uintptr_t>(pageSize);
   const uintptr_t first = (reinterpret_cast<uintptr_t>(start) + page - 1) & ~(page - 1);
   const uintptr_t end = (reinterpret_cast<uintptr_t>(start) + bytes) & ~(page - 1);
-  if (end > first) madvise(reinterpret_cast<void *>(first), end - first, kPopulateWrite);
+  // A 2 MB piece at a time: each call holds the process's memory map, which
+  // a thread that maps memory meanwhile (a new thread's stack) waits for.
+  for (uintptr_t piece = first; piece < end;) {
+    const uintptr_t next = std::min(end, (piece + kHugePage) & ~(kHugePage - 1));
+    madvise(reinterpret_cast<void *>(piece), next - piece, kPopulateWrite);
+    piece = next;
+  }
 }
 
 void *MapHugePageBlock(size_t bytes) {
@@ -64,4 +72,35 @@ HugePageBlock &HugePageBlock::operator=(HugePageBlock &&other) noexcept {
     bytes_ = std::exchange(other.bytes_, 0);
   }
   return *this;
+}
+
+void PageWarmer::Start(void *start, size_t bytes) {
+  Wait();
+  start_ = start;
+  bytes_ = bytes;
+  pthread_attr_t attributes;
+  if (pthread_attr_init(&attributes) != 0) return;
+  // A batch thread before it first runs: started as an ordinary one, it took
+  // its starter's core at once (a load that started one waited 10 to 40 ms).
+#if defined(SCHED_BATCH)
+  sched_param param{};
+  if (pthread_attr_setinheritsched(&attributes, PTHREAD_EXPLICIT_SCHED) != 0 ||
+      pthread_attr_setschedpolicy(&attributes, SCHED_BATCH) != 0 ||
+      pthread_attr_setschedparam(&attributes, &param) != 0) {
+    pthread_attr_setinheritsched(&attributes, PTHREAD_INHERIT_SCHED);
+  }
+#endif
+  started_ = pthread_create(&thread_, &attributes, &PageWarmer::Warm, this) == 0;
+  pthread_attr_destroy(&attributes);
+}
+
+void *PageWarmer::Warm(void *self) {
+  auto *const warmer = static_cast<PageWarmer *>(self);
+  PopulatePages(warmer->start_, warmer->bytes_);
+  return nullptr;
+}
+
+void PageWarmer::Wait() {
+  if (started_) pthread_join(thread_, nullptr);
+  started_ = false;
 }
