@@ -225,6 +225,15 @@ STDMETHODIMP CBaseVideoRenderer::get_DevSyncOffset(int *deviation) {
 
 // --- Hooks of the base renderer ---------------------------------------------
 
+HRESULT CBaseVideoRenderer::ProcessSample(IMediaSample *sample) {
+  const HRESULT hr = CBaseRenderer::ProcessSample(sample);
+  if (throttleDue) {
+    throttleDue = false;
+    ApplyThrottle();
+  }
+  return hr;
+}
+
 void CBaseVideoRenderer::NoteRenderBegin(IMediaSample *) {
   LogFrameLateness(heldLateness, heldFrameTime);
   renderStart = static_cast<int>(timeGetTime());
@@ -239,7 +248,7 @@ void CBaseVideoRenderer::NoteRenderFinish(IMediaSample *) {
     renderAverage = (taken + 3 * renderAverage) / 4;
   }
   lastRender = taken;
-  ApplyThrottle();
+  throttleDue = true;  // slept by ProcessSample once the locks are let go
 }
 
 void CBaseVideoRenderer::NoteImmediateDraw(IMediaSample *) {

@@ -14,8 +14,11 @@
 //   DecideDrawTiming, ReportQuality  via PlanSample, interfaceLock and
 //                       rendererLock held: streaming thread (AdmitSample) or
 //                       application thread (BeginStreamingRun from Run)
-//   NoteRenderBegin/Finish, ApplyThrottle  streaming thread, both locks (the
-//                       throttle sleeps with both held)
+//   NoteRenderBegin/Finish  streaming thread, both locks
+//   ApplyThrottle      streaming thread, after a drawn frame, no lock: even
+//                       Sleep(0) gives the core to the decoders for
+//                       milliseconds, and the game's next call on the
+//                       renderer waited for its locks that long
 //   NoteStreamingBegin/Finish  under both locks (Run, Pause, Stop)
 //   Notify (received)  any thread, no lock: writes only the throttle (atomic)
 //   IQualProp getters  interfaceLock, which every writer of the statistics holds
@@ -40,6 +43,8 @@ class CBaseVideoRenderer : public CBaseRenderer, public IQualProp, public IQuali
   STDMETHODIMP InnerQueryInterface(REFIID iid, void **out) override;
 
   // --- CBaseRenderer overrides
+  // The base's, then the throttle after a drawn frame, with no lock held.
+  HRESULT ProcessSample(IMediaSample *sample) override;
   void NoteRenderBegin(IMediaSample *sample) override;
   void NoteRenderFinish(IMediaSample *sample) override;
   HRESULT NoteStreamingBegin() override;
@@ -101,6 +106,7 @@ class CBaseVideoRenderer : public CBaseRenderer, public IQualProp, public IQuali
   int renderAverage;    // running average of the time to draw a frame
   int lastRender;       // time taken to draw the last frame
   int renderStart;      // ms, timeGetTime just before the last draw
+  bool throttleDue = false;  // streaming thread: a frame was drawn in this call
   int earliness;        // at most 0; how early frames play, decays to 0
   int target;           // set by ResetQualityStatistics; nothing reads it
   int waitAverage;      // running average of waits before the time (no lateness)

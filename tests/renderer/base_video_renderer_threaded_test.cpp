@@ -60,4 +60,19 @@ TEST_F(VideoRendererThreaded, StatisticsFollowTheDrawnFramesAndRestartWithStream
   EXPECT_EQ(0, Drawn());
 }
 
+TEST_F(VideoRendererThreaded, TheThrottleIsSleptWithNoLockHeld) {
+  // 199 ms after each drawn frame: a pause, which takes the renderer's locks,
+  // returns while the streaming thread still sleeps it. (Were it slept under
+  // the locks, each pause would race the delivery's return: three rounds.)
+  for (std::size_t round = 1; round <= 3; ++round) {
+    EXPECT_EQ(S_OK, renderer->Run(0));  // which clears the throttle
+    EXPECT_EQ(S_OK, renderer->Notify(nullptr, Quality{Famine, 0, 0, 0}));
+    const fakes::Delivery delivery = Deliver(Sample(0, kFrame));
+    ASSERT_TRUE(renderer->WaitForDraws(round));
+    EXPECT_TRUE(SUCCEEDED(renderer->Pause()));
+    EXPECT_FALSE(Finished(delivery)) << round;
+    EXPECT_EQ(S_OK, ResultOf(delivery));
+  }
+}
+
 }  // namespace
