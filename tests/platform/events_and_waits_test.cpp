@@ -150,8 +150,16 @@ TEST(EventsTest, ThreadHandleIsSignalledWhenTheThreadEnds) {
 
 TEST(EventsTest, ClosingAHandleDoesNotDisturbAWaitInProgress) {
   HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  std::thread waiter([&] { EXPECT_EQ(WaitForSingleObject(event, 50), WAIT_TIMEOUT); });
-  std::this_thread::sleep_for(10ms);
+  // Closed once the waiter runs, not after a fixed time from its start: a
+  // busy machine started it later than that, and it then waited on a closed
+  // handle.
+  std::atomic<bool> running{false};
+  std::thread waiter([&] {
+    running = true;
+    EXPECT_EQ(WaitForSingleObject(event, 200), WAIT_TIMEOUT);
+  });
+  while (!running) std::this_thread::yield();
+  std::this_thread::sleep_for(20ms);
   EXPECT_TRUE(CloseHandle(event));
   waiter.join();
 }
