@@ -19,6 +19,8 @@ namespace {
 // each plane, the margin FFmpeg's own buffers leave for reads past the end.
 constexpr size_t kAlign = 64;
 constexpr size_t kMargin = 16 + kAlign - 1;
+// A picture's first block larger than this (twice a 1080p one) is backed ahead.
+constexpr size_t kWarmedBytes = size_t{8} << 20;
 
 size_t AlignUp(size_t value, size_t to) { return (value + to - 1) / to * to; }
 
@@ -26,17 +28,23 @@ void FreeBlock(void *opaque, uint8_t *data) {
   UnmapHugePageBlock(data, reinterpret_cast<uintptr_t>(opaque));
 }
 
-AVBufferRef *AllocateBlock(void *opaque, size_t bytes) {
-  (void)opaque;
+}  // namespace
+
+AVBufferRef *PictureBuffers::AllocateBlock(void *opaque, size_t bytes) {
   void *const block = MapHugePageBlock(bytes);
   if (block == nullptr) return nullptr;
+  auto *const self = static_cast<PictureBuffers *>(opaque);
+  if (self != nullptr && !self->warmed_ && bytes >= kWarmedBytes) {
+    // Backed ahead of the rows the decoder writes: a decoder's first big
+    // picture lands in memory that is fresh to the host as well.
+    self->warmer_.Start(block, bytes);
+    self->warmed_ = true;
+  }
   AVBufferRef *buffer = av_buffer_create(static_cast<uint8_t *>(block), bytes, FreeBlock,
                                          reinterpret_cast<void *>(uintptr_t(bytes)), 0);
   if (buffer == nullptr) UnmapHugePageBlock(block, bytes);
   return buffer;
 }
-
-}  // namespace
 
 PictureBuffers::~PictureBuffers() { av_buffer_pool_uninit(&pool_); }
 
@@ -95,7 +103,7 @@ int PictureBuffers::GetBuffer(AVCodecContext *context, AVFrame *frame, int flags
   if (self->pool_ == nullptr || self->poolBytes_ != bytes) {
     // A new picture size: the old pool goes once its pictures come back.
     av_buffer_pool_uninit(&self->pool_);
-    self->pool_ = av_buffer_pool_init2(bytes, nullptr, AllocateBlock, nullptr);
+    self->pool_ = av_buffer_pool_init2(bytes, self, &PictureBuffers::AllocateBlock, nullptr);
     self->poolBytes_ = self->pool_ != nullptr ? bytes : 0;
     if (self->pool_ == nullptr) return AVERROR(ENOMEM);
   }

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <functional>
 
+#include "platform/host/huge_pages.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 }
@@ -40,11 +42,18 @@ class PictureBuffers {
   // does not lay out itself (decoders that do not allow it, hardware,
   // palette and bitstream formats).
   static int GetBuffer(AVCodecContext *context, AVFrame *frame, int flags);
+  // The pool's allocator (`opaque`: the buffers); under the pool's lock.
+  static AVBufferRef *AllocateBlock(void *opaque, size_t bytes);
 
   // Called by one decoder thread at a time (FFmpeg's promise).
   AVBufferPool *pool_ = nullptr;
   size_t poolBytes_ = 0;
   RowsDone rowsDone_;
+  // Backs the decoder's first big block while it decodes into it; joined
+  // when the buffers go. A block freed meanwhile does it no harm: backing
+  // pages changes nothing they hold, and fails on memory no longer mapped.
+  PageWarmer warmer_;
+  bool warmed_ = false;
 };
 
 }  // namespace mediagraph
