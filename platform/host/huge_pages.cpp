@@ -80,8 +80,8 @@ void PageWarmer::Start(void *start, size_t bytes) {
   bytes_ = bytes;
   pthread_attr_t attributes;
   if (pthread_attr_init(&attributes) != 0) return;
-  // A batch thread before it first runs: started as an ordinary one, it took
-  // its starter's core at once (a load that started one waited 10 to 40 ms).
+  // A batch thread before it first runs, so that neither its start nor its
+  // wake-ups take its starter's core (the thread decoding the picture).
 #if defined(SCHED_BATCH)
   sched_param param{};
   if (pthread_attr_setinheritsched(&attributes, PTHREAD_EXPLICIT_SCHED) != 0 ||
