@@ -28,6 +28,8 @@ class JobThread {
   void Post(std::function<void()> job);
   // Returns once every job posted has run.
   void AwaitIdle();
+  // False when no job thread could be made (Post runs jobs on its caller).
+  bool HasThread() const { return thread_.joinable(); }
 
  private:
   void Serve();

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <system_error>
 #include <utility>
 
 #include "mediagraph/source/rows_forecast.h"
+#include "platform/host/heap_reuse.h"
 #include "platform/host/huge_pages.h"
 
 namespace mediagraph {
@@ -20,6 +22,11 @@ constexpr REFERENCE_TIME kLongestJump = 100000000;  // 10 s
 constexpr int kDecoderThreads = 0;
 // Samples larger than a 1080p picture's have their pages backed ahead.
 constexpr LONG kWarmedSampleBytes = LONG{12} << 20;
+// What a decoder allocates and zeroes at its first picture (its tables and
+// the packet's copy): about a byte and a half per pixel, backed ahead on the
+// video thread where it is more than a 1080p picture's.
+constexpr double kDecoderHeapPerPixel = 1.5;
+constexpr size_t kBackedHeapBytes = size_t{4} << 20;
 
 // Opens the decoder with FFmpeg's threads on a thread of its own, beside the
 // picture decoded ahead: the pictures after that one come from it, and the
@@ -63,7 +70,13 @@ class DecoderOpener {
 }  // namespace
 
 VideoStreamer::VideoStreamer(const MovieFile *file, std::unique_ptr<StreamDecoder> lone)
-    : file_(file), lone_(std::move(lone)), converter_(file->Shape()) {}
+    : file_(file), lone_(std::move(lone)), converter_(file->Shape()) {
+  const AVCodecParameters *shape = file_->VideoStream()->codecpar;
+  const double bytes = double(shape->width) * double(shape->height) * kDecoderHeapPerPixel;
+  if (thread_.HasThread() && bytes >= double(kBackedHeapBytes) && bytes < double(SIZE_MAX)) {
+    thread_.Post([bytes] { BackHeapAhead(static_cast<size_t>(bytes)); });
+  }
+}
 
 VideoStreamer::~VideoStreamer() { Stop(); }
 
@@ -76,12 +89,17 @@ void VideoStreamer::Start(PacketBuffer *buffer, const Downstream &downstream,
   ended_ = false;
   NoteFirstPicture(false);
   aheadUnderWay_ = false;
-  thread_ = std::thread(&VideoStreamer::Run, this, buffer, downstream, segment);
+  if (!thread_.HasThread()) {
+    ended_ = true;
+    downstream.peer->EndOfStream();
+    return;
+  }
+  thread_.Post([this, buffer, downstream, segment] { Run(buffer, downstream, segment); });
 }
 
 void VideoStreamer::Stop() {
   stopping_ = true;
-  if (thread_.joinable()) thread_.join();
+  thread_.AwaitIdle();
   if (decoder_) decoder_->Flush();
   NoteFirstPicture(false);
   aheadUnderWay_ = false;

@@ -20,6 +20,10 @@
 // holds it until the run reaches it) while the video thread decodes on, and
 // the decoder's own copy of it is dropped.
 //
+// The video thread is made with the streamer and kept: a new thread's heap is
+// fresh memory, and the decoder's tables for a big first picture are backed
+// in it ahead, at the load, rather than faulted in while that picture decodes.
+//
 // Threads: Start and Stop on the application thread (under the filter lock);
 // everything else on the video thread. Before Stop, whoever stops must make
 // sure the thread cannot stay blocked downstream: abort the packet buffer and
@@ -38,6 +42,7 @@
 #include "mediagraph/decode/movie_file.h"
 #include "mediagraph/decode/packet_buffer.h"
 #include "mediagraph/decode/stream_decoder.h"
+#include "mediagraph/source/job_thread.h"
 #include "mediagraph/source/segment.h"
 #include "platform/media/media.h"
 
@@ -61,6 +66,7 @@ class VideoStreamer {
   };
 
   // Starts the thread on a fresh segment (the decoder has been flushed).
+  // Without a thread, the segment ends at once.
   void Start(PacketBuffer *buffer, const Downstream &downstream, const Segment &segment);
   // Asks the thread to end and waits for it; then forgets the decoder's state.
   void Stop();
@@ -115,7 +121,6 @@ class VideoStreamer {
   // With FFmpeg's threads; opened by the video thread when it first needs it.
   std::unique_ptr<StreamDecoder> decoder_;
   FrameConverter converter_;
-  std::thread thread_;
   std::atomic<bool> stopping_{false};
   std::atomic<REFERENCE_TIME> lastDelivered_{0};
   std::atomic<int64_t> delivered_{0};
@@ -134,6 +139,10 @@ class VideoStreamer {
   FramePtr firstPicture_;
   REFERENCE_TIME firstTime_ = 0;       // its movie time and duration
   REFERENCE_TIME firstDuration_ = 0;
+
+  // Last: runs Run, and the heap's backing first, once everything they use
+  // exists.
+  JobThread thread_;
 };
 
 }  // namespace mediagraph

@@ -36,6 +36,19 @@ void PopulatePages(void *start, size_t bytes) {
   }
 }
 
+void AdviseHugePages(void *start, size_t bytes) {
+#ifdef MADV_HUGEPAGE
+  const uintptr_t first = (reinterpret_cast<uintptr_t>(start) + kHugePage - 1) & ~(kHugePage - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(start) + bytes) & ~(kHugePage - 1);
+  if (start != nullptr && end > first) {
+    madvise(reinterpret_cast<void *>(first), end - first, MADV_HUGEPAGE);
+  }
+#else
+  (void)start;
+  (void)bytes;
+#endif
+}
+
 void *MapHugePageBlock(size_t bytes) {
   if (bytes == 0 || bytes > SIZE_MAX / 2) return nullptr;
   const size_t length = WholeHugePages(bytes);
@@ -48,9 +61,7 @@ void *MapHugePageBlock(size_t bytes) {
   if (aligned > start) munmap(raw, aligned - start);
   const uintptr_t end = start + mapped;
   if (end > aligned + length) munmap(reinterpret_cast<void *>(aligned + length), end - aligned - length);
-#ifdef MADV_HUGEPAGE
-  madvise(reinterpret_cast<void *>(aligned), length, MADV_HUGEPAGE);
-#endif
+  AdviseHugePages(reinterpret_cast<void *>(aligned), length);
   return reinterpret_cast<void *>(aligned);
 }
 

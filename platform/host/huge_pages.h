@@ -17,6 +17,10 @@
 // pages are faulted in as they are first written, as before.
 void PopulatePages(void *start, size_t bytes);
 
+// Asks for 2 MB pages in the whole 2 MB pieces inside the range, before its
+// pages are first written.
+void AdviseHugePages(void *start, size_t bytes);
+
 // Anonymous memory of at least `bytes`, zeroed, starting on a 2 MB boundary
 // and advised for 2 MB pages (where the kernel has none, it gets 4 KB ones);
 // null when it cannot be mapped. Freed with

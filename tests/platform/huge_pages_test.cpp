@@ -1,10 +1,14 @@
 #include "platform/host/huge_pages.h"
 
+#include "platform/host/heap_reuse.h"
+
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -41,4 +45,25 @@ TEST(PageWarmerTest, BacksTheRangeAheadAndKeepsWhatItHolds) {
     ASSERT_EQ(i >= 100 && i < 1100 ? 0x5A : 0, block[i]) << i;
   }
   UnmapHugePageBlock(block, kBytes);
+}
+
+TEST(HeapReuseTest, WhatAThreadAllocatesAfterBackingItsHeapIsInMemory) {
+  // On a thread of its own: a new thread's heap is fresh.
+  bool backed = false;
+  size_t resident = 0;
+  size_t pages = 0;
+  std::thread([&] {
+    backed = BackHeapAhead(size_t{12} << 20);
+    if (!backed) return;
+    constexpr size_t kBytes = size_t{8} << 20;
+    auto *const block = static_cast<unsigned char *>(std::malloc(kBytes));
+    ASSERT_NE(block, nullptr);
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    unsigned char *const first = block + (page - reinterpret_cast<uintptr_t>(block) % page);
+    pages = (kBytes - page) / page;
+    resident = ResidentPages(first, pages * page);
+    std::free(block);
+  }).join();
+  if (!backed) GTEST_SKIP() << "not glibc's heap";
+  EXPECT_EQ(pages, resident);
 }
