@@ -3,9 +3,11 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 namespace mediagraph_test {
 
@@ -98,6 +100,24 @@ bool Near(const Bgr &c, int r, int g, int b, int tolerance) {
 }
 
 int ThreadCount() { return CountEntries("/proc/self/task"); }
+
+int SettledThreadCount() {
+  int threads = ThreadCount();
+  for (int waited = 0, steady = 0; waited < 2000 && steady < 100; waited += 10) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const int now = ThreadCount();
+    steady = now == threads ? steady + 10 : 0;
+    threads = now;
+  }
+  return threads;
+}
+
+int ThreadCountOnceBackTo(int threads) {
+  for (int waited = 0; waited < 2000 && ThreadCount() > threads; waited += 10) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return ThreadCount();
+}
 int OpenFileCount() { return CountEntries("/proc/self/fd"); }
 
 }  // namespace mediagraph_test

@@ -78,5 +78,10 @@ bool Near(const Bgr &colour, int r, int g, int b, int tolerance = 24);
 // Threads of this process, and its open file descriptors.
 int ThreadCount();
 int OpenFileCount();
+// Threads the libraries detach may still be on their way out (seen on a
+// loaded machine). The count once it has held for 100 ms (at most 2 s); and
+// the count once it is down to `threads` (at most 2 s).
+int SettledThreadCount();
+int ThreadCountOnceBackTo(int threads);
 
 }  // namespace mediagraph_test

@@ -90,6 +90,12 @@ HRESULT TestVideoRenderer::ApplyMediaType(const AM_MEDIA_TYPE *type) {
   return S_OK;
 }
 
+HRESULT TestVideoRenderer::DecideDrawTiming(IMediaSample *sample, REFERENCE_TIME *start,
+                                            REFERENCE_TIME *stop) {
+  const HRESULT hr = CBaseVideoRenderer::DecideDrawTiming(sample, start, stop);
+  return hr == E_FAIL ? S_OK : hr;
+}
+
 HRESULT TestVideoRenderer::DrawSample(IMediaSample *sample) {
   DrawnFrame frame;
   frame.hasTime = SUCCEEDED(sample->GetTime(&frame.start, &frame.stop));
