@@ -74,7 +74,7 @@ VideoStreamer::VideoStreamer(const MovieFile *file, std::unique_ptr<StreamDecode
   const AVCodecParameters *shape = file_->VideoStream()->codecpar;
   const double bytes = double(shape->width) * double(shape->height) * kDecoderHeapPerPixel;
   if (thread_.HasThread() && bytes >= double(kBackedHeapBytes) && bytes < double(SIZE_MAX)) {
-    thread_.Post([bytes] { BackHeapAhead(static_cast<size_t>(bytes)); });
+    thread_.Post([this, bytes] { BackHeapAhead(static_cast<size_t>(bytes), &runAsked_); });
   }
 }
 
@@ -94,12 +94,15 @@ void VideoStreamer::Start(PacketBuffer *buffer, const Downstream &downstream,
     downstream.peer->EndOfStream();
     return;
   }
+  started_ = true;
+  runAsked_ = true;
   thread_.Post([this, buffer, downstream, segment] { Run(buffer, downstream, segment); });
 }
 
 void VideoStreamer::Stop() {
   stopping_ = true;
-  thread_.AwaitIdle();
+  // Not for the heap's backing alone: the load stops the filters too.
+  if (started_.exchange(false)) thread_.AwaitIdle();
   if (decoder_) decoder_->Flush();
   NoteFirstPicture(false);
   aheadUnderWay_ = false;

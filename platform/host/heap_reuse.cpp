@@ -26,7 +26,7 @@ void KeepFreedHeapForReuse() {
 #endif
 }
 
-bool BackHeapAhead(size_t bytes) {
+bool BackHeapAhead(size_t bytes, const std::atomic<bool> *enough) {
   // A sanitizer's allocator keeps its own heap.
 #if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
   // A block that large would be mapped on its own, and unmapped when freed.
@@ -35,11 +35,12 @@ bool BackHeapAhead(size_t bytes) {
   void *const block = std::malloc(bytes);
   if (block == nullptr) return false;
   AdviseHugePages(block, bytes);
-  PopulatePages(block, bytes);
+  PopulatePages(block, bytes, enough);
   std::free(block);
   return true;
 #else
   (void)bytes;
+  (void)enough;
   return false;
 #endif
 }

@@ -8,6 +8,7 @@
 // blocks are reused warm: under 1 ms.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 
 // Puts glibc's heap where it goes by itself once it has freed a block of
@@ -23,6 +24,7 @@ void KeepFreedHeapForReuse();
 // mapped. A new thread's heap is fresh, and each 4 KB page of it costs a
 // fault and, on a virtual machine, as much again at its first write: 25 ms
 // for a 4K picture's tables, against 2 ms to back them here in 2 MB pages.
-// Keeps the heap as KeepFreedHeapForReuse does. False, with nothing done,
-// above its mapping threshold and with another allocator than glibc's.
-bool BackHeapAhead(size_t bytes);
+// Keeps the heap as KeepFreedHeapForReuse does. Ends early once `enough` is
+// set. False, with nothing done, above its mapping threshold and with another
+// allocator than glibc's.
+bool BackHeapAhead(size_t bytes, const std::atomic<bool> *enough = nullptr);

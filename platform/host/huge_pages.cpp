@@ -18,7 +18,7 @@ size_t WholeHugePages(size_t bytes) {
 
 }  // namespace
 
-void PopulatePages(void *start, size_t bytes) {
+void PopulatePages(void *start, size_t bytes, const std::atomic<bool> *enough) {
   // Linux 5.14 and later; older headers lack the name.
   constexpr int kPopulateWrite = 23;
   const long pageSize = sysconf(_SC_PAGESIZE);
@@ -29,7 +29,7 @@ void PopulatePages(void *start, size_t bytes) {
   const uintptr_t end = (reinterpret_cast<uintptr_t>(start) + bytes) & ~(page - 1);
   // A 2 MB piece at a time: each call holds the process's memory map, which
   // a thread that maps memory meanwhile (a new thread's stack) waits for.
-  for (uintptr_t piece = first; piece < end;) {
+  for (uintptr_t piece = first; piece < end && (enough == nullptr || !enough->load());) {
     const uintptr_t next = std::min(end, (piece + kHugePage) & ~(kHugePage - 1));
     madvise(reinterpret_cast<void *>(piece), next - piece, kPopulateWrite);
     piece = next;

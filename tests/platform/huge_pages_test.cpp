@@ -6,6 +6,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -33,6 +34,9 @@ TEST(PageWarmerTest, BacksTheRangeAheadAndKeepsWhatItHolds) {
   const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
   const size_t whole = kBytes / page * page;
   ASSERT_EQ(0u, ResidentPages(block, whole));
+  const std::atomic<bool> enough{true};
+  PopulatePages(block, kBytes, &enough);  // asked to end before it begins
+  EXPECT_EQ(0u, ResidentPages(block, whole));
   {
     PageWarmer warmer;
     warmer.Start(block, kBytes);
