@@ -18,8 +18,11 @@ namespace {
 // Further than this ahead of the last picture is a jump of the clock.
 constexpr REFERENCE_TIME kLongestJump = 100000000;  // 10 s
 
-// FFmpeg picks its decoding thread count from the cores.
-constexpr int kDecoderThreads = 0;
+// Up to a 1080p30 picture rate one thread decodes in time, a few ms a
+// picture. Above it FFmpeg picks its thread count from the cores (frame
+// threads that wake each other for every picture: on two cores they kept
+// taking the game's core, and it waited for a core twice as often).
+constexpr double kOneThreadPixelsPerSecond = 1920.0 * 1080.0 * 30.0 * 1.01;
 // Samples larger than a 1080p picture's have their pages backed ahead.
 constexpr LONG kWarmedSampleBytes = LONG{12} << 20;
 // What a decoder allocates and zeroes at its first picture (its tables and
@@ -28,16 +31,25 @@ constexpr LONG kWarmedSampleBytes = LONG{12} << 20;
 constexpr double kDecoderHeapPerPixel = 1.5;
 constexpr size_t kBackedHeapBytes = size_t{4} << 20;
 
-// Opens the decoder with FFmpeg's threads on a thread of its own, beside the
+// 0 lets FFmpeg choose.
+int DecoderThreads(const MovieFile &file) {
+  const AVCodecParameters *shape = file.VideoStream()->codecpar;
+  const int64_t frame = file.FrameDuration();  // 100 ns
+  if (frame <= 0) return 0;
+  const double pixels = double(shape->width) * double(shape->height);
+  return pixels * 1e7 / double(frame) <= kOneThreadPixelsPerSecond ? 1 : 0;
+}
+
+// Opens the decoder with its threads on a thread of its own, beside the
 // picture decoded ahead: the pictures after that one come from it, and the
 // open (some milliseconds of fresh memory) would come on top of their time.
 class DecoderOpener {
  public:
-  DecoderOpener(const AVStream *stream, std::unique_ptr<StreamDecoder> *into)
-      : stream_(stream), into_(into) {
+  DecoderOpener(const MovieFile &file, std::unique_ptr<StreamDecoder> *into)
+      : stream_(file.VideoStream()), threads_(DecoderThreads(file)), into_(into) {
     if (*into_) return;
     try {
-      thread_ = std::thread([this] { opened_ = StreamDecoder::Create(stream_, kDecoderThreads); });
+      thread_ = std::thread([this] { opened_ = StreamDecoder::Create(stream_, threads_); });
     } catch (const std::system_error &) {
       // Opened when first needed.
     }
@@ -49,7 +61,7 @@ class DecoderOpener {
   // The decoder, opened here if the thread could not; null if it will not.
   StreamDecoder *Take() {
     Join();
-    if (!*into_) *into_ = StreamDecoder::Create(stream_, kDecoderThreads);
+    if (!*into_) *into_ = StreamDecoder::Create(stream_, threads_);
     return into_->get();
   }
 
@@ -62,6 +74,7 @@ class DecoderOpener {
   }
 
   const AVStream *const stream_;
+  const int threads_;
   std::unique_ptr<StreamDecoder> *const into_;
   std::unique_ptr<StreamDecoder> opened_;
   std::thread thread_;
@@ -253,7 +266,7 @@ VideoStreamer::Ahead VideoStreamer::ShowAhead(const AVPacket *packet,
 void VideoStreamer::Run(PacketBuffer *buffer, Downstream downstream, Segment segment) {
   FramePtr frame = MakeFrame();
   if (!frame) return;
-  DecoderOpener opener(file_->VideoStream(), &decoder_);
+  DecoderOpener opener(*file_, &decoder_);
   HandOff handOff;
   bool draining = false;
   bool first = true;
