@@ -19,9 +19,9 @@ namespace {
 constexpr REFERENCE_TIME kLongestJump = 100000000;  // 10 s
 
 // Up to a 1080p30 picture rate one thread decodes in time, a few ms a
-// picture. Above it FFmpeg picks its thread count from the cores (frame
-// threads that wake each other for every picture: on two cores they kept
-// taking the game's core, and it waited for a core twice as often).
+// picture. Above it FFmpeg picks its thread count from the cores: frame
+// threads, which wake each other for every picture and on two cores kept
+// taking the game's core (its waits for a core over 1 ms: 1.7 times as many).
 constexpr double kOneThreadPixelsPerSecond = 1920.0 * 1080.0 * 30.0 * 1.01;
 // Samples larger than a 1080p picture's have their pages backed ahead.
 constexpr LONG kWarmedSampleBytes = LONG{12} << 20;
