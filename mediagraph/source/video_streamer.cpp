@@ -26,9 +26,8 @@ constexpr double kOneThreadPixelsPerSecond = 1920.0 * 1080.0 * 30.0 * 1.01;
 // Samples larger than a 1080p picture's have their pages backed ahead.
 constexpr LONG kWarmedSampleBytes = LONG{12} << 20;
 // What a decoder allocates and zeroes at its first picture (its tables and
-// the packet's copy): about a byte and a half per pixel, backed ahead on the
-// video thread where it is more than a 1080p picture's.
-constexpr double kDecoderHeapPerPixel = 1.5;
+// the packet's copy), about a byte and a half per pixel, is backed ahead on
+// the video thread where it is more than a 1080p picture's.
 constexpr size_t kBackedHeapBytes = size_t{4} << 20;
 
 // 0 lets FFmpeg choose.
@@ -85,9 +84,10 @@ class DecoderOpener {
 VideoStreamer::VideoStreamer(const MovieFile *file, std::unique_ptr<StreamDecoder> lone)
     : file_(file), lone_(std::move(lone)), converter_(file->Shape()) {
   const AVCodecParameters *shape = file_->VideoStream()->codecpar;
-  const double bytes = double(shape->width) * double(shape->height) * kDecoderHeapPerPixel;
-  if (thread_.HasThread() && bytes >= double(kBackedHeapBytes) && bytes < double(SIZE_MAX)) {
-    thread_.Post([this, bytes] { BackHeapAhead(static_cast<size_t>(bytes), &runAsked_); });
+  const size_t bytes = size_t(std::max(shape->width, 0)) * size_t(std::max(shape->height, 0)) * 3 / 2;
+  if (thread_.HasThread() && bytes >= kBackedHeapBytes) {
+    // Gives way once a Run is posted.
+    thread_.Post([this, bytes] { BackHeapAhead(bytes, &started_); });
   }
 }
 
@@ -108,7 +108,6 @@ void VideoStreamer::Start(PacketBuffer *buffer, const Downstream &downstream,
     return;
   }
   started_ = true;
-  runAsked_ = true;
   thread_.Post([this, buffer, downstream, segment] { Run(buffer, downstream, segment); });
 }
 

@@ -123,7 +123,6 @@ class VideoStreamer {
   FrameConverter converter_;
   std::atomic<bool> stopping_{false};
   std::atomic<bool> started_{false};  // a Run is posted and not yet awaited
-  std::atomic<bool> runAsked_{false};  // the heap's backing gives way
   std::atomic<REFERENCE_TIME> lastDelivered_{0};
   std::atomic<int64_t> delivered_{0};
   std::atomic<REFERENCE_TIME> lastStop_{0};

@@ -12,9 +12,11 @@ namespace {
 
 constexpr uintptr_t kHugePage = uintptr_t(2) << 20;
 
-size_t WholeHugePages(size_t bytes) {
-  return (bytes + kHugePage - 1) & ~static_cast<size_t>(kHugePage - 1);
-}
+// `to` a power of two.
+uintptr_t RoundDown(uintptr_t value, uintptr_t to) { return value & ~(to - 1); }
+uintptr_t RoundUp(uintptr_t value, uintptr_t to) { return RoundDown(value + to - 1, to); }
+
+size_t WholeHugePages(size_t bytes) { return RoundUp(bytes, kHugePage); }
 
 }  // namespace
 
@@ -25,12 +27,12 @@ void PopulatePages(void *start, size_t bytes, const std::atomic<bool> *enough) {
   if (start == nullptr || pageSize <= 0) return;
   // Whole pages inside the range only: advice applies to whole pages.
   const uintptr_t page = static_cast<uintptr_t>(pageSize);
-  const uintptr_t first = (reinterpret_cast<uintptr_t>(start) + page - 1) & ~(page - 1);
-  const uintptr_t end = (reinterpret_cast<uintptr_t>(start) + bytes) & ~(page - 1);
+  const uintptr_t first = RoundUp(reinterpret_cast<uintptr_t>(start), page);
+  const uintptr_t end = RoundDown(reinterpret_cast<uintptr_t>(start) + bytes, page);
   // A 2 MB piece at a time: each call holds the process's memory map, which
   // a thread that maps memory meanwhile (a new thread's stack) waits for.
   for (uintptr_t piece = first; piece < end && (enough == nullptr || !enough->load());) {
-    const uintptr_t next = std::min(end, (piece + kHugePage) & ~(kHugePage - 1));
+    const uintptr_t next = std::min(end, RoundDown(piece + kHugePage, kHugePage));
     madvise(reinterpret_cast<void *>(piece), next - piece, kPopulateWrite);
     piece = next;
   }
@@ -38,8 +40,8 @@ void PopulatePages(void *start, size_t bytes, const std::atomic<bool> *enough) {
 
 void AdviseHugePages(void *start, size_t bytes) {
 #ifdef MADV_HUGEPAGE
-  const uintptr_t first = (reinterpret_cast<uintptr_t>(start) + kHugePage - 1) & ~(kHugePage - 1);
-  const uintptr_t end = (reinterpret_cast<uintptr_t>(start) + bytes) & ~(kHugePage - 1);
+  const uintptr_t first = RoundUp(reinterpret_cast<uintptr_t>(start), kHugePage);
+  const uintptr_t end = RoundDown(reinterpret_cast<uintptr_t>(start) + bytes, kHugePage);
   if (start != nullptr && end > first) {
     madvise(reinterpret_cast<void *>(first), end - first, MADV_HUGEPAGE);
   }
@@ -57,7 +59,7 @@ void *MapHugePageBlock(size_t bytes) {
   void *const raw = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (raw == MAP_FAILED) return nullptr;
   const uintptr_t start = reinterpret_cast<uintptr_t>(raw);
-  const uintptr_t aligned = (start + kHugePage - 1) & ~(kHugePage - 1);
+  const uintptr_t aligned = RoundUp(start, kHugePage);
   if (aligned > start) munmap(raw, aligned - start);
   const uintptr_t end = start + mapped;
   if (end > aligned + length) munmap(reinterpret_cast<void *>(aligned + length), end - aligned - length);
