@@ -4,7 +4,9 @@
 #include <cstring>
 #include <system_error>
 
+#include "platform/host/background_thread.h"
 #include "platform/host/huge_pages.h"
+#include "platform/host/thread_name.h"
 
 namespace {
 
@@ -65,6 +67,8 @@ bool DoubleBufferedSurface::Attach(SDL_Surface *surface) {
       // second frame, the first drawn into it, came 20 ms late at 1080p); the
       // host may write it meanwhile, so its pages are backed without a write.
       warm_ = std::thread([copy, first, bytes] {
+        NameThisThread("cl-warm");
+        RunInLongTurns();
         PopulatePages(first, bytes);
         std::memset(copy, 0, bytes);
       });

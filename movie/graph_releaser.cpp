@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/host/background_thread.h"
+#include "platform/host/thread_name.h"
 
 namespace {
 
@@ -27,6 +28,7 @@ Queue &TheQueue() {
 }
 
 void Serve() {
+  NameThisThread("cl-release");
   RunAsBackgroundThread();
   Queue &queue = TheQueue();
   std::unique_lock<std::mutex> hold(queue.lock);

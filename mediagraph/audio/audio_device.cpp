@@ -9,6 +9,8 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/host/thread_name.h"
+
 namespace mediagraph {
 
 namespace {
@@ -67,6 +69,7 @@ void SetExitHandler(Shared &state, void (*handler)()) {
 
 // Closes the kept device once it has been idle for kLinger. Never returns.
 void CloseWhenIdle() {
+  NameThisThread("cl-audio-close");
   Shared &state = State();
   std::unique_lock<std::mutex> lock(state.mutex);
   for (;;) {
@@ -128,6 +131,7 @@ void AudioDevice::OpenAhead() {
   }
   try {
     std::thread([] {
+      NameThisThread("cl-audio");
       std::shared_ptr<AudioDevice> held = Take(false);
       if (!held) return;
       Shared &holding = State();

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "platform/media/guids.h"
+#include "platform/host/thread_name.h"
 #include "platform/win32/sync.h"
 
 namespace mediagraph {
@@ -121,6 +122,7 @@ STDMETHODIMP SystemClock::Unadvise(DWORD_PTR cookie) {
 }
 
 void SystemClock::Serve() {
+  NameThisThread("cl-clock");
   std::unique_lock<std::mutex> hold(lock_);
   while (!closing_) {
     if (advises_.empty()) {

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "platform/host/background_thread.h"
+#include "platform/host/thread_name.h"
 
 namespace mediagraph {
 
@@ -31,6 +32,7 @@ void StreamDecoder::WarmUpAhead() {
   std::call_once(once, [] {
     try {
       std::thread([] {
+        NameThisThread("cl-codec-warm");
         RunAsBackgroundThread();
         for (const AVCodecID id : {AV_CODEC_ID_H264, AV_CODEC_ID_AAC}) {
           const AVCodec *codec = avcodec_find_decoder(id);

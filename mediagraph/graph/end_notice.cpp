@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "platform/host/thread_name.h"
 #include "platform/win32/sync.h"
 
 namespace mediagraph {
@@ -101,6 +102,7 @@ void EndNotice::PostIfDueLocked() {
 }
 
 void EndNotice::Serve() {
+  NameThisThread("cl-end");
   for (;;) {
     WaitForSingleObject(fired_, INFINITE);
     std::lock_guard<std::mutex> hold(lock_);

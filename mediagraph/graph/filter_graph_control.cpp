@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "platform/host/background_thread.h"
+#include "platform/host/thread_name.h"
 
 namespace mediagraph {
 
@@ -115,6 +116,7 @@ void FilterGraph::CancelStart() {
 }
 
 void FilterGraph::ServeStarts() {
+  NameThisThread("cl-start");
   std::unique_lock<std::recursive_mutex> hold(stateLock_);
   for (;;) {
     // Woken by the game's play, which must not lose its core to this thread;

@@ -4,12 +4,13 @@
 #include <utility>
 
 #include "platform/host/background_thread.h"
+#include "platform/host/thread_name.h"
 
 namespace mediagraph {
 
-JobThread::JobThread() {
+JobThread::JobThread(const char *name) {
   try {
-    thread_ = std::thread(&JobThread::Serve, this);
+    thread_ = std::thread(&JobThread::Serve, this, name);
   } catch (const std::system_error &) {
     // Post runs the jobs itself.
   }
@@ -41,7 +42,8 @@ void JobThread::AwaitIdle() {
   changed_.wait(hold, [this] { return jobs_.empty() && !busy_; });
 }
 
-void JobThread::Serve() {
+void JobThread::Serve(const char *name) {
+  NameThisThread(name);
   std::unique_lock<std::mutex> hold(lock_);
   for (;;) {
     // Woken by a post from the game's thread, which must not lose its core

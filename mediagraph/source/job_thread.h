@@ -17,7 +17,8 @@ namespace mediagraph {
 
 class JobThread {
  public:
-  JobThread();
+  // `name` is the thread's as tools show it; kept, not copied.
+  explicit JobThread(const char *name);
   // Runs what was posted, then ends.
   ~JobThread();
   JobThread(const JobThread &) = delete;
@@ -32,7 +33,7 @@ class JobThread {
   bool HasThread() const { return thread_.joinable(); }
 
  private:
-  void Serve();
+  void Serve(const char *name);
 
   std::mutex lock_;
   std::condition_variable changed_;

@@ -163,7 +163,7 @@ class CMovieSourceFilter final : public CBaseFilter {
   // --- with the filter lock
   CVideoOutputPin pin;
   SourceHandle handle;
-  JobThread retirer;  // retires one session at a time, off the caller's thread
+  JobThread retirer{"cl-retire"};  // retires one session at a time, off the caller's thread
   std::mutex sessionLock;
   // --- with sessionLock, or the retiring thread's while `retiring`
   bool retiring;

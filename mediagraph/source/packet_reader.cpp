@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "platform/host/background_thread.h"
+#include "platform/host/thread_name.h"
+
 namespace mediagraph {
 
 void PacketReader::Start(MovieFile *file, PacketBuffer *buffer) {
@@ -22,6 +25,10 @@ void PacketReader::Join() {
 }
 
 void PacketReader::Read(MovieFile *file, PacketBuffer *buffer) {
+  NameThisThread("cl-read");
+  // Reading is ahead of its time; woken by the game's thread (a stop, a
+  // seek), it must not take that thread's core.
+  RunInLongTurns();
   const AVStream *picture = file->VideoStream();
   int64_t pictureEnd = 0;
   bool whole = false;

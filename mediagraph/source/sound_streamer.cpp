@@ -4,6 +4,8 @@
 #include <chrono>
 #include <utility>
 
+#include "platform/host/thread_name.h"
+
 namespace mediagraph {
 
 namespace {
@@ -349,6 +351,7 @@ bool SoundStreamer::Feed(PacketBuffer *buffer, const Segment &segment) {
 }
 
 void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
+  NameThisThread("cl-sound");
   const int64_t rate = resampler_->Rate();
   bool playing = false;     // the source was started in this run
   bool completed = false;   // played out was reported in this run

@@ -8,8 +8,10 @@
 #include <utility>
 
 #include "mediagraph/source/rows_forecast.h"
+#include "platform/host/background_thread.h"
 #include "platform/host/heap_reuse.h"
 #include "platform/host/huge_pages.h"
+#include "platform/host/thread_name.h"
 
 namespace mediagraph {
 
@@ -48,7 +50,11 @@ class DecoderOpener {
       : stream_(file.VideoStream()), threads_(DecoderThreads(file)), into_(into) {
     if (*into_) return;
     try {
-      thread_ = std::thread([this] { opened_ = StreamDecoder::Create(stream_, threads_); });
+      // FFmpeg's decoding threads, started by the open, take its name.
+      thread_ = std::thread([this] {
+        NameThisThread("cl-decode");
+        opened_ = StreamDecoder::Create(stream_, threads_);
+      });
     } catch (const std::system_error &) {
       // Opened when first needed.
     }
@@ -86,8 +92,11 @@ VideoStreamer::VideoStreamer(const MovieFile *file, std::unique_ptr<StreamDecode
   const AVCodecParameters *shape = file_->VideoStream()->codecpar;
   const size_t bytes = size_t(std::max(shape->width, 0)) * size_t(std::max(shape->height, 0)) * 3 / 2;
   if (thread_.HasThread() && bytes >= kBackedHeapBytes) {
-    // Gives way once a Run is posted.
-    thread_.Post([this, bytes] { BackHeapAhead(bytes, &started_); });
+    // Gives way once a Run is posted; ahead of its time, as decoding is.
+    thread_.Post([this, bytes] {
+      RunInLongTurns();
+      BackHeapAhead(bytes, &started_);
+    });
   }
 }
 
@@ -146,7 +155,10 @@ class VideoStreamer::HandOff {
   template <typename Job>
   bool Start(Job job) {
     try {
-      thread_ = std::thread([this, job] { handed_ = job(); });
+      thread_ = std::thread([this, job] {
+        NameThisThread("cl-handoff");
+        handed_ = job();
+      });
     } catch (const std::system_error &) {
       return false;
     }
@@ -263,6 +275,9 @@ VideoStreamer::Ahead VideoStreamer::ShowAhead(const AVPacket *packet,
 }
 
 void VideoStreamer::Run(PacketBuffer *buffer, Downstream downstream, Segment segment) {
+  // Decoding is ahead of its time; FFmpeg's threads, started by the opener,
+  // inherit the turns.
+  RunInLongTurns();
   FramePtr frame = MakeFrame();
   if (!frame) return;
   DecoderOpener opener(*file_, &decoder_);
@@ -411,7 +426,11 @@ bool VideoStreamer::Hand(IMediaSample *sample, const Downstream &downstream,
   REFERENCE_TIME start = 0;
   REFERENCE_TIME stop = 0;
   sample->GetTime(&start, &stop);
+  // The renderer waits for the picture's time and draws it: its wake must
+  // take a core at once.
+  RunInOrdinaryTurns();
   const HRESULT hr = downstream.input->Receive(sample);
+  RunInLongTurns();
   sample->Release();
   if (stopping_ || hr != S_OK) return false;
   lastDelivered_ = time;

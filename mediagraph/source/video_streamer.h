@@ -143,7 +143,7 @@ class VideoStreamer {
 
   // Last: runs Run, and the heap's backing first, once everything they use
   // exists.
-  JobThread thread_;
+  JobThread thread_{"cl-video"};
 };
 
 }  // namespace mediagraph

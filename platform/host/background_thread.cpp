@@ -2,17 +2,56 @@
 
 #if defined(__linux__)
 #include <sched.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cstdint>
 #endif
 
 namespace {
 
-void SetPolicy([[maybe_unused]] int policy) {
 #if defined(__linux__)
+void SetPolicy(int policy) {
   sched_param param{};
   param.sched_priority = 0;
   sched_setscheduler(0, policy, &param);
+}
+
+// The kernel's sched_attr (its first two versions); the C library has no
+// declaration of it.
+struct SchedAttr {
+  uint32_t size;
+  uint32_t policy;
+  uint64_t flags;
+  int32_t nice;
+  uint32_t priority;
+  uint64_t runtime;  // a fair thread's turn (its slice), in ns; 0: the system's
+  uint64_t deadline;
+  uint64_t period;
+  uint32_t utilMin;
+  uint32_t utilMax;
+};
+
+constexpr uint64_t kLongTurn = 20'000'000;  // ns; the kernel allows 0.1 to 100 ms
+constexpr uint64_t kResetOnFork = 0x01;
+
+void SetTurn(uint64_t nanoseconds) {
+#if defined(SYS_sched_setattr) && defined(SYS_sched_getattr)
+  SchedAttr attr{};
+  if (syscall(SYS_sched_getattr, 0, &attr, sizeof attr, 0) != 0) return;
+  // Real-time threads (a host's choice) have no turns to change.
+  if (attr.policy != SCHED_OTHER && attr.policy != SCHED_BATCH) return;
+  // Nice and policy as they are, so that no privilege is needed; kernels
+  // before per-thread turns ignore the runtime of a fair thread.
+  attr.size = sizeof attr;
+  attr.flags &= kResetOnFork;
+  attr.runtime = nanoseconds;
+  syscall(SYS_sched_setattr, 0, &attr, 0);
+#else
+  (void)nanoseconds;
 #endif
 }
+#endif
 
 }  // namespace
 
@@ -20,7 +59,13 @@ void SetPolicy([[maybe_unused]] int policy) {
 // A batch thread's wake-up never preempts the running thread.
 void RunAsBackgroundThread() { SetPolicy(SCHED_BATCH); }
 void RunAsForegroundThread() { SetPolicy(SCHED_OTHER); }
+// A thread that wakes with a shorter turn than the running one's may take
+// its core at once: the running one's turn is no longer protected.
+void RunInLongTurns() { SetTurn(kLongTurn); }
+void RunInOrdinaryTurns() { SetTurn(0); }
 #else
 void RunAsBackgroundThread() {}
 void RunAsForegroundThread() {}
+void RunInLongTurns() {}
+void RunInOrdinaryTurns() {}
 #endif

@@ -8,6 +8,8 @@
 #include <set>
 #include <thread>
 
+#include "platform/host/thread_name.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -52,6 +54,7 @@ TimerService &Service() {
 
 // Timer thread only.
 void TimerLoop() {
+  NameThisThread("cl-timer");
   TimerService &service = Service();
   std::unique_lock<std::mutex> lock(service.mutex);
   while (!service.stopping) {

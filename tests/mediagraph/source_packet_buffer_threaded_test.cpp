@@ -117,7 +117,7 @@ TEST(JobThreadTest, RunsJobsInTurnOffThePostersThreadAndAwaitsTheRunningOne) {
   std::promise<void> release;
   std::shared_future<void> released = release.get_future().share();
   {
-    JobThread jobs;
+    JobThread jobs("test-jobs");
     jobs.Post([&] { order.push_back(1); });
     jobs.Post([&] {  // taken off the queue, and still running
       ranOn = std::this_thread::get_id();

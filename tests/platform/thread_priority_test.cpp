@@ -2,8 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
 #include <thread>
 
+#include "platform/host/background_thread.h"
 #include "platform/win32/errors.h"
 
 namespace {
@@ -61,6 +70,46 @@ TEST(ThreadPriorityTest, RefusesBadValuesAndHandles) {
   EXPECT_FALSE(SetThreadPriority(event, THREAD_PRIORITY_NORMAL));
   EXPECT_EQ(GetThreadPriority(nullptr), THREAD_PRIORITY_ERROR_RETURN);
   CloseHandle(event);
+}
+
+// The calling thread's turn as the kernel shows it, in ns; 0 if it does not.
+long long OwnTurn() {
+  std::ifstream sched("/proc/thread-self/sched");
+  for (std::string line; std::getline(sched, line);) {
+    long long turn = 0;
+    if (std::sscanf(line.c_str(), "se.slice : %lld", &turn) == 1) return turn;
+  }
+  return 0;
+}
+
+bool HasPerThreadTurns() {
+  utsname name{};
+  int major = 0;
+  int minor = 0;
+  return uname(&name) == 0 && std::sscanf(name.release, "%d.%d", &major, &minor) == 2 &&
+         (major > 6 || (major == 6 && minor >= 12)) && OwnTurn() > 0;
+}
+
+// On a thread of its own: a raised nice cannot be lowered without privilege.
+TEST(ThreadTurnsTest, ChangeOnlyTheTurnAndPassToNewThreads) {
+  if (!HasPerThreadTurns()) GTEST_SKIP() << "no per-thread turns on this kernel";
+  std::thread([] {
+    const long long ordinary = OwnTurn();
+    const pid_t self = gettid();
+    ASSERT_EQ(setpriority(PRIO_PROCESS, static_cast<id_t>(self), 3), 0);
+    RunAsBackgroundThread();
+    RunInLongTurns();
+    const long long longTurn = OwnTurn();
+    EXPECT_GT(longTurn, ordinary);
+    EXPECT_EQ(sched_getscheduler(0), SCHED_BATCH);
+    EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(self)), 3);
+    long long inherited = 0;
+    std::thread([&inherited] { inherited = OwnTurn(); }).join();
+    EXPECT_EQ(inherited, longTurn);
+    RunInOrdinaryTurns();
+    EXPECT_EQ(OwnTurn(), ordinary);
+    EXPECT_EQ(sched_getscheduler(0), SCHED_BATCH);
+  }).join();
 }
 
 }  // namespace
