@@ -1,5 +1,7 @@
 #include "frames/texture_renderer.h"
 
+#include "platform/host/background_thread.h"
+
 CTextureRenderer::CTextureRenderer(FrameSinkOwner *owner_, HRESULT *result)
     : CBaseVideoRenderer(CLSID_TextureRenderer, nullptr, nullptr, result), owner(owner_) {
   if (result != nullptr) *result = S_OK;
@@ -51,7 +53,12 @@ void CTextureRenderer::DrawAhead() {
   if (owner == nullptr || receiving == nullptr || drawnAhead == receipts) return;
   BYTE *buffer = nullptr;
   if (SUCCEEDED(receiving->GetPointer(&buffer)) && buffer != nullptr) {
+    // Ahead of its time: a thread that wakes meanwhile (the game's) takes
+    // the core at once. The wait for the picture's time that follows is in
+    // ordinary turns, so that the picture is shown when due.
+    RunInLongTurns();
     owner->flusher->PrepareFrame(buffer, receiving->GetSize(), rowStride, abandonDrawing);
+    RunInOrdinaryTurns();
     drawnAhead = receipts;
   }
 }
