@@ -55,10 +55,10 @@ void CTextureRenderer::DrawAhead() {
   if (SUCCEEDED(receiving->GetPointer(&buffer)) && buffer != nullptr) {
     // Ahead of its time: a thread that wakes meanwhile (the game's) takes
     // the core at once. The wait for the picture's time that follows is in
-    // ordinary turns, so that the picture is shown when due.
+    // timed turns, so that the picture is shown when due.
     RunInLongTurns();
     owner->flusher->PrepareFrame(buffer, receiving->GetSize(), rowStride, abandonDrawing);
-    RunInOrdinaryTurns();
+    RunInTimedTurns();
     drawnAhead = receipts;
   }
 }

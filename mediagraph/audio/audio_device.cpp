@@ -9,6 +9,7 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/host/background_thread.h"
 #include "platform/host/thread_name.h"
 
 namespace mediagraph {
@@ -132,6 +133,8 @@ void AudioDevice::OpenAhead() {
   try {
     std::thread([] {
       NameThisThread("cl-audio");
+      // The device's mixing thread, started by the open, inherits the turns.
+      RunInTimedTurns();
       std::shared_ptr<AudioDevice> held = Take(false);
       if (!held) return;
       Shared &holding = State();

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <utility>
 
+#include "platform/host/background_thread.h"
 #include "platform/host/thread_name.h"
 
 namespace mediagraph {
@@ -352,6 +353,9 @@ bool SoundStreamer::Feed(PacketBuffer *buffer, const Segment &segment) {
 
 void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
   NameThisThread("cl-sound");
+  // Hands the device its sound on time; woken by its timer, it must not take
+  // the game's core.
+  RunInTimedTurns();
   const int64_t rate = resampler_->Rate();
   bool playing = false;     // the source was started in this run
   bool completed = false;   // played out was reported in this run

@@ -426,9 +426,9 @@ bool VideoStreamer::Hand(IMediaSample *sample, const Downstream &downstream,
   REFERENCE_TIME start = 0;
   REFERENCE_TIME stop = 0;
   sample->GetTime(&start, &stop);
-  // The renderer waits for the picture's time and draws it: its wake must
-  // take a core at once.
-  RunInOrdinaryTurns();
+  // The renderer waits for the picture's time and shows it: woken, it takes
+  // a core from the decoders at once.
+  RunInTimedTurns();
   const HRESULT hr = downstream.input->Receive(sample);
   RunInLongTurns();
   sample->Release();

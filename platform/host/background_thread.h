@@ -24,6 +24,8 @@ void RunAsForegroundThread();
 // unchanged, and so is its policy. Threads it starts inherit its turns.
 // Best effort: nothing happens where the system has no per-thread turns.
 void RunInLongTurns();
-// Back to the system's own turn, for what is due when it wakes (a picture
-// drawn at its time).
-void RunInOrdinaryTurns();
+// What is due at a time (a picture shown, sound handed to the device): turns
+// between the two. Woken, the calling thread takes a core at once from a
+// thread in long turns, but not from an ordinary one (the game's) whose turn
+// is under way.
+void RunInTimedTurns();
