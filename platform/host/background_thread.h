@@ -25,7 +25,7 @@ void RunAsForegroundThread();
 // Best effort: nothing happens where the system has no per-thread turns.
 void RunInLongTurns();
 // What is due at a time (a picture shown, sound handed to the device): turns
-// between the two. Woken, the calling thread takes a core at once from a
-// thread in long turns, but not from an ordinary one (the game's) whose turn
-// is under way.
+// between ordinary and long ones. Woken, the calling thread takes a core at
+// once from a thread in long turns, but not from an ordinary one (the
+// game's) whose turn is under way.
 void RunInTimedTurns();
