@@ -90,7 +90,8 @@ class DecoderOpener {
 VideoStreamer::VideoStreamer(const MovieFile *file, std::unique_ptr<StreamDecoder> lone)
     : file_(file), lone_(std::move(lone)), converter_(file->Shape()) {
   const AVCodecParameters *shape = file_->VideoStream()->codecpar;
-  const size_t bytes = size_t(std::max(shape->width, 0)) * size_t(std::max(shape->height, 0)) * 3 / 2;
+  const size_t bytes =
+      size_t(std::max(shape->width, 0)) * size_t(std::max(shape->height, 0)) * 3 / 2;
   if (thread_.HasThread() && bytes >= kBackedHeapBytes) {
     // Gives way once a Run is posted; ahead of its time, as decoding is.
     thread_.Post([this, bytes] {
