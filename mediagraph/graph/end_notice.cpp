@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "platform/host/background_thread.h"
 #include "platform/host/thread_name.h"
 #include "platform/win32/sync.h"
 
@@ -103,6 +104,7 @@ void EndNotice::PostIfDueLocked() {
 
 void EndNotice::Serve() {
   NameThisThread("cl-end");
+  RunAsBackgroundThread();
   for (;;) {
     WaitForSingleObject(fired_, INFINITE);
     std::lock_guard<std::mutex> hold(lock_);

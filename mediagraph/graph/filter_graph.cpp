@@ -86,14 +86,14 @@ REFERENCE_TIME FilterGraph::Now() const {
 
 FilterGraph::~FilterGraph() {
   {
-    std::lock_guard<std::recursive_mutex> hold(stateLock_);
+    std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
     closing_ = true;
     CancelStart();
     startChanged_.notify_all();
   }
   // Joined without stateLock_, which the starter takes to start a run.
   if (starter_.joinable()) starter_.join();
-  std::lock_guard<std::recursive_mutex> hold(stateLock_);
+  std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
   StopFilters();
   completion_.Disarm();
   endNotice_.Stop();
@@ -262,13 +262,13 @@ HRESULT FilterGraph::ConnectToFreeInput(IPin *out, const IBaseFilter *except,
 
 STDMETHODIMP FilterGraph::AddFilter(IBaseFilter *filter, LPCWSTR name) {
   if (!filter) return E_POINTER;
-  std::lock_guard<std::recursive_mutex> hold(stateLock_);
+  std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
   return AddFilterLocked(filter, name);
 }
 
 STDMETHODIMP FilterGraph::RemoveFilter(IBaseFilter *filter) {
   if (!filter) return E_POINTER;
-  std::lock_guard<std::recursive_mutex> hold(stateLock_);
+  std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
   return RemoveFilterLocked(filter);
 }
 
@@ -278,7 +278,7 @@ STDMETHODIMP FilterGraph::FindFilterByName(LPCWSTR name, IBaseFilter **filter) {
   if (!filter) return E_POINTER;
   *filter = nullptr;
   if (!name) return E_POINTER;
-  std::lock_guard<std::recursive_mutex> hold(stateLock_);
+  std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
   for (const auto &member : members_) {
     if (member.name == name) {
       *filter = member.filter.get();
@@ -300,7 +300,7 @@ ComPtr<IBaseFilter> OwnerOf(IPin *pin) {
 
 STDMETHODIMP FilterGraph::ConnectDirect(IPin *out, IPin *in, const AM_MEDIA_TYPE *mediaType) {
   if (!out || !in) return E_POINTER;
-  std::lock_guard<std::recursive_mutex> hold(stateLock_);
+  std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
   if (!Find(OwnerOf(out).get()) || !Find(OwnerOf(in).get())) return VFW_E_NOT_FOUND;
   Uncue();
   return out->Connect(in, mediaType);
@@ -310,12 +310,12 @@ STDMETHODIMP FilterGraph::Reconnect(IPin *) { return E_NOTIMPL; }
 
 STDMETHODIMP FilterGraph::Disconnect(IPin *pin) {
   if (!pin) return E_POINTER;
-  std::lock_guard<std::recursive_mutex> hold(stateLock_);
+  std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
   return pin->Disconnect();
 }
 
 STDMETHODIMP FilterGraph::SetDefaultSyncSource() {
-  std::lock_guard<std::recursive_mutex> hold(stateLock_);
+  std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
   HRESULT result = S_OK;
   for (const auto &member : members_) {
     const HRESULT hr = member.filter->SetSyncSource(clock_.get());
@@ -330,7 +330,7 @@ STDMETHODIMP FilterGraph::Connect(IPin *out, IPin *in) { return ConnectDirect(ou
 
 STDMETHODIMP FilterGraph::Render(IPin *out) {
   if (!out) return E_POINTER;
-  std::lock_guard<std::recursive_mutex> hold(stateLock_);
+  std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
   if (state_ != State_Stopped) return VFW_E_NOT_STOPPED;
   Uncue();
   if (!IsDirection(out, PINDIR_OUTPUT)) return VFW_E_INVALID_DIRECTION;
@@ -340,7 +340,7 @@ STDMETHODIMP FilterGraph::Render(IPin *out) {
 
 STDMETHODIMP FilterGraph::RenderFile(LPCWSTR file, LPCWSTR) {
   if (!file) return E_POINTER;
-  std::lock_guard<std::recursive_mutex> hold(stateLock_);
+  std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
   if (state_ != State_Stopped) return VFW_E_NOT_STOPPED;
   Uncue();
 

@@ -20,6 +20,7 @@
 #include "mediagraph/graph/loop_hint.h"
 #include "mediagraph/graph/movie_streams.h"
 #include "mediagraph/source/movie_source.h"
+#include "platform/host/spinning_mutex.h"
 #include "platform/media/media.h"
 
 namespace mediagraph {
@@ -288,7 +289,7 @@ class FilterGraph final : public IGraphBuilder,
   // while stopped, read from any thread.
   std::atomic<MovieSource *> playing_{nullptr};
 
-  std::recursive_mutex stateLock_;
+  SpinningRecursiveMutex stateLock_;
   // --- guarded by stateLock_ (application threads)
   std::vector<Member> members_;          // in the order they were added
   FILTER_STATE state_ = State_Stopped;

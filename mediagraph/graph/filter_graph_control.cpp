@@ -117,13 +117,13 @@ void FilterGraph::CancelStart() {
 
 void FilterGraph::ServeStarts() {
   NameThisThread("cl-start");
-  std::unique_lock<std::recursive_mutex> hold(stateLock_);
+  // Woken by the game's play, which must not lose its core to this thread;
+  // then the first picture's arrival must start the run at once. The policy
+  // changes are system calls, made outside the lock the game's calls take.
+  RunAsBackgroundThread();
+  std::unique_lock<SpinningRecursiveMutex> hold(stateLock_);
   for (;;) {
-    // Woken by the game's play, which must not lose its core to this thread;
-    // then the first picture's arrival must start the run at once.
-    RunAsBackgroundThread();
     startChanged_.wait(hold, [this] { return closing_ || startPending_; });
-    RunAsForegroundThread();
     if (closing_) return;
     const uint64_t serial = startSerial_;
     // From the play: the starter may have been woken some ms later.
@@ -131,6 +131,7 @@ void FilterGraph::ServeStarts() {
     const std::vector<ComPtr<IBaseFilter>> filters = StateOrder();
     const ComPtr<MovieSource> source = source_;
     hold.unlock();
+    RunAsForegroundThread();
     // In short waits, so that a start taken back is noticed soon; a picture
     // that arrives ends the wait at once. So does the first picture decoded,
     // or far enough along: what is left of it takes far less than the run's
@@ -160,6 +161,7 @@ void FilterGraph::ServeStarts() {
         ++cued;
       }
     }
+    RunAsBackgroundThread();
     hold.lock();
     if (closing_) return;
     if (!startPending_ || startSerial_ != serial) continue;  // taken back, or a new cue
@@ -207,12 +209,12 @@ HRESULT FilterGraph::RunLocked() {
 }
 
 STDMETHODIMP FilterGraph::Run() {
-  std::lock_guard<std::recursive_mutex> hold(stateLock_);
+  std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
   return RunLocked();
 }
 
 STDMETHODIMP FilterGraph::Pause() {
-  std::lock_guard<std::recursive_mutex> hold(stateLock_);
+  std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
   FILTER_STATE old = state_;
   if (startPending_) {
     // Never started: the filters are paused already, at the stream time they
@@ -237,7 +239,7 @@ STDMETHODIMP FilterGraph::Pause() {
 }
 
 STDMETHODIMP FilterGraph::Stop() {
-  std::lock_guard<std::recursive_mutex> hold(stateLock_);
+  std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
   CancelStart();
   runFailure_ = S_OK;
   heldPicture_ = false;
@@ -256,7 +258,7 @@ STDMETHODIMP FilterGraph::GetState(LONG milliseconds, OAFilterState *state) {
   if (!state) return E_POINTER;
   std::vector<ComPtr<IBaseFilter>> filters;
   {
-    std::lock_guard<std::recursive_mutex> hold(stateLock_);
+    std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
     *state = state_;
     if (FAILED(runFailure_)) return runFailure_;
     // Stopped (also while cueing), a pending start and a pause of a running

@@ -26,7 +26,7 @@ REFTIME ToSeconds(LONGLONG units) { return static_cast<double>(units) / kUnitsPe
 }  // namespace
 
 ComPtr<IMediaSeeking> FilterGraph::SeekingTarget() {
-  std::lock_guard<std::recursive_mutex> hold(stateLock_);
+  std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
   ComPtr<IMediaSeeking> seeking;
   if (videoRenderer_ && Find(videoRenderer_)) {
     videoRenderer_->QueryInterface(IID_IMediaSeeking, seeking.put_void());
@@ -85,7 +85,7 @@ STDMETHODIMP FilterGraph::GetCurrentPosition(LONGLONG *current) {
   if (!target) return E_NOTIMPL;
   REFERENCE_TIME position = 0;
   {
-    std::lock_guard<std::recursive_mutex> hold(stateLock_);
+    std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
     if (state_ == State_Stopped) return target->GetCurrentPosition(current);
     const REFERENCE_TIME streamTime =
         state_ == State_Running && !startPending_ ? Now() - startTime_ : pausedAt_;
@@ -114,7 +114,7 @@ STDMETHODIMP FilterGraph::GetPreroll(LONGLONG *preroll) { FORWARD_SEEKING(GetPre
 
 STDMETHODIMP FilterGraph::SetPositions(LONGLONG *current, DWORD currentFlags, LONGLONG *stop,
                                        DWORD stopFlags) {
-  std::lock_guard<std::recursive_mutex> hold(stateLock_);
+  std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
   ComPtr<IMediaSeeking> target = SeekingTarget();
   if (!target) return E_NOTIMPL;
   const bool moves = (currentFlags & AM_SEEKING_PositioningBitsMask) != AM_SEEKING_NoPositioning;
@@ -157,7 +157,7 @@ STDMETHODIMP FilterGraph::SetPositions(LONGLONG *current, DWORD currentFlags, LO
 // --- ILoopHint
 
 STDMETHODIMP FilterGraph::SetRepetitive(BOOL repetitive) {
-  std::lock_guard<std::recursive_mutex> hold(stateLock_);
+  std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
   repetitive_ = repetitive != FALSE;
   if (source_) source_->SetLooping(repetitive_);
   // A looping movie's end is told a little early, for the seek to its start.

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <thread>
+
+#include "platform/host/spinning_mutex.h"
 
 namespace {
 
@@ -57,6 +60,27 @@ TEST_F(CriticalSectionTest, ExcludesOtherThreads) {
   a.join();
   b.join();
   EXPECT_EQ(counter, 40000);
+}
+
+// The graph's lock: held over the spin now and then, so that waiters take
+// both the spinning and the sleeping way in.
+TEST(SpinningRecursiveMutexTest, ExcludesOtherThreadsEitherWay) {
+  SpinningRecursiveMutex mutex;
+  long counter = 0;  // deliberately plain: the lock alone protects it
+  auto work = [&] {
+    for (int i = 0; i < 20000; ++i) {
+      std::lock_guard<SpinningRecursiveMutex> outer(mutex);
+      std::lock_guard<SpinningRecursiveMutex> inner(mutex);
+      ++counter;
+      if (i % 2000 == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+  };
+  std::thread a(work), b(work);
+  a.join();
+  b.join();
+  EXPECT_EQ(counter, 40000);
+  EXPECT_TRUE(mutex.try_lock());
+  mutex.unlock();
 }
 
 }  // namespace
