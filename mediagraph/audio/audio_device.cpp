@@ -71,6 +71,7 @@ void SetExitHandler(Shared &state, void (*handler)()) {
 // Closes the kept device once it has been idle for kLinger. Never returns.
 void CloseWhenIdle() {
   NameThisThread("cl-audio-close");
+  RunAsBackgroundThread();
   Shared &state = State();
   std::unique_lock<std::mutex> lock(state.mutex);
   for (;;) {
@@ -134,6 +135,7 @@ void AudioDevice::OpenAhead() {
     std::thread([] {
       NameThisThread("cl-audio");
       // The device's mixing thread, started by the open, inherits the turns.
+      // Its timer wakes it tens of times a second.
       RunInTimedTurns();
       std::shared_ptr<AudioDevice> held = Take(false);
       if (!held) return;

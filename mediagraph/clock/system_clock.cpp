@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "platform/media/guids.h"
+#include "platform/host/background_thread.h"
 #include "platform/host/thread_name.h"
 #include "platform/win32/sync.h"
 
@@ -123,6 +124,7 @@ STDMETHODIMP SystemClock::Unadvise(DWORD_PTR cookie) {
 
 void SystemClock::Serve() {
   NameThisThread("cl-clock");
+  RunInTimedTurns();
   std::unique_lock<std::mutex> hold(lock_);
   while (!closing_) {
     if (advises_.empty()) {

@@ -44,13 +44,12 @@ void JobThread::AwaitIdle() {
 
 void JobThread::Serve(const char *name) {
   NameThisThread(name);
+  // Woken by a post from the game's thread, which must not lose its core to
+  // this one.
+  RunAsBackgroundThread();
   std::unique_lock<std::mutex> hold(lock_);
   for (;;) {
-    // Woken by a post from the game's thread, which must not lose its core
-    // to this one; the threads its jobs start are ordinary ones.
-    RunAsBackgroundThread();
     changed_.wait(hold, [this] { return ending_ || !jobs_.empty(); });
-    RunAsForegroundThread();
     if (jobs_.empty()) return;  // ending, with nothing left
     std::function<void()> job = std::move(jobs_.front());
     jobs_.pop_front();

@@ -53,6 +53,7 @@ class DecoderOpener {
       // FFmpeg's decoding threads, started by the open, take its name.
       thread_ = std::thread([this] {
         NameThisThread("cl-decode");
+        RunInLongTurns();
         opened_ = StreamDecoder::Create(stream_, threads_);
       });
     } catch (const std::system_error &) {
@@ -158,6 +159,7 @@ class VideoStreamer::HandOff {
     try {
       thread_ = std::thread([this, job] {
         NameThisThread("cl-handoff");
+        RunAsBackgroundThread();
         handed_ = job();
       });
     } catch (const std::system_error &) {

@@ -44,9 +44,10 @@ void SetTurn(uint64_t nanoseconds) {
   if (syscall(SYS_sched_getattr, 0, &attr, sizeof attr, 0) != 0) return;
   // Real-time threads (a host's choice) have no turns to change.
   if (attr.policy != SCHED_OTHER && attr.policy != SCHED_BATCH) return;
-  // Nice and policy as they are, so that no privilege is needed; kernels
-  // before per-thread turns ignore the runtime of a fair thread.
+  // Nice as it is, so that no privilege is needed; kernels before per-thread
+  // turns ignore the runtime of a fair thread.
   attr.size = sizeof attr;
+  attr.policy = SCHED_BATCH;
   attr.flags &= kResetOnFork;
   attr.runtime = nanoseconds;
   syscall(SYS_sched_setattr, 0, &attr, 0);
@@ -62,8 +63,7 @@ void SetTurn(uint64_t nanoseconds) {
 // A batch thread's wake-up never preempts the running thread.
 void RunAsBackgroundThread() { SetPolicy(SCHED_BATCH); }
 void RunAsForegroundThread() { SetPolicy(SCHED_OTHER); }
-// A thread that wakes with a shorter turn than the running one's may take
-// its core at once: the running one's turn is no longer protected.
+// At the core's turns, the thread with the earlier end of turn goes first.
 void RunInLongTurns() { SetTurn(kLongTurn); }
 void RunInTimedTurns() { SetTurn(kTimedTurn); }
 #else

@@ -4,28 +4,30 @@
 // millisecond of the game's frame.
 #pragma once
 
-// Threads the game's thread wakes (a stop, a pause, a play, a release) that
-// have nothing due within milliseconds of the wake. Woken as ordinary threads,
-// they took the game's core at once; the game's thread then waited behind the
-// decoders for a core again: 1 to 4 ms of an export that takes a tenth of that.
+// The game's thread is placed with no time owed when it wakes, so it stops
+// being eligible once it has run for microseconds. Then any thread that takes
+// its core (woken by the game's call, or by its own timer) hands the core on
+// to a decoding thread when it sleeps, and the game's thread waits for the
+// next tick: 1 to 4 ms of an export that takes a tenth of that. So none of
+// the movie's threads takes a core by waking.
 //
 // The calling thread, woken, no longer preempts a running thread: it runs on
-// a free core or when the running thread's turn ends. Its share of the CPU
-// is unchanged. Best effort: nothing happens where the system has no such
-// policy.
+// a free core, or when the running thread sleeps or its turn ends. Its share
+// of the CPU is unchanged. Best effort: nothing happens where the system has
+// no such policy.
 void RunAsBackgroundThread();
-// Back to an ordinary thread, for what is due as soon as it is woken.
+// Back to an ordinary thread, for what is due as soon as it is woken and is
+// woken by the movie's own threads, never by the game's.
 void RunAsForegroundThread();
 
-// Decoding and converting: work that is ahead of its time. In long turns, the
-// calling thread gives its core to an ordinary thread as soon as that one
-// wakes; in ordinary turns it kept the core until the scheduler's next tick
-// (up to 4 ms), while the game's thread waited. Its share of the CPU is
-// unchanged, and so is its policy. Threads it starts inherit its turns.
-// Best effort: nothing happens where the system has no per-thread turns.
+// Both kinds of turns below make the thread a background one as well; they
+// order the movie's threads among themselves at the core's turns. Threads
+// the caller starts inherit policy and turn. Nice is left alone. Best effort:
+// kernels without per-thread turns keep the ordinary turn.
+//
+// Decoding and converting: work that is ahead of its time.
 void RunInLongTurns();
-// What is due at a time (a picture shown, sound handed to the device): turns
-// between ordinary and long ones. Woken, the calling thread takes a core at
-// once from a thread in long turns, but not from an ordinary one (the
-// game's) whose turn is under way.
+// What is due at a time (a picture shown, sound handed to the device, the
+// clock's advise): shorter turns than the long ones, so at a core's turn it
+// goes before the decoding threads, at most a tick after its time.
 void RunInTimedTurns();

@@ -8,6 +8,7 @@
 #include <set>
 #include <thread>
 
+#include "platform/host/background_thread.h"
 #include "platform/host/thread_name.h"
 
 namespace {
@@ -55,6 +56,7 @@ TimerService &Service() {
 // Timer thread only.
 void TimerLoop() {
   NameThisThread("cl-timer");
+  RunInTimedTurns();
   TimerService &service = Service();
   std::unique_lock<std::mutex> lock(service.mutex);
   while (!service.stopping) {

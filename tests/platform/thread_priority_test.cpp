@@ -91,13 +91,12 @@ bool HasPerThreadTurns() {
 }
 
 // On a thread of its own: a raised nice cannot be lowered without privilege.
-TEST(ThreadTurnsTest, ChangeOnlyTheTurnAndPassToNewThreads) {
+TEST(ThreadTurnsTest, MakeABackgroundThreadKeepNiceAndPassToNewThreads) {
   if (!HasPerThreadTurns()) GTEST_SKIP() << "no per-thread turns on this kernel";
   std::thread([] {
     const long long ordinary = OwnTurn();
     const pid_t self = gettid();
     ASSERT_EQ(setpriority(PRIO_PROCESS, static_cast<id_t>(self), 3), 0);
-    RunAsBackgroundThread();
     RunInLongTurns();
     const long long longTurn = OwnTurn();
     EXPECT_GT(longTurn, ordinary);
@@ -106,7 +105,8 @@ TEST(ThreadTurnsTest, ChangeOnlyTheTurnAndPassToNewThreads) {
     long long inherited = 0;
     std::thread([&inherited] { inherited = OwnTurn(); }).join();
     EXPECT_EQ(inherited, longTurn);
-    // Between the two: it takes a core from a long turn, not from an ordinary one.
+    // Between the two: before the decoders at a core's turn, after the game.
+    RunAsForegroundThread();
     RunInTimedTurns();
     EXPECT_GT(OwnTurn(), ordinary);
     EXPECT_LT(OwnTurn(), longTurn);
