@@ -136,7 +136,7 @@ void AudioDevice::OpenAhead() {
       NameThisThread("cl-audio");
       // The device's mixing thread, started by the open, inherits the turns.
       // Its timer wakes it tens of times a second.
-      RunInTimedTurns();
+      RunInBufferedTurns();
       std::shared_ptr<AudioDevice> held = Take(false);
       if (!held) return;
       Shared &holding = State();

@@ -104,7 +104,7 @@ void EndNotice::PostIfDueLocked() {
 
 void EndNotice::Serve() {
   NameThisThread("cl-end");
-  RunAsBackgroundThread();
+  RunInBufferedTurns();
   for (;;) {
     WaitForSingleObject(fired_, INFINITE);
     std::lock_guard<std::mutex> hold(lock_);

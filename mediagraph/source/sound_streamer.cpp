@@ -355,7 +355,7 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
   NameThisThread("cl-sound");
   // Hands the device its sound on time; woken by its timer, it must not take
   // the game's core.
-  RunInTimedTurns();
+  RunInBufferedTurns();
   const int64_t rate = resampler_->Rate();
   bool playing = false;     // the source was started in this run
   bool completed = false;   // played out was reported in this run

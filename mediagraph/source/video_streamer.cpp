@@ -159,7 +159,7 @@ class VideoStreamer::HandOff {
     try {
       thread_ = std::thread([this, job] {
         NameThisThread("cl-handoff");
-        RunAsBackgroundThread();
+        RunInTimedTurns();
         handed_ = job();
       });
     } catch (const std::system_error &) {

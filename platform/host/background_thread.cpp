@@ -34,11 +34,11 @@ struct SchedAttr {
 
 constexpr uint64_t kLongTurn = 20'000'000;  // ns; the kernel allows 0.1 to 100 ms
 // Over the longest ordinary turn (0.75 ms times 1 + log2 of the cores, 8 at
-// most: 3 ms), so that the game's turn stays its own.
+// most: 3 ms): where the game's thread is due as well, it goes first.
 constexpr uint64_t kTimedTurn = 4'000'000;
 constexpr uint64_t kResetOnFork = 0x01;
 
-void SetTurn(uint64_t nanoseconds) {
+void SetTurn(uint64_t nanoseconds, int policy) {
 #if defined(SYS_sched_setattr) && defined(SYS_sched_getattr)
   SchedAttr attr{};
   if (syscall(SYS_sched_getattr, 0, &attr, sizeof attr, 0) != 0) return;
@@ -47,12 +47,13 @@ void SetTurn(uint64_t nanoseconds) {
   // Nice as it is, so that no privilege is needed; kernels before per-thread
   // turns ignore the runtime of a fair thread.
   attr.size = sizeof attr;
-  attr.policy = SCHED_BATCH;
+  attr.policy = static_cast<uint32_t>(policy);
   attr.flags &= kResetOnFork;
   attr.runtime = nanoseconds;
   syscall(SYS_sched_setattr, 0, &attr, 0);
 #else
   (void)nanoseconds;
+  (void)policy;
 #endif
 }
 #endif
@@ -63,12 +64,14 @@ void SetTurn(uint64_t nanoseconds) {
 // A batch thread's wake-up never preempts the running thread.
 void RunAsBackgroundThread() { SetPolicy(SCHED_BATCH); }
 void RunAsForegroundThread() { SetPolicy(SCHED_OTHER); }
-// At the core's turns, the thread with the earlier end of turn goes first.
-void RunInLongTurns() { SetTurn(kLongTurn); }
-void RunInTimedTurns() { SetTurn(kTimedTurn); }
+// At a core's turn, the thread whose turn ends first goes first.
+void RunInLongTurns() { SetTurn(kLongTurn, SCHED_BATCH); }
+void RunInTimedTurns() { SetTurn(kTimedTurn, SCHED_OTHER); }
+void RunInBufferedTurns() { SetTurn(kTimedTurn, SCHED_BATCH); }
 #else
 void RunAsBackgroundThread() {}
 void RunAsForegroundThread() {}
 void RunInLongTurns() {}
 void RunInTimedTurns() {}
+void RunInBufferedTurns() {}
 #endif

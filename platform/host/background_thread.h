@@ -8,8 +8,8 @@
 // being eligible once it has run for microseconds. Then any thread that takes
 // its core (woken by the game's call, or by its own timer) hands the core on
 // to a decoding thread when it sleeps, and the game's thread waits for the
-// next tick: 1 to 4 ms of an export that takes a tenth of that. So none of
-// the movie's threads takes a core by waking.
+// next tick: 1 to 4 ms of an export that takes a tenth of that. So the
+// movie's threads take no core by waking, but for the picture's path.
 //
 // The calling thread, woken, no longer preempts a running thread: it runs on
 // a free core, or when the running thread sleeps or its turn ends. Its share
@@ -20,14 +20,22 @@ void RunAsBackgroundThread();
 // woken by the movie's own threads, never by the game's.
 void RunAsForegroundThread();
 
-// Both kinds of turns below make the thread a background one as well; they
-// order the movie's threads among themselves at the core's turns. Threads
-// the caller starts inherit policy and turn. Nice is left alone. Best effort:
-// kernels without per-thread turns keep the ordinary turn.
+// Turns order the movie's threads among themselves at a core's turn: the
+// thread whose turn ends first goes first. Threads the caller starts inherit
+// policy and turn. Nice is left alone, so no privilege is needed. Best
+// effort: kernels without per-thread turns keep the ordinary turn.
 //
-// Decoding and converting: work that is ahead of its time.
+// Decoding and converting, work that is ahead of its time: a background
+// thread in long turns.
 void RunInLongTurns();
-// What is due at a time (a picture shown, sound handed to the device, the
-// clock's advise): shorter turns than the long ones, so at a core's turn it
-// goes before the decoding threads, at most a tick after its time.
+// What is due at a time and woken by the movie's own threads and clock: a
+// picture shown, the run started on the first picture. An ordinary thread in
+// shorter turns, so that it takes its core from a decoding thread at once.
+// It can take the game's core as well, once the game's thread has run for
+// microseconds; only the picture's path, a few wake-ups a frame, is left so.
 void RunInTimedTurns();
+// What is due at a time but buffered ahead (sound handed to the device, the
+// device's own mixer, the end of a movie's notice): a background thread in
+// the same shorter turns. It may wait for a core's turn, up to a few ticks
+// while the decoders keep both cores busy, and never takes the game's core.
+void RunInBufferedTurns();

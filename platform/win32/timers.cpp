@@ -56,7 +56,7 @@ TimerService &Service() {
 // Timer thread only.
 void TimerLoop() {
   NameThisThread("cl-timer");
-  RunInTimedTurns();
+  RunInBufferedTurns();
   TimerService &service = Service();
   std::unique_lock<std::mutex> lock(service.mutex);
   while (!service.stopping) {

@@ -91,7 +91,7 @@ bool HasPerThreadTurns() {
 }
 
 // On a thread of its own: a raised nice cannot be lowered without privilege.
-TEST(ThreadTurnsTest, MakeABackgroundThreadKeepNiceAndPassToNewThreads) {
+TEST(ThreadTurnsTest, SetPolicyAndTurnKeepNiceAndPassToNewThreads) {
   if (!HasPerThreadTurns()) GTEST_SKIP() << "no per-thread turns on this kernel";
   std::thread([] {
     const long long ordinary = OwnTurn();
@@ -106,11 +106,15 @@ TEST(ThreadTurnsTest, MakeABackgroundThreadKeepNiceAndPassToNewThreads) {
     std::thread([&inherited] { inherited = OwnTurn(); }).join();
     EXPECT_EQ(inherited, longTurn);
     // Between the two: before the decoders at a core's turn, after the game.
-    RunAsForegroundThread();
     RunInTimedTurns();
-    EXPECT_GT(OwnTurn(), ordinary);
-    EXPECT_LT(OwnTurn(), longTurn);
+    const long long timed = OwnTurn();
+    EXPECT_GT(timed, ordinary);
+    EXPECT_LT(timed, longTurn);
+    EXPECT_EQ(sched_getscheduler(0), SCHED_OTHER);
+    RunInBufferedTurns();
+    EXPECT_EQ(OwnTurn(), timed);
     EXPECT_EQ(sched_getscheduler(0), SCHED_BATCH);
+    EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(self)), 3);
   }).join();
 }
 
