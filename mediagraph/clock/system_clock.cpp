@@ -46,7 +46,7 @@ HRESULT SystemClock::Create(SystemClock **out) {
 
 SystemClock::~SystemClock() {
   {
-    std::lock_guard<std::mutex> hold(lock_);
+    std::lock_guard<SpinningMutex> hold(lock_);
     closing_ = true;
   }
   changed_.notify_all();
@@ -97,7 +97,7 @@ STDMETHODIMP SystemClock::AdvisePeriodic(REFERENCE_TIME start, REFERENCE_TIME pe
 
 HRESULT SystemClock::Schedule(REFERENCE_TIME due, REFERENCE_TIME period, HANDLE event,
                               DWORD_PTR *cookie) {
-  std::lock_guard<std::mutex> hold(lock_);
+  std::lock_guard<SpinningMutex> hold(lock_);
   if (!thread_.joinable()) thread_ = std::thread(&SystemClock::Serve, this);
   const Advise advise{nextCookie_++, due, period, event};
   Insert(advise);
@@ -114,7 +114,7 @@ void SystemClock::Insert(const Advise &advise) {
 }
 
 STDMETHODIMP SystemClock::Unadvise(DWORD_PTR cookie) {
-  std::lock_guard<std::mutex> hold(lock_);
+  std::lock_guard<SpinningMutex> hold(lock_);
   auto it = std::find_if(advises_.begin(), advises_.end(),
                          [cookie](const Advise &a) { return a.cookie == cookie; });
   if (it == advises_.end()) return S_FALSE;
@@ -125,7 +125,7 @@ STDMETHODIMP SystemClock::Unadvise(DWORD_PTR cookie) {
 void SystemClock::Serve() {
   NameThisThread("cl-clock");
   RunInTimedTurns();
-  std::unique_lock<std::mutex> hold(lock_);
+  std::unique_lock<SpinningMutex> hold(lock_);
   while (!closing_) {
     if (advises_.empty()) {
       changed_.wait(hold);

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/host/spinning_mutex.h"
 #include "platform/media/streaming.h"
 
 namespace mediagraph {
@@ -61,8 +62,10 @@ class SystemClock final : public IReferenceClock {
 
   std::atomic<LONG> refs_{0};
 
-  std::mutex lock_;
-  std::condition_variable changed_;  // an advise was added or the clock is closing
+  // The game's calls advise and unadvise while the clock's thread holds it
+  // to signal an event.
+  SpinningMutex lock_;
+  std::condition_variable_any changed_;  // an advise was added or the clock is closing
   // --- guarded by lock_
   std::vector<Advise> advises_;  // sorted by due time, earliest last
   DWORD_PTR nextCookie_ = 1;

@@ -26,7 +26,7 @@ void EventQueue::UpdateHandle() {
 
 void EventQueue::Post(const Event &event) {
   {
-    std::lock_guard<std::mutex> hold(lock_);
+    std::lock_guard<SpinningMutex> hold(lock_);
     events_.push_back(event);
     UpdateHandle();
   }
@@ -34,7 +34,7 @@ void EventQueue::Post(const Event &event) {
 }
 
 bool EventQueue::Get(Event *event, DWORD milliseconds) {
-  std::unique_lock<std::mutex> hold(lock_);
+  std::unique_lock<SpinningMutex> hold(lock_);
   const auto ready = [this] { return !events_.empty(); };
   // A poll must not sleep: a condition wait with no time left still blocks
   // until a timer fires, and then queues behind whatever took the CPU, so
@@ -53,7 +53,7 @@ bool EventQueue::Get(Event *event, DWORD milliseconds) {
 }
 
 bool EventQueue::Retract(LONG code) {
-  std::lock_guard<std::mutex> hold(lock_);
+  std::lock_guard<SpinningMutex> hold(lock_);
   const auto found = std::find_if(events_.rbegin(), events_.rend(),
                                   [code](const Event &event) { return event.code == code; });
   if (found == events_.rend()) return false;
@@ -63,7 +63,7 @@ bool EventQueue::Retract(LONG code) {
 }
 
 void EventQueue::Clear() {
-  std::lock_guard<std::mutex> hold(lock_);
+  std::lock_guard<SpinningMutex> hold(lock_);
   events_.clear();
   UpdateHandle();
 }

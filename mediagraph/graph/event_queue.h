@@ -5,6 +5,7 @@
 #include <deque>
 #include <mutex>
 
+#include "platform/host/spinning_mutex.h"
 #include "platform/win32/types.h"
 
 namespace mediagraph {
@@ -45,8 +46,8 @@ class EventQueue {
   void UpdateHandle();  // lock_ held
 
   const HANDLE handle_;  // manual reset; signalled while events_ is not empty
-  std::mutex lock_;
-  std::condition_variable posted_;
+  SpinningMutex lock_;  // the game's thread polls it every frame
+  std::condition_variable_any posted_;
   std::deque<Event> events_;  // guarded by lock_
 };
 
