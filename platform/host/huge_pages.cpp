@@ -29,10 +29,13 @@ void PopulatePages(void *start, size_t bytes, const std::atomic<bool> *enough) {
   const uintptr_t page = static_cast<uintptr_t>(pageSize);
   const uintptr_t first = RoundUp(reinterpret_cast<uintptr_t>(start), page);
   const uintptr_t end = RoundDown(reinterpret_cast<uintptr_t>(start) + bytes, page);
-  // A 2 MB piece at a time: each call holds the process's memory map, which
-  // a thread that maps memory meanwhile (a new thread's stack) waits for.
+  // A piece at a time: each call holds the process's memory map, which a
+  // thread that maps or protects memory meanwhile waits for, asleep: the
+  // game's load (its buffers, a new thread's stack) waited up to 3 ms on a
+  // 2 MB piece of memory the host backs afresh.
+  constexpr uintptr_t kPiece = uintptr_t(256) << 10;
   for (uintptr_t piece = first; piece < end && (enough == nullptr || !enough->load());) {
-    const uintptr_t next = std::min(end, RoundDown(piece + kHugePage, kHugePage));
+    const uintptr_t next = std::min(end, RoundDown(piece + kPiece, kPiece));
     madvise(reinterpret_cast<void *>(piece), next - piece, kPopulateWrite);
     piece = next;
   }
