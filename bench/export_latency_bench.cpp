@@ -12,7 +12,8 @@
 // first round is a game's first movie. --each: every round's first picture.
 // --play-after-ms: ticks of the game between the load and the first play (a
 // game that shows the movie a little after loading it finds its first picture
-// cued).
+// cued). --calls: every call on stderr, its time and its start on the
+// monotonic clock in ms, to match with a scheduler trace (perf -k mono).
 //
 // SDL runs on its dummy driver and OpenAL on its null one unless the
 // environment says otherwise. Run it on an otherwise idle machine.
@@ -108,6 +109,8 @@ double DecodeMsPerPicture(const std::string &path) {
   return ms;
 }
 
+bool printCalls = false;
+
 class Samples {
  public:
   void Add(const std::string &name, double ms) {
@@ -118,7 +121,12 @@ class Samples {
   auto Time(const std::string &name, F call) {
     const auto start = Clock::now();
     auto result = call();
-    Add(name, MsSince(start));
+    const double ms = MsSince(start);
+    Add(name, ms);
+    if (printCalls) {
+      const double at = std::chrono::duration<double, std::milli>(start.time_since_epoch()).count();
+      std::fprintf(stderr, "CALL %s %.3f at %.3f\n", name.c_str(), ms, at);
+    }
     return result;
   }
   // `anchor`: the decode of one picture; each median is also given in those.
@@ -206,6 +214,7 @@ int main(int argc, char **argv) {
   int rounds = 7;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--each") == 0) printEach = true;
+    if (std::strcmp(argv[i], "--calls") == 0) printCalls = true;
     if (i + 1 == argc) break;
     if (std::strcmp(argv[i], "--rounds") == 0) rounds = std::max(1, std::atoi(argv[i + 1]));
     if (std::strcmp(argv[i], "--play-after-ms") == 0) playAfterMs = std::max(0, std::atoi(argv[i + 1]));
