@@ -91,6 +91,9 @@ void SoundStreamer::Stop(bool keepStart) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
+    // Waited for at once: as a background thread it would wait for a core's
+    // turn behind the decoders (5 ms at 4K), and the stop with it.
+    MakeForegroundThread(streamThread_);
     changed_.notify_all();
   }
   if (thread_.joinable()) thread_.join();
@@ -356,6 +359,18 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
   // Hands the device its sound on time; woken by its timer, it must not take
   // the game's core.
   RunInBufferedTurns();
+  struct Known {
+    SoundStreamer *self;
+    explicit Known(SoundStreamer *streamer) : self(streamer) {
+      std::lock_guard<std::mutex> lock(self->mutex_);
+      self->streamThread_ = ThisThreadId();
+    }
+    // Before the id can name another thread.
+    ~Known() {
+      std::lock_guard<std::mutex> lock(self->mutex_);
+      self->streamThread_ = 0;
+    }
+  } known(this);
   const int64_t rate = resampler_->Rate();
   bool playing = false;     // the source was started in this run
   bool completed = false;   // played out was reported in this run

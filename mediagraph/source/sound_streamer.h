@@ -167,6 +167,7 @@ class SoundStreamer {
   // --- guarded by mutex_
   std::condition_variable changed_;  // wakes the thread on any control change
   bool stopping_ = false;
+  long streamThread_ = 0;  // the thread's system id while it runs, else 0
   bool running_ = false;
   IReferenceClock *clock_ = nullptr;  // one reference
   REFERENCE_TIME runStart_ = 0;

@@ -68,10 +68,20 @@ void RunAsForegroundThread() { SetPolicy(SCHED_OTHER); }
 void RunInLongTurns() { SetTurn(kLongTurn, SCHED_BATCH); }
 void RunInTimedTurns() { SetTurn(kTimedTurn, SCHED_OTHER); }
 void RunInBufferedTurns() { SetTurn(kTimedTurn, SCHED_BATCH); }
+long ThisThreadId() { return static_cast<long>(syscall(SYS_gettid)); }
+void MakeForegroundThread(long id) {
+  // Only a background thread: a host's real-time one stays as it is.
+  if (id <= 0 || sched_getscheduler(static_cast<pid_t>(id)) != SCHED_BATCH) return;
+  sched_param param{};
+  param.sched_priority = 0;
+  sched_setscheduler(static_cast<pid_t>(id), SCHED_OTHER, &param);
+}
 #else
 void RunAsBackgroundThread() {}
 void RunAsForegroundThread() {}
 void RunInLongTurns() {}
 void RunInTimedTurns() {}
 void RunInBufferedTurns() {}
+long ThisThreadId() { return 0; }
+void MakeForegroundThread(long) {}
 #endif

@@ -39,3 +39,11 @@ void RunInTimedTurns();
 // the same shorter turns. It may wait for a core's turn, up to a few ticks
 // while the decoders keep both cores busy, and never takes the game's core.
 void RunInBufferedTurns();
+
+// The calling thread's id for the call below; 0 where the system has none.
+long ThisThreadId();
+// Makes the thread `id` of this process an ordinary one, before it is woken
+// for something the caller then waits for (a stop it joins): woken, it takes
+// a core at once instead of waiting for a core's turn behind the decoders.
+// Nothing for 0. The thread must not end meanwhile.
+void MakeForegroundThread(long id);

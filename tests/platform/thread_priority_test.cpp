@@ -7,6 +7,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -115,6 +116,30 @@ TEST(ThreadTurnsTest, SetPolicyAndTurnKeepNiceAndPassToNewThreads) {
     EXPECT_EQ(OwnTurn(), timed);
     EXPECT_EQ(sched_getscheduler(0), SCHED_BATCH);
     EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(self)), 3);
+  }).join();
+}
+
+// What a stop does before it joins the sound thread; an id of 0 never means
+// the caller.
+TEST(ThreadTurnsTest, MakeAnotherBackgroundThreadForeground) {
+  std::thread([] {
+    RunAsBackgroundThread();
+    MakeForegroundThread(0);
+    EXPECT_EQ(sched_getscheduler(0), SCHED_BATCH);
+    std::atomic<long> id{0};
+    std::atomic<bool> checked{false};
+    std::atomic<int> policy{-1};
+    std::thread other([&] {
+      id = ThisThreadId();
+      while (!checked) std::this_thread::yield();
+      policy = sched_getscheduler(0);
+    });
+    while (id == 0) std::this_thread::yield();
+    MakeForegroundThread(id);
+    checked = true;
+    other.join();
+    EXPECT_EQ(policy, SCHED_OTHER);  // it was born a background one
+    EXPECT_EQ(sched_getscheduler(0), SCHED_BATCH);
   }).join();
 }
 
