@@ -1,6 +1,5 @@
 #include "platform/host/huge_pages.h"
 
-#include <sched.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -106,20 +105,9 @@ void PageWarmer::Start(void *start, size_t bytes) {
   Wait();
   start_ = start;
   bytes_ = bytes;
-  pthread_attr_t attributes;
-  if (pthread_attr_init(&attributes) != 0) return;
-  // A batch thread before it first runs, so that neither its start nor its
-  // wake-ups take its starter's core (the thread decoding the picture).
-#if defined(SCHED_BATCH)
-  sched_param param{};
-  if (pthread_attr_setinheritsched(&attributes, PTHREAD_EXPLICIT_SCHED) != 0 ||
-      pthread_attr_setschedpolicy(&attributes, SCHED_BATCH) != 0 ||
-      pthread_attr_setschedparam(&attributes, &param) != 0) {
-    pthread_attr_setinheritsched(&attributes, PTHREAD_INHERIT_SCHED);
-  }
-#endif
-  started_ = pthread_create(&thread_, &attributes, &PageWarmer::Warm, this) == 0;
-  pthread_attr_destroy(&attributes);
+  // The policy is its starter's, the decoding thread's, a batch one: glibc
+  // takes no batch policy in a new thread's attributes.
+  started_ = pthread_create(&thread_, nullptr, &PageWarmer::Warm, this) == 0;
 }
 
 void *PageWarmer::Warm(void *self) {
