@@ -69,6 +69,7 @@ bool DoubleBufferedSurface::Attach(SDL_Surface *surface) {
       warm_ = std::thread([copy, first, bytes] {
         NameThisThread("cl-warm");
         RunInLongTurns();
+        GiveWayToStarter();
         PopulatePages(first, bytes);
         std::memset(copy, 0, bytes);
       });

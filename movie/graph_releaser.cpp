@@ -30,6 +30,7 @@ Queue &TheQueue() {
 void Serve() {
   NameThisThread("cl-release");
   RunAsBackgroundThread();
+  GiveWayToStarter();
   Queue &queue = TheQueue();
   std::unique_lock<std::mutex> hold(queue.lock);
   for (;;) {

@@ -72,6 +72,7 @@ void SetExitHandler(Shared &state, void (*handler)()) {
 void CloseWhenIdle() {
   NameThisThread("cl-audio-close");
   RunAsBackgroundThread();
+  GiveWayToStarter();
   Shared &state = State();
   std::unique_lock<std::mutex> lock(state.mutex);
   for (;;) {
@@ -137,6 +138,7 @@ void AudioDevice::OpenAhead() {
       // The device's mixing thread, started by the open, inherits the turns.
       // Its timer wakes it tens of times a second.
       RunInBufferedTurns();
+      GiveWayToStarter();
       std::shared_ptr<AudioDevice> held = Take(false);
       if (!held) return;
       Shared &holding = State();

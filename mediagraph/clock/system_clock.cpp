@@ -125,6 +125,7 @@ STDMETHODIMP SystemClock::Unadvise(DWORD_PTR cookie) {
 void SystemClock::Serve() {
   NameThisThread("cl-clock");
   RunInTimedTurns();
+  GiveWayToStarter();
   std::unique_lock<SpinningMutex> hold(lock_);
   while (!closing_) {
     if (advises_.empty()) {

@@ -34,6 +34,7 @@ void StreamDecoder::WarmUpAhead() {
       std::thread([] {
         NameThisThread("cl-codec-warm");
         RunAsBackgroundThread();
+        GiveWayToStarter();
         for (const AVCodecID id : {AV_CODEC_ID_H264, AV_CODEC_ID_AAC}) {
           const AVCodec *codec = avcodec_find_decoder(id);
           AVCodecContext *context = codec != nullptr ? avcodec_alloc_context3(codec) : nullptr;

@@ -105,6 +105,7 @@ void EndNotice::PostIfDueLocked() {
 void EndNotice::Serve() {
   NameThisThread("cl-end");
   RunInBufferedTurns();
+  GiveWayToStarter();
   for (;;) {
     WaitForSingleObject(fired_, INFINITE);
     std::lock_guard<std::mutex> hold(lock_);

@@ -121,6 +121,7 @@ void FilterGraph::ServeStarts() {
   // then the first picture's arrival must start the run at once. The policy
   // changes are system calls, made outside the lock the game's calls take.
   RunAsBackgroundThread();
+  GiveWayToStarter();
   std::unique_lock<SpinningRecursiveMutex> hold(stateLock_);
   for (;;) {
     startChanged_.wait(hold, [this] { return closing_ || startPending_; });

@@ -47,6 +47,7 @@ void JobThread::Serve(const char *name) {
   // Woken by a post from the game's thread, which must not lose its core to
   // this one.
   RunAsBackgroundThread();
+  GiveWayToStarter();
   std::unique_lock<std::mutex> hold(lock_);
   for (;;) {
     changed_.wait(hold, [this] { return ending_ || !jobs_.empty(); });

@@ -29,6 +29,7 @@ void PacketReader::Read(MovieFile *file, PacketBuffer *buffer) {
   // Reading is ahead of its time; woken by the game's thread (a stop, a
   // seek), it must not take that thread's core.
   RunInLongTurns();
+  GiveWayToStarter();
   const AVStream *picture = file->VideoStream();
   int64_t pictureEnd = 0;
   bool whole = false;

@@ -359,6 +359,7 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
   // Hands the device its sound on time; woken by its timer, it must not take
   // the game's core.
   RunInBufferedTurns();
+  GiveWayToStarter();
   struct Known {
     SoundStreamer *self;
     explicit Known(SoundStreamer *streamer) : self(streamer) {

@@ -54,6 +54,7 @@ class DecoderOpener {
       thread_ = std::thread([this] {
         NameThisThread("cl-decode");
         RunInLongTurns();
+        GiveWayToStarter();
         opened_ = StreamDecoder::Create(stream_, threads_);
       });
     } catch (const std::system_error &) {

@@ -68,6 +68,9 @@ void RunAsForegroundThread() { SetPolicy(SCHED_OTHER); }
 void RunInLongTurns() { SetTurn(kLongTurn, SCHED_BATCH); }
 void RunInTimedTurns() { SetTurn(kTimedTurn, SCHED_OTHER); }
 void RunInBufferedTurns() { SetTurn(kTimedTurn, SCHED_BATCH); }
+// Its place in the queue moves a turn back, behind the thread it took the
+// core from.
+void GiveWayToStarter() { sched_yield(); }
 long ThisThreadId() { return static_cast<long>(syscall(SYS_gettid)); }
 void MakeForegroundThread(long id) {
   // Only a background thread: a host's real-time one stays as it is.
@@ -82,6 +85,7 @@ void RunAsForegroundThread() {}
 void RunInLongTurns() {}
 void RunInTimedTurns() {}
 void RunInBufferedTurns() {}
+void GiveWayToStarter() {}
 long ThisThreadId() { return 0; }
 void MakeForegroundThread(long) {}
 #endif

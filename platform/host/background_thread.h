@@ -40,6 +40,13 @@ void RunInTimedTurns();
 // while the decoders keep both cores busy, and never takes the game's core.
 void RunInBufferedTurns();
 
+// First thing a movie's thread does once it has set its turns. A new thread
+// takes its starter's core when the starter has run for a while (the game's,
+// through a load), and one that then backed a surface's pages kept it for
+// 2.7 ms while the other core was idle. The new thread gives the core back
+// and waits for a core's turn.
+void GiveWayToStarter();
+
 // The calling thread's id for the call below; 0 where the system has none.
 long ThisThreadId();
 // Makes the thread `id` of this process an ordinary one, before it is woken

@@ -57,6 +57,7 @@ TimerService &Service() {
 void TimerLoop() {
   NameThisThread("cl-timer");
   RunInBufferedTurns();
+  GiveWayToStarter();
   TimerService &service = Service();
   std::unique_lock<std::mutex> lock(service.mutex);
   while (!service.stopping) {
