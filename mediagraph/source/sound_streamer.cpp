@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <utility>
 
 #include "platform/host/background_thread.h"
@@ -24,7 +25,6 @@ constexpr REFERENCE_TIME kNearEnough = 150000;     // 15 ms
 // Once correcting, the sound is brought this close before it is left alone.
 constexpr REFERENCE_TIME kOnTime = 40000;          // 4 ms
 constexpr REFERENCE_TIME kCheckEvery = 1000000;    // 100 ms
-constexpr int kErrorWindow = 8;                    // checks judged together
 // Late by less than this at the start is not worth skipping.
 constexpr REFERENCE_TIME kSkipAbove = 20000;       // 2 ms
 
@@ -74,6 +74,10 @@ void SoundStreamer::Start(PacketBuffer *buffer, const PacketReader *reader,
     added_ = 0;
     trimUntil_ = segment.base;
   }
+  syncCarried_ = carried_;
+  if (!carried_) sync_ = Sync{};
+  // Under a millisecond left is not worth the resampler's filter.
+  sync_.resumeStretch = std::abs(sync_.stretchLeft) * 1000 >= resampler_->Rate();
   carried_ = false;
   continued_ = 0;
   draining_ = false;
@@ -236,7 +240,17 @@ void SoundStreamer::Stage(const AVFrame *frame, const Segment &segment) {
     if (skip >= frames) return;
   }
   added_ += stretched;  // first: the room up to the stop is in frames out
+  // Done once it has added (or taken) all it was asked to.
+  sync_.stretchLeft = sync_.stretchLeft > 0 ? std::max<int64_t>(0, sync_.stretchLeft - stretched)
+                                            : std::min<int64_t>(0, sync_.stretchLeft - stretched);
   AppendUpToStop(converted_.data() + skip * channels, frames - skip, segment);
+  // What the last pass's stretch has yet to do, from the frame after the one
+  // that joins this pass to the start queued before it: begun on the joining
+  // frame, the resampler's filter put a step in the wave there.
+  if (sync_.resumeStretch) {
+    sync_.resumeStretch = false;
+    resampler_->Compensate(static_cast<int>(sync_.stretchLeft), static_cast<int>(rate));
+  }
 }
 
 void SoundStreamer::AppendUpToStop(const int16_t *pcm, int64_t frames, const Segment &segment) {
@@ -376,11 +390,13 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
   bool playing = false;     // the source was started in this run
   bool completed = false;   // played out was reported in this run
   uint64_t serial = 0;      // the run the flags above belong to
-  REFERENCE_TIME nextCheck = 0;
-  REFERENCE_TIME compensatedUntil = 0;
-  REFERENCE_TIME errors[kErrorWindow] = {};
-  int checks = 0;  // errors measured since the source last started
-  bool correcting = false;  // started, or off by more than kNearEnough, since on time
+  // A loop's pass: the sound plays on, judged and stretched as before.
+  bool carriedOn = syncCarried_;
+  REFERENCE_TIME &nextCheck = sync_.nextCheck;
+  REFERENCE_TIME &compensatedUntil = sync_.compensatedUntil;
+  REFERENCE_TIME(&errors)[kErrorWindow] = sync_.errors;
+  int &checks = sync_.checks;
+  bool &correcting = sync_.correcting;
   const REFERENCE_TIME mixPeriod = output_->MixPeriodNs() / 100;
 
   for (;;) {
@@ -436,13 +452,17 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
         if (!haveNow) {
           output_->Play();
           playing = true;
+          carriedOn = false;
         } else if (now >= startAt) {
           const REFERENCE_TIME late = now - startAt;
           output_->Play(late > kSkipAbove ? late * rate / kUnitsPerSecond : 0);
           playing = true;
-          nextCheck = now + kCheckEvery;
-          checks = 0;
-          correcting = true;  // a start is off by up to half a period: bring it in
+          if (!carriedOn) {
+            nextCheck = now + kCheckEvery;
+            checks = 0;
+            correcting = true;  // a start is off by up to half a period: bring it in
+          }
+          carriedOn = false;
         } else {
           wait = std::min(wait, Millis(startAt - now));
         }
@@ -467,6 +487,7 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
             playing = false;
             correcting = false;
             resampler_->Compensate(0, 0);
+            sync_.stretchLeft = 0;
           } else if (error <= tolerance && error >= -tolerance) {
             correcting = false;
           } else if (now >= compensatedUntil) {
@@ -477,6 +498,7 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
             const int64_t delta =
                 std::clamp<int64_t>(error * rate / kUnitsPerSecond, -limit, limit);
             resampler_->Compensate(static_cast<int>(delta), static_cast<int>(rate));
+            sync_.stretchLeft = delta;
             compensatedUntil = now + kUnitsPerSecond + kLead;
             checks = 0;  // judge again once the correction is heard
           }

@@ -195,8 +195,25 @@ class SoundStreamer {
   // The movie's first sound from its very start (silence before a late
   // sound), kept across sessions.
   std::vector<int16_t> start_;
+  // How far the sound is off the clock, and the stretch that brings it back.
+  // Kept across a restart that carries the sound on (a loop): judged afresh
+  // each pass, with the stretch dropped along with the resampler's input, a
+  // loop shorter than a judgement (a second or two) kept its start's error
+  // for good (10 ms late, pass after pass, on a 1 s loop).
+  static constexpr int kErrorWindow = 8;  // checks judged together
+  struct Sync {
+    REFERENCE_TIME errors[kErrorWindow] = {};
+    int checks = 0;           // errors measured since the source last started
+    bool correcting = false;  // started, or off by more than kNearEnough, since on time
+    REFERENCE_TIME nextCheck = 0;
+    REFERENCE_TIME compensatedUntil = 0;
+    int64_t stretchLeft = 0;  // frames the stretch asked has yet to add (< 0: take)
+    bool resumeStretch = false;  // once the new pass's sound is joined
+  };
+  Sync sync_;
   // --- application thread, between Stop and Start
   bool carried_ = false;
+  bool syncCarried_ = false;  // for the next thread: sync_ goes on
   REFERENCE_TIME carriedFrom_ = 0;
 };
 
