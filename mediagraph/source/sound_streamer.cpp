@@ -240,9 +240,13 @@ void SoundStreamer::Stage(const AVFrame *frame, const Segment &segment) {
     if (skip >= frames) return;
   }
   added_ += stretched;  // first: the room up to the stop is in frames out
-  // Done once it has added (or taken) all it was asked to.
-  sync_.stretchLeft = sync_.stretchLeft > 0 ? std::max<int64_t>(0, sync_.stretchLeft - stretched)
-                                            : std::min<int64_t>(0, sync_.stretchLeft - stretched);
+  // Done once it has added (or taken) all it was asked to; what the filter
+  // holds and gives back without a stretch asked counts for none.
+  if (sync_.stretchLeft > 0) {
+    sync_.stretchLeft = std::max<int64_t>(0, sync_.stretchLeft - stretched);
+  } else if (sync_.stretchLeft < 0) {
+    sync_.stretchLeft = std::min<int64_t>(0, sync_.stretchLeft - stretched);
+  }
   AppendUpToStop(converted_.data() + skip * channels, frames - skip, segment);
   // What the last pass's stretch has yet to do, from the frame after the one
   // that joins this pass to the start queued before it: begun on the joining
