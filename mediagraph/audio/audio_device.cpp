@@ -182,6 +182,10 @@ std::shared_ptr<AudioDevice> AudioDevice::Take(bool user) {
   if (alIsExtensionPresent("AL_SOFT_source_latency")) {
     device->getSourcei64v_ =
         reinterpret_cast<LPALGETSOURCEI64VSOFT>(alGetProcAddress("alGetSourcei64vSOFT"));
+    if (alcIsExtensionPresent(device->device_, "ALC_SOFT_device_clock")) {
+      device->getDeviceInteger64v_ = reinterpret_cast<LPALCGETINTEGER64VSOFT>(
+          alcGetProcAddress(device->device_, "alcGetInteger64vSOFT"));
+    }
   }
   if (!state.closerStarted) {
     try {
@@ -242,6 +246,24 @@ void AudioDevice::SourceOffsetAndLatency(ALuint source, int64_t *frames,
   alGetSourcei(source, AL_SAMPLE_OFFSET, &offset);
   *frames = offset;
   *latencyNs = 0;
+}
+
+bool AudioDevice::SourceOffsetAndClock(ALuint source, int64_t *frames, int64_t *clockNs) const {
+  if (getDeviceInteger64v_ == nullptr || getSourcei64v_ == nullptr) return false;
+  ALint64SOFT values[2] = {0, 0};
+  getSourcei64v_(source, AL_SAMPLE_OFFSET_CLOCK_SOFT, values);
+  *frames = values[0] >> 32;  // 32.32 fixed point
+  *clockNs = values[1];
+  return true;
+}
+
+bool AudioDevice::ClockAndLatency(int64_t *clockNs, int64_t *latencyNs) const {
+  if (getDeviceInteger64v_ == nullptr) return false;
+  ALCint64SOFT values[2] = {0, 0};
+  getDeviceInteger64v_(device_, ALC_DEVICE_CLOCK_LATENCY_SOFT, 2, values);
+  *clockNs = values[0];
+  *latencyNs = values[1];
+  return true;
 }
 
 }  // namespace mediagraph

@@ -52,6 +52,13 @@ class AudioDevice {
   // (AL_SOFT_source_latency); otherwise the plain offset and latency 0.
   // Called inside an Access.
   void SourceOffsetAndLatency(ALuint source, int64_t *frames, int64_t *latencyNs) const;
+  // The device's clock: ns of sound mixed since it opened, which is where
+  // its next mix begins. Read with a source's queue offset (frames: what the
+  // source gives that mix) or with the output latency (ns), each pair in one
+  // atomic step. False where the implementation keeps no clock
+  // (ALC_SOFT_device_clock). Called inside an Access.
+  bool SourceOffsetAndClock(ALuint source, int64_t *frames, int64_t *clockNs) const;
+  bool ClockAndLatency(int64_t *clockNs, int64_t *latencyNs) const;
 
   // Scope of a sound user's OpenAL calls. False once the process is ending:
   // the device is closed (or closing) and no OpenAL call may be made.
@@ -81,6 +88,7 @@ class AudioDevice {
   int mixRate_ = 0;
   int mixesPerSecond_ = 0;
   LPALGETSOURCEI64VSOFT getSourcei64v_ = nullptr;
+  LPALCGETINTEGER64VSOFT getDeviceInteger64v_ = nullptr;  // with the device clock only
 };
 
 }  // namespace mediagraph

@@ -115,6 +115,24 @@ SoundOutput::Position SoundOutput::GetPosition() {
   return position;
 }
 
+bool SoundOutput::GetTiming(Timing *timing) {
+  const AudioDevice::Access access;
+  if (!access) return false;
+  ALint state = AL_INITIAL;
+  alGetSourcei(source_, AL_SOURCE_STATE, &state);
+  int64_t offset = 0;
+  int64_t clockNs = 0;
+  if (!device_->SourceOffsetAndClock(source_, &offset, &clockNs)) return false;
+  int64_t latencyNs = 0;
+  int64_t clockLaterNs = 0;  // a moment later: the latency is what is wanted
+  device_->ClockAndLatency(&clockLaterNs, &latencyNs);
+  timing->played = state == AL_STOPPED ? queuedTotal_
+                                       : std::min(unqueuedTotal_ + offset, queuedTotal_);
+  timing->mixAtNs = clockNs;
+  timing->latencyNs = latencyNs;
+  return true;
+}
+
 int64_t SoundOutput::MixPeriodNs() const {
   const int mixes = device_->MixesPerSecond();
   return mixes > 0 ? 1000000000 / mixes : 0;

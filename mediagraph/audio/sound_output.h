@@ -54,6 +54,16 @@ class SoundOutput {
   // end, so a block's first frame is heard that much sooner.
   int64_t MixPeriodNs() const;
   Position GetPosition();
+  // The same against the device's clock: the source mixes the frame `played`
+  // when the device's clock (ns) stands at `mixAtNs`, and the device outputs
+  // it `latencyNs` after the mix. False where the device keeps no clock, or
+  // has closed.
+  struct Timing {
+    int64_t played;
+    int64_t mixAtNs;
+    int64_t latencyNs;
+  };
+  bool GetTiming(Timing *timing);
 
   // Starts or resumes; when `skipFrames` is positive, that many pending
   // frames are skipped first (they are already late).

@@ -27,9 +27,18 @@ constexpr REFERENCE_TIME kOnTime = 40000;          // 4 ms
 constexpr REFERENCE_TIME kCheckEvery = 1000000;    // 100 ms
 // Late by less than this at the start is not worth skipping.
 constexpr REFERENCE_TIME kSkipAbove = 20000;       // 2 ms
+// How far the timeline may put the next block's sound from where the
+// latency alone puts it, beyond two mixing periods.
+constexpr REFERENCE_TIME kPlausible = 100000;      // 10 ms
 
 std::chrono::milliseconds Millis(REFERENCE_TIME units) {
   return std::chrono::milliseconds(std::max<REFERENCE_TIME>(0, units / 10000));
+}
+
+REFERENCE_TIME MonotonicNow() {
+  return std::chrono::duration_cast<std::chrono::duration<int64_t, std::ratio<1, 10000000>>>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 }  // namespace
@@ -422,15 +431,33 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
     if (continued_ > 0 && !looping_) DropStart();
     REFERENCE_TIME now = 0;
     const bool haveNow = clock != nullptr && SUCCEEDED(clock->GetTime(&now));
+    // From the monotonic clock the timeline counts on to the graph's.
+    const REFERENCE_TIME shift = now - MonotonicNow();
     if (clock != nullptr) clock->Release();
     if (!fed) break;
+    SoundOutput::Timing timing{};
+    const bool timed = output_->GetTiming(&timing);
+    if (timed) timeline_.Note(MonotonicNow(), timing.mixAtNs, timing.latencyNs);
+    // When the block the device mixes next is heard, on the graph's clock:
+    // followed only where it agrees with the latency to two periods, so that
+    // a driver whose clock misleads cannot hold the sound back.
+    const REFERENCE_TIME heardNext = timeline_.HeardAt(timing.mixAtNs) + shift;
+    const bool placed = timed && haveNow && timeline_.Known() &&
+                        std::abs(heardNext - (now + timing.latencyNs / 100)) <=
+                            2 * mixPeriod + kPlausible;
 
     std::chrono::milliseconds wait(10);
+    // Until a mix has been seen as it happened, the device is watched closely
+    // (for a quarter of a second at most).
+    if (timed && !timeline_.Known() && learning_ > 0) {
+      --learning_;
+      wait = std::chrono::milliseconds(1);
+    }
     if (!running) {
       if (playing) output_->Pause();
       playing = false;
       completed = false;
-      wait = std::chrono::milliseconds(20);
+      wait = std::min(wait, std::chrono::milliseconds(20));
       // Known before the run, so that the graph can start it far enough ahead.
       NoteLatency(output_->GetPosition());
     } else {
@@ -449,39 +476,52 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
       if (playing && pending > 0 && output_->IsIdle()) playing = false;  // starved
       if (!playing && pending > 0) {
         // The source starts with the device's next mix, within a period from
-        // now, and the latency counts from the end of that block: started half
-        // a period late, it is heard within half a period of its time either
-        // way, and the checks take it from there.
-        const REFERENCE_TIME startAt = runStart + next - latency_ + mixPeriod / 2;
+        // now. Where the timeline tells when that block is heard, the start
+        // waits for the block that is heard on time or just after, and skips
+        // what is due before. Otherwise the latency is taken to count from the
+        // end of that block: started half a period late, the sound is heard
+        // within half a period of its time either way, and the checks take it
+        // from there.
+        REFERENCE_TIME late = now - (runStart + next - latency_ + mixPeriod / 2);
+        if (placed) {
+          late = heardNext - (runStart + next);
+          if (late < 0 && late >= -kSkipAbove) late = 0;  // a little early is not worth a period
+        }
         if (!haveNow) {
           output_->Play();
           playing = true;
           carriedOn = false;
-        } else if (now >= startAt) {
-          const REFERENCE_TIME late = now - startAt;
-          output_->Play(late > kSkipAbove ? late * rate / kUnitsPerSecond : 0);
+        } else if (late >= 0) {
+          output_->Play(late > kSkipAbove || placed ? late * rate / kUnitsPerSecond : 0);
           playing = true;
           if (!carriedOn) {
             nextCheck = now + kCheckEvery;
             checks = 0;
-            correcting = true;  // a start is off by up to half a period: bring it in
+            correcting = true;  // placed by the latency alone, up to half a period out
           }
           carriedOn = false;
+        } else if (placed) {
+          // Looked at again within a millisecond of the mix before the block
+          // to start with.
+          wait = std::min(wait, std::max(std::chrono::milliseconds(1), Millis(-late - mixPeriod)));
         } else {
-          wait = std::min(wait, Millis(startAt - now));
+          wait = std::min(wait, Millis(-late));
         }
       } else if (playing && position.playing && haveNow && now >= nextCheck) {
         nextCheck = now + kCheckEvery;
-        const REFERENCE_TIME heard = next - latency_;
+        // Stream time heard now.
+        const REFERENCE_TIME heard =
+            placed ? TimeOf(timing.played) - (heardNext - now)
+                   : next - latency_;
         {
           std::lock_guard<std::mutex> lock(mutex_);
           heard_ = true;
           heardClock_ = now;
           heardMovie_ = heard - segment.base + segment.start;
         }
-        // The source's position moves in whole mixing periods: right after a
-        // mix it is exact, later it lags. The largest error of the last few
-        // checks is therefore the true one.
+        // Without the timeline the source's position moves in whole mixing
+        // periods: right after a mix it is exact, later it lags. The largest
+        // error of the last few checks is therefore the true one.
         errors[checks++ % kErrorWindow] = heard - (now - runStart);  // > 0: sound early
         if (checks >= kErrorWindow) {
           const REFERENCE_TIME error = *std::max_element(errors, errors + kErrorWindow);

@@ -5,7 +5,9 @@
 //   - while paused it fills the source and holds it still;
 //   - on Run it starts the source so that the sound of stream time t is heard
 //     at run start + t, the device's output latency and mixing period
-//     included (late sound is skipped rather than played late);
+//     included: to the sample where the device's clock tells when its next
+//     mix is heard (MixTimeline), else to half a period (late sound is
+//     skipped rather than played late);
 //   - while running it compares what is heard with the clock and stretches or
 //     shrinks the sound slightly to follow it (after a start, and once off by
 //     more than 15 ms, until it is within 4 ms), or restarts the source in
@@ -51,6 +53,7 @@
 #include <thread>
 #include <vector>
 
+#include "mediagraph/audio/mix_timeline.h"
 #include "mediagraph/audio/sound_output.h"
 #include "mediagraph/decode/movie_file.h"
 #include "mediagraph/decode/packet_buffer.h"
@@ -211,6 +214,9 @@ class SoundStreamer {
     bool resumeStretch = false;  // once the new pass's sound is joined
   };
   Sync sync_;
+  // When the device outputs what it mixes; kept for the streamer's life.
+  MixTimeline timeline_;
+  int learning_ = 250;  // close looks left to find a mix by
   // --- application thread, between Stop and Start
   bool carried_ = false;
   bool syncCarried_ = false;  // for the next thread: sync_ goes on

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "mediagraph/audio/audio_device.h"
+#include "mediagraph/audio/mix_timeline.h"
 #include "mediagraph/audio/sound_output.h"
 #include "tests/mediagraph/fakes/wave_capture.h"
 
@@ -179,10 +180,18 @@ TEST(SoundOutputTest, PositionAdvancesOnlyWhilePlaying) {
   SoundOutput::Position moving = output->GetPosition();
   EXPECT_TRUE(moving.playing);
   EXPECT_GT(moving.played, 0);
+  SoundOutput::Timing timing{};
+  ASSERT_TRUE(output->GetTiming(&timing));  // the wave driver keeps a clock
+  EXPECT_GE(timing.played, moving.played);
+  EXPECT_EQ(moving.latencyNs, timing.latencyNs);
   output->Pause();
   const int64_t paused = output->GetPosition().played;
   std::this_thread::sleep_for(100ms);
   EXPECT_EQ(paused, output->GetPosition().played);
+  SoundOutput::Timing held{};
+  ASSERT_TRUE(output->GetTiming(&held));
+  EXPECT_EQ(paused, held.played);
+  EXPECT_GT(held.mixAtNs, timing.mixAtNs);  // the device mixes on without it
   EXPECT_FALSE(output->GetPosition().playing);
   EXPECT_EQ(24000 - paused, output->PendingFrames());
   output->Reset();
@@ -194,6 +203,36 @@ TEST(SoundOutputTest, PositionAdvancesOnlyWhilePlaying) {
   }
   output->Play(12000);
   EXPECT_GE(output->GetPosition().played, 12000);
+}
+
+// Readings every 2 ms of a device mixing 20 ms blocks, each written out a
+// little after it is due, and heard 40 ms after it is mixed.
+TEST(MixTimelineTest, TheEarliestReadingAfterAMixPlacesTheBlocks) {
+  constexpr int64_t kMs = 10000;  // 100 ns units
+  constexpr int64_t kOrigin = 7000 * kMs;
+  const int64_t lateMs[] = {3, 1, 6, 2, 5};  // how late each mix comes
+  MixTimeline timeline;
+  int64_t device = 0;
+  for (int64_t now = kOrigin + 10 * kMs; now < kOrigin + 100 * kMs; now += 2 * kMs) {
+    const int64_t block = (now - kOrigin) / (20 * kMs);
+    // Block k is mixed (and the clock moves past it) lateMs[k] after it is due.
+    if (block > 0 && now >= kOrigin + block * 20 * kMs + lateMs[block - 1] * kMs) {
+      device = block * 20000000;
+    }
+    timeline.Note(now, device, 40000000);
+    if (now < kOrigin + 24 * kMs) {
+      EXPECT_FALSE(timeline.Known()) << now;  // the first mix is seen at 24 ms
+    }
+  }
+  ASSERT_TRUE(timeline.Known());
+  // Best seen: block 2, mixed 1 ms late, read 1 ms after that (42 ms).
+  EXPECT_NEAR(kOrigin + 40 * kMs + 2 * kMs, timeline.HeardAt(0), kMs / 100);
+  EXPECT_EQ(timeline.HeardAt(0) + 20 * kMs, timeline.HeardAt(20000000));
+
+  // A device clock that goes back is a device started again: nothing is known.
+  timeline.Note(kOrigin + 101 * kMs, 0, 40000000);
+  EXPECT_FALSE(timeline.Known());
+  EXPECT_EQ(kOrigin + 141 * kMs, timeline.HeardAt(0));
 }
 
 }  // namespace
