@@ -60,6 +60,8 @@ constexpr auto kLinger = std::chrono::seconds(3);
 
 // How long a device opened ahead waits for its first user.
 constexpr auto kHoldAhead = std::chrono::minutes(2);
+// Looks a millisecond apart at a device opened ahead, to see a mix happen.
+constexpr int kLooksToLearn = 100;
 
 void SetExitHandler(Shared &state, void (*handler)()) {
   if (state.exitHandlerSet) return;
@@ -141,6 +143,18 @@ void AudioDevice::OpenAhead() {
       GiveWayToStarter();
       std::shared_ptr<AudioDevice> held = Take(false);
       if (!held) return;
+      // Watched closely until a mix is seen as it happens (a period or two),
+      // so that the first movie's run starts on one of the device's blocks.
+      for (int look = 0; look < kLooksToLearn && !held->Timeline(nullptr, nullptr); ++look) {
+        {
+          const Access access;
+          int64_t clockNs = 0;
+          int64_t latencyNs = 0;
+          if (!access || !held->ClockAndLatency(&clockNs, &latencyNs)) break;
+          held->NoteClock(MixTimeline::Now(), clockNs, latencyNs);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
       Shared &holding = State();
       std::unique_lock<std::mutex> lock(holding.mutex);
       holding.aheadChanged.wait_for(lock, kHoldAhead, [&holding] {
@@ -254,6 +268,19 @@ bool AudioDevice::SourceOffsetAndClock(ALuint source, int64_t *frames, int64_t *
   getSourcei64v_(source, AL_SAMPLE_OFFSET_CLOCK_SOFT, values);
   *frames = values[0] >> 32;  // 32.32 fixed point
   *clockNs = values[1];
+  return true;
+}
+
+void AudioDevice::NoteClock(int64_t now, int64_t clockNs, int64_t latencyNs) {
+  std::lock_guard<std::mutex> lock(timelineMutex_);
+  timeline_.Note(now, clockNs, latencyNs);
+}
+
+bool AudioDevice::Timeline(int64_t *heardOffset, int64_t *periodNs) const {
+  std::lock_guard<std::mutex> lock(timelineMutex_);
+  if (!timeline_.Known() || timeline_.PeriodNs() <= 0) return false;
+  if (heardOffset != nullptr) *heardOffset = timeline_.HeardAt(0);
+  if (periodNs != nullptr) *periodNs = timeline_.PeriodNs();
   return true;
 }
 

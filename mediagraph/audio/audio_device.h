@@ -15,10 +15,13 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 
 #include <AL/al.h>
 #include <AL/alc.h>
 #include <AL/alext.h>
+
+#include "mediagraph/audio/mix_timeline.h"
 
 namespace mediagraph {
 
@@ -60,6 +63,14 @@ class AudioDevice {
   bool SourceOffsetAndClock(ALuint source, int64_t *frames, int64_t *clockNs) const;
   bool ClockAndLatency(int64_t *clockNs, int64_t *latencyNs) const;
 
+  // When what the device mixes is heard (MixTimeline), learnt from every
+  // reading of its clock a user notes: `now` (MixTimeline::Now) taken after
+  // the reading. Any thread.
+  void NoteClock(int64_t now, int64_t clockNs, int64_t latencyNs);
+  // The heard time of device time 0 (100 ns, monotonic) and the mixing
+  // period (ns); false until a mix has been seen as it happened. Any thread.
+  bool Timeline(int64_t *heardOffset, int64_t *periodNs) const;
+
   // Scope of a sound user's OpenAL calls. False once the process is ending:
   // the device is closed (or closing) and no OpenAL call may be made.
   class Access {
@@ -89,6 +100,8 @@ class AudioDevice {
   int mixesPerSecond_ = 0;
   LPALGETSOURCEI64VSOFT getSourcei64v_ = nullptr;
   LPALCGETINTEGER64VSOFT getDeviceInteger64v_ = nullptr;  // with the device clock only
+  mutable std::mutex timelineMutex_;
+  MixTimeline timeline_;  // guarded by timelineMutex_
 };
 
 }  // namespace mediagraph

@@ -1,6 +1,7 @@
 #include "mediagraph/audio/mix_timeline.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace mediagraph {
 
@@ -11,18 +12,28 @@ namespace {
 constexpr int64_t kAgePerUnit = 2000;  // 0.5 ms a second
 }  // namespace
 
+int64_t MixTimeline::Now() {
+  using Units = std::chrono::duration<int64_t, std::ratio<1, 10000000>>;
+  return std::chrono::duration_cast<Units>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
 void MixTimeline::Note(int64_t now, int64_t deviceNs, int64_t latencyNs) {
-  if (any_ && deviceNs < lastDevice_) *this = MixTimeline();  // the device started again
   const int64_t heard = now + latencyNs / 100 - deviceNs / 100;
   if (!any_) {
     offset_ = heard;
   } else {
-    if (deviceNs > lastDevice_ && now - lastNow_ <= kSharp) sharp_ = true;
+    if (deviceNs > lastDevice_) {
+      if (now - lastNow_ <= kSharp) sharp_ = true;
+      const int64_t step = deviceNs - lastDevice_;
+      periodNs_ = periodNs_ > 0 ? std::min(periodNs_, step) : step;
+    }
     offset_ = std::min(offset_ + std::max<int64_t>(0, now - lastNow_) / kAgePerUnit, heard);
   }
+  // Threads note what they read in any order: the latest reading stands.
   any_ = true;
-  lastNow_ = now;
-  lastDevice_ = deviceNs;
+  lastNow_ = std::max(lastNow_, now);
+  lastDevice_ = std::max(lastDevice_, deviceNs);
 }
 
 }  // namespace mediagraph

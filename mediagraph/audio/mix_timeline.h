@@ -13,7 +13,8 @@
 // 48 kHz) from now at most. Knowing when that block is heard, the start is
 // placed to the sample rather than half a period out either way.
 //
-// Not thread-safe: one sound thread notes and asks.
+// Not thread-safe (the device that keeps one guards it); readings may come
+// out of order.
 #pragma once
 
 #include <cstdint>
@@ -26,11 +27,16 @@ class MixTimeline {
   // device was asked) the device's clock stood at `deviceNs` and it reported
   // an output latency of `latencyNs`.
   void Note(int64_t now, int64_t deviceNs, int64_t latencyNs);
+  // The monotonic clock, in the 100 ns the readings take.
+  static int64_t Now();
   // Whether a reading was taken soon enough after a mix to place a start by.
   bool Known() const { return sharp_; }
   // When the sound the device mixes at its clock `deviceNs` is heard
   // (100 ns on the monotonic clock).
   int64_t HeardAt(int64_t deviceNs) const { return offset_ + deviceNs / 100; }
+  // What the device mixes at a time, in ns (the least step of its clock
+  // seen; 0 before it has moved).
+  int64_t PeriodNs() const { return periodNs_; }
 
   // A reading this soon after the one before that saw the clock move was
   // taken this soon after a mix.
@@ -42,6 +48,7 @@ class MixTimeline {
   int64_t offset_ = 0;  // heard time less device time, the earliest seen
   int64_t lastNow_ = 0;
   int64_t lastDevice_ = 0;
+  int64_t periodNs_ = 0;
 };
 
 }  // namespace mediagraph

@@ -130,6 +130,14 @@ bool SoundOutput::GetTiming(Timing *timing) {
                                        : std::min(unqueuedTotal_ + offset, queuedTotal_);
   timing->mixAtNs = clockNs;
   timing->latencyNs = latencyNs;
+  device_->NoteClock(MixTimeline::Now(), clockNs, latencyNs);
+  return true;
+}
+
+bool SoundOutput::GetDeviceClock(int64_t *clockNs, int64_t *latencyNs) const {
+  const AudioDevice::Access access;
+  if (!access || !device_->ClockAndLatency(clockNs, latencyNs)) return false;
+  device_->NoteClock(MixTimeline::Now(), *clockNs, *latencyNs);
   return true;
 }
 

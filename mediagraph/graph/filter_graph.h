@@ -53,9 +53,10 @@ constexpr DWORD kCueWaitMs = 2000;
 // resume with the picture held) it runs them at once, else the start is pending:
 // the graph's starter thread waits for the filters to finish pausing (the first
 // picture in the renderer) and then picks the start. Either way the start is
-// kRunLead (plus the sound's latency) ahead of the clock at that moment, less the
-// stream time already played when resuming from a pause, so the first picture
-// is on time. While the start is pending GetState answers Running at once; Pause
+// kRunLead (plus the sound's latency) ahead of the clock at that moment, or up to
+// a mixing period sooner where the sound device's blocks are known (the first one
+// heard after that, see MovieSource::EarliestStart), less the stream time already
+// played when resuming from a pause, so the first picture is on time. While the start is pending GetState answers Running at once; Pause
 // and Stop take it back, and a seek makes it wait for the new segment's picture.
 // Pause of a running graph is complete at once (the picture on show stays).
 // A graph with a movie is cued while it is Stopped: after RenderFile and after a

@@ -97,7 +97,9 @@ void FilterGraph::ArmCompletion() {
 HRESULT FilterGraph::StartRun() {
   startPending_ = false;
   if (armOnRun_) ArmCompletion();
-  const REFERENCE_TIME start = Now() + RunLead(source_.get()) - pausedAt_;
+  const REFERENCE_TIME now = Now();
+  const REFERENCE_TIME start =
+      (source_ ? source_->EarliestStart(now, kRunLead) : now + kRunLead) - pausedAt_;
   const HRESULT hr = RunFilters(start);
   if (FAILED(hr)) {
     PauseFilters();

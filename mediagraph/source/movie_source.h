@@ -96,6 +96,11 @@ class MovieSource {
   // sound or before it is known). A run that starts less far ahead loses its
   // first sound to catching up with the clock.
   virtual REFERENCE_TIME SoundLatency() const = 0;
+  // The earliest start for a run begun at `now` (on the graph's clock) that
+  // leaves the streams `lead` to start in: `lead` and the sound's latency
+  // after now, or up to a mixing period sooner, on the start of a block of
+  // the device's, where it knows when those are heard. Any thread.
+  virtual REFERENCE_TIME EarliestStart(REFERENCE_TIME now, REFERENCE_TIME lead) const = 0;
 
   // Waits up to `milliseconds` for the first picture of the segment under
   // way to be decoded, or to be so far along that it will reach the renderer

@@ -361,6 +361,11 @@ REFERENCE_TIME CMovieSourceFilter::SourceHandle::SoundLatency() const {
   return filter->sound ? filter->sound->OutputLatency() : 0;
 }
 
+REFERENCE_TIME CMovieSourceFilter::SourceHandle::EarliestStart(REFERENCE_TIME now,
+                                                              REFERENCE_TIME lead) const {
+  return filter->sound ? filter->sound->EarliestStart(now, lead) : now + lead;
+}
+
 bool CMovieSourceFilter::SourceHandle::AwaitFirstPicture(DWORD milliseconds,
                                                          REFERENCE_TIME within) {
   return filter->video.AwaitFirstPicture(milliseconds, within);

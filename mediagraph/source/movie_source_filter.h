@@ -117,6 +117,7 @@ class CMovieSourceFilter final : public CBaseFilter {
     REFERENCE_TIME Duration() const override;
     REFERENCE_TIME StreamEnd() const override;
     REFERENCE_TIME SoundLatency() const override;
+    REFERENCE_TIME EarliestStart(REFERENCE_TIME now, REFERENCE_TIME lead) const override;
     bool AwaitFirstPicture(DWORD milliseconds, REFERENCE_TIME within) override;
     bool FirstPictureUnderWay() const override;
     REFERENCE_TIME SegmentBase() const override;

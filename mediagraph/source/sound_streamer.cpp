@@ -35,12 +35,6 @@ std::chrono::milliseconds Millis(REFERENCE_TIME units) {
   return std::chrono::milliseconds(std::max<REFERENCE_TIME>(0, units / 10000));
 }
 
-REFERENCE_TIME MonotonicNow() {
-  return std::chrono::duration_cast<std::chrono::duration<int64_t, std::ratio<1, 10000000>>>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
 }  // namespace
 
 SoundStreamer::SoundStreamer(const MovieFile *file, std::unique_ptr<StreamDecoder> decoder,
@@ -163,6 +157,29 @@ void SoundStreamer::SetLooping(bool looping) {
 }
 
 void SoundStreamer::SetVolume(LONG level) { output_->SetVolume(level); }
+
+REFERENCE_TIME SoundStreamer::EarliestStart(REFERENCE_TIME now, REFERENCE_TIME lead) const {
+  const REFERENCE_TIME plain = now + lead + outputLatency_;
+  int64_t clockNs = 0;
+  int64_t latencyNs = 0;
+  int64_t offset = 0;
+  int64_t periodNs = 0;
+  if (!output_->GetDeviceClock(&clockNs, &latencyNs) || !output_->Timeline(&offset, &periodNs)) {
+    return plain;
+  }
+  const REFERENCE_TIME latency = latencyNs / 100;
+  // When the block the device mixes next is heard; as in Stream, followed
+  // only where the latency agrees.
+  const REFERENCE_TIME heard = offset + clockNs / 100 + (now - MixTimeline::Now());
+  if (std::abs(heard - (now + latency)) > 2 * periodNs / 100 + kPlausible) return plain;
+  // The device mixes a block as its clock moves past the block's end: at
+  // the block's heard time less the latency, plus a period. The first block
+  // mixed `lead` from now or later:
+  const REFERENCE_TIME earliest = now + lead + latency - periodNs / 100;
+  if (heard >= earliest) return heard;
+  const int64_t blocks = ((earliest - heard) * 100 + periodNs - 1) / periodNs;
+  return heard + blocks * periodNs / 100;
+}
 
 bool SoundStreamer::LastHeard(REFERENCE_TIME *clockTime, REFERENCE_TIME *movieTime) const {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -432,24 +449,26 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
     REFERENCE_TIME now = 0;
     const bool haveNow = clock != nullptr && SUCCEEDED(clock->GetTime(&now));
     // From the monotonic clock the timeline counts on to the graph's.
-    const REFERENCE_TIME shift = now - MonotonicNow();
+    const REFERENCE_TIME shift = now - MixTimeline::Now();
     if (clock != nullptr) clock->Release();
     if (!fed) break;
     SoundOutput::Timing timing{};
     const bool timed = output_->GetTiming(&timing);
-    if (timed) timeline_.Note(MonotonicNow(), timing.mixAtNs, timing.latencyNs);
+    int64_t heardOffset = 0;
+    int64_t periodNs = 0;
+    const bool mixesKnown = timed && output_->Timeline(&heardOffset, &periodNs);
     // When the block the device mixes next is heard, on the graph's clock:
     // followed only where it agrees with the latency to two periods, so that
     // a driver whose clock misleads cannot hold the sound back.
-    const REFERENCE_TIME heardNext = timeline_.HeardAt(timing.mixAtNs) + shift;
-    const bool placed = timed && haveNow && timeline_.Known() &&
+    const REFERENCE_TIME heardNext = heardOffset + timing.mixAtNs / 100 + shift;
+    const bool placed = mixesKnown && haveNow &&
                         std::abs(heardNext - (now + timing.latencyNs / 100)) <=
                             2 * mixPeriod + kPlausible;
 
     std::chrono::milliseconds wait(10);
     // Until a mix has been seen as it happened, the device is watched closely
     // (for a quarter of a second at most).
-    if (timed && !timeline_.Known() && learning_ > 0) {
+    if (timed && !mixesKnown && learning_ > 0) {
       --learning_;
       wait = std::chrono::milliseconds(1);
     }
@@ -477,15 +496,17 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
       if (!playing && pending > 0) {
         // The source starts with the device's next mix, within a period from
         // now. Where the timeline tells when that block is heard, the start
-        // waits for the block that is heard on time or just after, and skips
-        // what is due before. Otherwise the latency is taken to count from the
-        // end of that block: started half a period late, the sound is heard
-        // within half a period of its time either way, and the checks take it
-        // from there.
+        // takes the block heard nearest its time, up to half a period early,
+        // and skips what is due before (the graph starts runs on a block, see
+        // EarliestStart: nothing). Otherwise the latency is taken to count
+        // from the end of that block: started half a period late, the sound
+        // is heard within half a period of its time either way, and the
+        // checks take it from there.
         REFERENCE_TIME late = now - (runStart + next - latency_ + mixPeriod / 2);
         if (placed) {
           late = heardNext - (runStart + next);
-          if (late < 0 && late >= -kSkipAbove) late = 0;  // a little early is not worth a period
+          const REFERENCE_TIME early = std::max<REFERENCE_TIME>(kSkipAbove, periodNs / 200);
+          if (late < 0 && late >= -early) late = 0;
         }
         if (!haveNow) {
           output_->Play();

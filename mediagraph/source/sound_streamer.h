@@ -6,7 +6,7 @@
 //   - on Run it starts the source so that the sound of stream time t is heard
 //     at run start + t, the device's output latency and mixing period
 //     included: to the sample where the device's clock tells when its next
-//     mix is heard (MixTimeline), else to half a period (late sound is
+//     mix is heard (its MixTimeline), else to half a period (late sound is
 //     skipped rather than played late);
 //   - while running it compares what is heard with the clock and stretches or
 //     shrinks the sound slightly to follow it (after a start, and once off by
@@ -53,7 +53,6 @@
 #include <thread>
 #include <vector>
 
-#include "mediagraph/audio/mix_timeline.h"
 #include "mediagraph/audio/sound_output.h"
 #include "mediagraph/decode/movie_file.h"
 #include "mediagraph/decode/packet_buffer.h"
@@ -113,6 +112,12 @@ class SoundStreamer {
   bool ContinuesIntoStart() const { return continued_.load() > 0; }
   // The device's output latency as last measured (0 before). Any thread.
   REFERENCE_TIME OutputLatency() const { return outputLatency_.load(); }
+  // The earliest run start, on the clock that reads `now`, that leaves the
+  // thread `lead` to start the sound: `lead` plus the latency from now, or
+  // where the device's mixes are known, when the first mix it can still
+  // join is heard (up to a period sooner), so that the sound starts on time
+  // with nothing skipped. Any thread.
+  REFERENCE_TIME EarliestStart(REFERENCE_TIME now, REFERENCE_TIME lead) const;
 
   // How far ahead of the sound heard the source is kept fed.
   static constexpr REFERENCE_TIME kLead = 2000000;  // 200 ms
@@ -214,9 +219,7 @@ class SoundStreamer {
     bool resumeStretch = false;  // once the new pass's sound is joined
   };
   Sync sync_;
-  // When the device outputs what it mixes; kept for the streamer's life.
-  MixTimeline timeline_;
-  int learning_ = 250;  // close looks left to find a mix by
+  int learning_ = 250;  // close looks left to see a mix by (the device's timeline)
   // --- application thread, between Stop and Start
   bool carried_ = false;
   bool syncCarried_ = false;  // for the next thread: sync_ goes on

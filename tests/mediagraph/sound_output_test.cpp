@@ -229,10 +229,12 @@ TEST(MixTimelineTest, TheEarliestReadingAfterAMixPlacesTheBlocks) {
   EXPECT_NEAR(kOrigin + 40 * kMs + 2 * kMs, timeline.HeardAt(0), kMs / 100);
   EXPECT_EQ(timeline.HeardAt(0) + 20 * kMs, timeline.HeardAt(20000000));
 
-  // A device clock that goes back is a device started again: nothing is known.
-  timeline.Note(kOrigin + 101 * kMs, 0, 40000000);
-  EXPECT_FALSE(timeline.Known());
-  EXPECT_EQ(kOrigin + 141 * kMs, timeline.HeardAt(0));
+  // Read before the last one and noted after it (another thread): a bound
+  // like any other.
+  timeline.Note(kOrigin + 101 * kMs, 20000000, 40000000);
+  EXPECT_TRUE(timeline.Known());
+  EXPECT_NEAR(kOrigin + 42 * kMs, timeline.HeardAt(0), kMs / 100);
+  EXPECT_EQ(20000000, timeline.PeriodNs());
 }
 
 }  // namespace
