@@ -274,13 +274,18 @@ bool AudioDevice::SourceOffsetAndClock(ALuint source, int64_t *frames, int64_t *
 void AudioDevice::NoteClock(int64_t now, int64_t clockNs, int64_t latencyNs) {
   std::lock_guard<std::mutex> lock(timelineMutex_);
   timeline_.Note(now, clockNs, latencyNs);
+  if (!timeline_.Known() || timeline_.PeriodNs() <= 0) return;
+  heardOffset_ = timeline_.HeardAt(0);
+  blockNs_ = timeline_.LatestNs();
+  periodNs_ = timeline_.PeriodNs();
 }
 
-bool AudioDevice::Timeline(int64_t *heardOffset, int64_t *periodNs) const {
-  std::lock_guard<std::mutex> lock(timelineMutex_);
-  if (!timeline_.Known() || timeline_.PeriodNs() <= 0) return false;
-  if (heardOffset != nullptr) *heardOffset = timeline_.HeardAt(0);
-  if (periodNs != nullptr) *periodNs = timeline_.PeriodNs();
+bool AudioDevice::Timeline(int64_t *heardOffset, int64_t *periodNs, int64_t *blockNs) const {
+  const int64_t period = periodNs_;  // published last
+  if (period <= 0) return false;
+  if (heardOffset != nullptr) *heardOffset = heardOffset_;
+  if (periodNs != nullptr) *periodNs = period;
+  if (blockNs != nullptr) *blockNs = blockNs_;
   return true;
 }
 

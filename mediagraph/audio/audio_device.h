@@ -14,6 +14,7 @@
 // serialise on a process-wide mutex; OpenAL's own calls are thread-safe.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -67,9 +68,12 @@ class AudioDevice {
   // reading of its clock a user notes: `now` (MixTimeline::Now) taken after
   // the reading. Any thread.
   void NoteClock(int64_t now, int64_t clockNs, int64_t latencyNs);
-  // The heard time of device time 0 (100 ns, monotonic) and the mixing
-  // period (ns); false until a mix has been seen as it happened. Any thread.
-  bool Timeline(int64_t *heardOffset, int64_t *periodNs) const;
+  // The heard time of device time 0 (100 ns, monotonic), the mixing period
+  // (ns) and the device time of a block's start (ns); false until a mix has
+  // been seen as it happened. Any thread, without a lock: the game's thread
+  // asks when it starts a run, and a mixing thread waiting for a core must
+  // not hold it up.
+  bool Timeline(int64_t *heardOffset, int64_t *periodNs, int64_t *blockNs = nullptr) const;
 
   // Scope of a sound user's OpenAL calls. False once the process is ending:
   // the device is closed (or closing) and no OpenAL call may be made.
@@ -100,8 +104,13 @@ class AudioDevice {
   int mixesPerSecond_ = 0;
   LPALGETSOURCEI64VSOFT getSourcei64v_ = nullptr;
   LPALCGETINTEGER64VSOFT getDeviceInteger64v_ = nullptr;  // with the device clock only
-  mutable std::mutex timelineMutex_;
+  std::mutex timelineMutex_;
   MixTimeline timeline_;  // guarded by timelineMutex_
+  // Published from it after every reading (0: not known). Read apart, they
+  // may come from two readings, which agree on the blocks.
+  std::atomic<int64_t> heardOffset_{0};
+  std::atomic<int64_t> periodNs_{0};
+  std::atomic<int64_t> blockNs_{0};
 };
 
 }  // namespace mediagraph

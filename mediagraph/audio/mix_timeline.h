@@ -37,6 +37,8 @@ class MixTimeline {
   // What the device mixes at a time, in ns (the least step of its clock
   // seen; 0 before it has moved).
   int64_t PeriodNs() const { return periodNs_; }
+  // The device's clock at the latest reading: where one of its blocks begins.
+  int64_t LatestNs() const { return lastDevice_; }
 
   // A reading this soon after the one before that saw the clock move was
   // taken this soon after a mix.

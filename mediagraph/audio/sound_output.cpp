@@ -134,13 +134,6 @@ bool SoundOutput::GetTiming(Timing *timing) {
   return true;
 }
 
-bool SoundOutput::GetDeviceClock(int64_t *clockNs, int64_t *latencyNs) const {
-  const AudioDevice::Access access;
-  if (!access || !device_->ClockAndLatency(clockNs, latencyNs)) return false;
-  device_->NoteClock(MixTimeline::Now(), *clockNs, *latencyNs);
-  return true;
-}
-
 int64_t SoundOutput::MixPeriodNs() const {
   const int mixes = device_->MixesPerSecond();
   return mixes > 0 ? 1000000000 / mixes : 0;

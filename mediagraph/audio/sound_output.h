@@ -6,8 +6,8 @@
 // plays a frame some latency after the source moves past it.
 //
 // Used by one thread at a time (the movie's audio thread while it streams);
-// only SetVolume, Pause and GetDeviceClock may be called from another thread
-// at any time.
+// only SetVolume, Pause and Timeline may be called from another thread at any
+// time.
 //
 // Once the process is ending and the device has closed, Queue refuses, the
 // position stands still and the rest does nothing, so a streaming thread
@@ -65,12 +65,10 @@ class SoundOutput {
     int64_t latencyNs;
   };
   bool GetTiming(Timing *timing);
-  // The device's clock and output latency alone (ns), as above. Any thread.
-  bool GetDeviceClock(int64_t *clockNs, int64_t *latencyNs) const;
   // When the device's mixes are heard, learnt from every reading above
   // (AudioDevice::Timeline). Any thread.
-  bool Timeline(int64_t *heardOffset, int64_t *periodNs) const {
-    return device_->Timeline(heardOffset, periodNs);
+  bool Timeline(int64_t *heardOffset, int64_t *periodNs, int64_t *blockNs = nullptr) const {
+    return device_->Timeline(heardOffset, periodNs, blockNs);
   }
 
   // Starts or resumes; when `skipFrames` is positive, that many pending

@@ -159,26 +159,22 @@ void SoundStreamer::SetLooping(bool looping) {
 void SoundStreamer::SetVolume(LONG level) { output_->SetVolume(level); }
 
 REFERENCE_TIME SoundStreamer::EarliestStart(REFERENCE_TIME now, REFERENCE_TIME lead) const {
-  const REFERENCE_TIME plain = now + lead + outputLatency_;
-  int64_t clockNs = 0;
-  int64_t latencyNs = 0;
+  const REFERENCE_TIME latency = outputLatency_;
+  const REFERENCE_TIME plain = now + lead + latency;
   int64_t offset = 0;
   int64_t periodNs = 0;
-  if (!output_->GetDeviceClock(&clockNs, &latencyNs) || !output_->Timeline(&offset, &periodNs)) {
-    return plain;
-  }
-  const REFERENCE_TIME latency = latencyNs / 100;
-  // When the block the device mixes next is heard; as in Stream, followed
-  // only where the latency agrees.
-  const REFERENCE_TIME heard = offset + clockNs / 100 + (now - MixTimeline::Now());
-  if (std::abs(heard - (now + latency)) > 2 * periodNs / 100 + kPlausible) return plain;
+  int64_t blockNs = 0;
+  if (latency <= 0 || !output_->Timeline(&offset, &periodNs, &blockNs)) return plain;
+  // When one of the device's blocks is heard; the rest follow a period apart.
+  const REFERENCE_TIME block = offset + blockNs / 100 + (now - MixTimeline::Now());
   // The device mixes a block as its clock moves past the block's end: at
   // the block's heard time less the latency, plus a period. The first block
-  // mixed `lead` from now or later:
-  const REFERENCE_TIME earliest = now + lead + latency - periodNs / 100;
-  if (heard >= earliest) return heard;
-  const int64_t blocks = ((earliest - heard) * 100 + periodNs - 1) / periodNs;
-  return heard + blocks * periodNs / 100;
+  // mixed `lead` from now or later, which is at most a period before `plain`:
+  const REFERENCE_TIME earliest = plain - periodNs / 100;
+  const int64_t gap = (earliest - block) * 100;
+  int64_t blocks = gap / periodNs;  // rounded up, either sign
+  if (blocks * periodNs < gap) ++blocks;
+  return block + blocks * periodNs / 100;
 }
 
 bool SoundStreamer::LastHeard(REFERENCE_TIME *clockTime, REFERENCE_TIME *movieTime) const {
