@@ -493,11 +493,11 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
         // The source starts with the device's next mix, within a period from
         // now. Where the timeline tells when that block is heard, the start
         // takes the block heard nearest its time, up to half a period early,
-        // and skips what is due before (the graph starts runs on a block, see
-        // EarliestStart: nothing). Otherwise the latency is taken to count
-        // from the end of that block: started half a period late, the sound
-        // is heard within half a period of its time either way, and the
-        // checks take it from there.
+        // and skips what is due before it: nothing where the graph started the
+        // run on one of the device's blocks (EarliestStart). Otherwise the
+        // latency is taken to count from the end of that block: started half
+        // a period late, the sound is heard within half a period of its time
+        // either way. The checks take it from there.
         REFERENCE_TIME late = now - (runStart + next - latency_ + mixPeriod / 2);
         if (placed) {
           late = heardNext - (runStart + next);
@@ -514,7 +514,7 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
           if (!carriedOn) {
             nextCheck = now + kCheckEvery;
             checks = 0;
-            correcting = true;  // placed by the latency alone, up to half a period out
+            correcting = true;  // up to half a period out: bring it in
           }
           carriedOn = false;
         } else if (placed) {
