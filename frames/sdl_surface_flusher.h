@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-#include "frames/double_buffered_surface.h"
+#include "frames/triple_buffered_surface.h"
 #include "frames/scale_to_fit.h"
 #include "frames/texture_flush_interface.h"
 #include "platform/media/structs.h"
@@ -27,12 +27,12 @@
 // refused without reading. The output surface exists whenever the display
 // format allows, even when frames are refused.
 //
-// Whole frames: the output surface's pixels live in two buffers the sink
-// owns; each frame is drawn into the one not on show and then published (see
-// DoubleBufferedSurface), so a host blitting at any moment sees one frame.
+// Whole frames: the output surface's pixels live in three buffers the sink
+// owns; each frame is drawn into the one longest off show and then published
+// (see TripleBufferedSurface), so a host blitting at any moment sees one frame.
 // The host may lock, fill and colour-key the surface. A surface whose pixels
 // the host replaced takes no frames (they are refused as they come) until
-// one of the two buffers is back. An RLE colour key (SDL_RLEACCEL) makes SDL
+// one of the buffers is back. An RLE colour key (SDL_RLEACCEL) makes SDL
 // blit its own encoded copy, which frames do not update until the host locks
 // the surface or sets the key again.
 //
@@ -108,7 +108,7 @@ class SDLSurfaceFlusher : public TextureFlushInterface {
   // by the host at any time.
   std::atomic<SDL_Surface *> outputSurface{nullptr};
   // The rest is touched only by the thread the caller lets in (see above).
-  DoubleBufferedSurface output;
+  TripleBufferedSurface output;
   bool framesTaken = false;             // every part of the frame path was made
   bool directFrames = false;            // 24-bit rows converted from the buffer
   SDL_Surface *frameSurface = nullptr;  // the frame's own format; not for direct frames

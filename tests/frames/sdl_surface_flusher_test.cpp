@@ -204,12 +204,25 @@ TEST_F(Flusher, EachFrameIsDrawnAsideAndShownByMovingThePixelPointer) {
     EXPECT_TRUE(ColourAt(output, 0, 0) == host);
     EXPECT_TRUE(ColourAt(output, 11, 3) == host);
   }
-  // Two buffers in turn; nothing else about the surface changes.
+  // Three buffers in turn; nothing else about the surface changes.
   EXPECT_NE(shown[0], created.pixels);
-  EXPECT_EQ(shown[1], created.pixels);
-  EXPECT_EQ(shown[2], shown[0]);
+  EXPECT_NE(shown[1], created.pixels);
+  EXPECT_NE(shown[0], shown[1]);
+  EXPECT_EQ(shown[2], created.pixels);
   EXPECT_TRUE(output->flags == created.flags && output->pitch == created.pitch &&
               output->format == created.format);
+  // The next frame, drawn ahead as soon as one is shown, leaves the buffer
+  // just taken off show to a blit that loaded the pointer before.
+  output->pixels = shown[1];
+  const std::vector<Uint8> blitting = SurfaceBytes(output);
+  output->pixels = shown[2];
+  std::atomic<int> abandon{0};
+  frame.Fill({9, 9, 9});
+  flusher.PrepareFrame(frame.bytes.data(), static_cast<LONG>(frame.bytes.size()), frame.stride,
+                       abandon);
+  output->pixels = shown[1];
+  EXPECT_EQ(SurfaceBytes(output), blitting);
+  output->pixels = shown[2];
 }
 
 // A frame prepared ahead is shown by the flush of that frame alone; the host
@@ -276,7 +289,8 @@ TEST_F(Flusher, FrameDrawnLongAheadTakesTheHostsBarsAndBufferAsTheyAreAtItsFlush
   EXPECT_TRUE(ColourAt(output, 11, 3) == host);
 
   void *const second = output->pixels;
-  prepare({0, 0, 200});  // into `first`, the buffer not on show
+  ASSERT_TRUE(frame.FlushInto(flusher));  // into the third buffer
+  prepare({0, 0, 200});  // into `first`, the one longest off show
   output->pixels = first;  // an unlock writing back an older pointer
   ASSERT_TRUE(frame.FlushInto(flusher));
   EXPECT_EQ(output->pixels, second);
@@ -543,7 +557,7 @@ TEST_F(Flusher, HostRewritesOfThePixelPointerNeitherTearNorLoseABuffer) {
     ASSERT_TRUE(flush({static_cast<Uint8>(k), 0, 0}));
     buffers.insert(output->pixels);
   }
-  EXPECT_EQ(buffers.size(), 2u);
+  EXPECT_EQ(buffers.size(), 3u);
   EXPECT_EQ(buffers.count(stale), 1u);
 
   // The host's own pixels are left alone until it gives a buffer back.

@@ -1,4 +1,4 @@
-#include "frames/double_buffered_surface.h"
+#include "frames/triple_buffered_surface.h"
 
 #include <cstddef>
 #include <cstring>
@@ -28,26 +28,30 @@ void *LoadPixels(SDL_Surface *surface) {
 
 }  // namespace
 
-DoubleBufferedSurface::~DoubleBufferedSurface() { Detach(); }
+TripleBufferedSurface::~TripleBufferedSurface() { Detach(); }
 
-bool DoubleBufferedSurface::Attach(SDL_Surface *surface) {
+bool TripleBufferedSurface::Attach(SDL_Surface *surface) {
   Detach();
   // One byte more so that an empty surface (SDL gives it no pixels) still
-  // gets buffers of its own. A big one on 2 MB pages, whose first touch
-  // costs a fraction of 4 KB pages'; a small one from SDL's allocator, as
-  // the first buffer (a 2 MB page would cost it more than its faults).
+  // gets buffers of its own. Big ones on 2 MB pages, whose first touch
+  // costs a fraction of 4 KB pages'; small ones from SDL's allocator, as
+  // the first buffer (a 2 MB page would cost them more than their faults).
   // Every frame writes the picture and copies the rest before it is shown,
-  // so what the copy holds until then does not matter; its first touch is
-  // left to a thread, off the load and usually done before the first frame.
+  // so what the added buffers hold until then does not matter; their first
+  // touch is left to a thread, off the load and usually done before the
+  // first frame.
   const size_t bytes = PixelBytes(surface);
   constexpr size_t kBig = size_t(1) << 20;
-  copyMapped_ = bytes >= kBig;
-  auto *const copy = static_cast<Uint8 *>(copyMapped_ ? MapHugePageBlock(bytes + 1)
-                                                      : SDL_malloc(bytes + 1));
+  addedMapped_ = bytes >= kBig;
+  const auto add = [&]() {
+    return static_cast<Uint8 *>(addedMapped_ ? MapHugePageBlock(bytes + 1) : SDL_malloc(bytes + 1));
+  };
+  Uint8 *const added[2] = {add(), add()};
   auto *const first = surface->pixels != nullptr ? static_cast<Uint8 *>(surface->pixels)
                                                  : static_cast<Uint8 *>(SDL_malloc(1));
-  if (copy == nullptr || first == nullptr) {
-    FreeCopy(copy, bytes);
+  if (added[0] == nullptr || added[1] == nullptr || first == nullptr) {
+    FreeAdded(added[0], bytes);
+    FreeAdded(added[1], bytes);
     if (first != surface->pixels) {
       SDL_free(first);
     }
@@ -57,7 +61,8 @@ bool DoubleBufferedSurface::Attach(SDL_Surface *surface) {
   surface->flags |= SDL_PREALLOC;
   surface_ = surface;
   buffers_[0] = first;
-  buffers_[1] = copy;
+  buffers_[1] = added[0];
+  buffers_[2] = added[1];
   shown_ = 0;
   drawing_ = -1;
   // A small buffer costs the first frame less than a thread costs the load.
@@ -66,59 +71,70 @@ bool DoubleBufferedSurface::Attach(SDL_Surface *surface) {
       // The first buffer is SDL's, often never written yet either (so the
       // second frame, the first drawn into it, came 20 ms late at 1080p); the
       // host may write it meanwhile, so its pages are backed without a write.
-      warm_ = std::thread([copy, first, bytes] {
+      warm_ = std::thread([first, added0 = added[0], added1 = added[1], bytes] {
         NameThisThread("cl-warm");
         RunInLongTurns();
         GiveWayToStarter();
         PopulatePages(first, bytes);
-        std::memset(copy, 0, bytes);
+        std::memset(added0, 0, bytes);
+        std::memset(added1, 0, bytes);
       });
     } catch (const std::system_error &) {
-      // No thread: the first frame touches the pages itself.
+      // No thread: the first frames touch the pages themselves.
     }
   }
   return true;
 }
 
-void DoubleBufferedSurface::AwaitWarm() {
+void TripleBufferedSurface::AwaitWarm() {
   if (warm_.joinable()) {
     warm_.join();
   }
 }
 
-SDL_Surface *DoubleBufferedSurface::Detach() {
+SDL_Surface *TripleBufferedSurface::Detach() {
   AwaitWarm();
   SDL_Surface *const surface = surface_;
   if (surface != nullptr) {
     const int shown = Showing(LoadPixels(surface));
-    if (shown == 0) {
-      FreeCopy(buffers_[1], PixelBytes(surface));
-    } else if (shown == 1) {
-      SDL_free(buffers_[0]);
+    for (int k = 0; shown >= 0 && k < kBuffers; ++k) {
+      if (k == shown) {
+        continue;
+      }
+      if (k == 0) {
+        SDL_free(buffers_[0]);
+      } else {
+        FreeAdded(buffers_[k], PixelBytes(surface));
+      }
     }
   }
   surface_ = nullptr;
-  buffers_[0] = buffers_[1] = nullptr;
+  for (int k = 0; k < kBuffers; ++k) {
+    buffers_[k] = nullptr;
+    published_[k] = k;
+  }
   drawing_ = -1;
   return surface;
 }
 
-void DoubleBufferedSurface::FreeCopy(Uint8 *copy, size_t bytes) const {
-  if (copyMapped_) {
-    UnmapHugePageBlock(copy, bytes + 1);
+void TripleBufferedSurface::FreeAdded(Uint8 *buffer, size_t bytes) const {
+  if (addedMapped_) {
+    UnmapHugePageBlock(buffer, bytes + 1);
   } else {
-    SDL_free(copy);
+    SDL_free(buffer);
   }
 }
 
-int DoubleBufferedSurface::Showing(const void *pixels) const {
-  if (pixels == buffers_[0]) {
-    return 0;
+int TripleBufferedSurface::Showing(const void *pixels) const {
+  for (int k = 0; k < kBuffers; ++k) {
+    if (pixels == buffers_[k]) {
+      return k;
+    }
   }
-  return pixels == buffers_[1] ? 1 : -1;
+  return -1;
 }
 
-Uint8 *DoubleBufferedSurface::BeginFrame() {
+Uint8 *TripleBufferedSurface::BeginFrame() {
   const int shown = Showing(LoadPixels(surface_));
   if (shown < 0) {
     drawing_ = -1;
@@ -126,11 +142,14 @@ Uint8 *DoubleBufferedSurface::BeginFrame() {
   }
   AwaitWarm();
   shown_ = shown;
-  drawing_ = 1 - shown;
+  // Longest off show; a host that put that one back reads it, and the one
+  // before is the choice then (never the one published last).
+  const int oldest = published_[kBuffers - 1];
+  drawing_ = oldest != shown ? oldest : published_[kBuffers - 2];
   return buffers_[drawing_];
 }
 
-void DoubleBufferedSurface::CopyOutside(int x, int y, int width, int height) {
+void TripleBufferedSurface::CopyOutside(int x, int y, int width, int height) {
   const Uint8 *const shown = buffers_[shown_];
   Uint8 *const back = buffers_[drawing_];
   const ptrdiff_t pitch = surface_->pitch;
@@ -151,10 +170,18 @@ void DoubleBufferedSurface::CopyOutside(int x, int y, int width, int height) {
   }
 }
 
-void DoubleBufferedSurface::Publish() {
+void TripleBufferedSurface::Publish() {
   // Everything drawn into the buffer is visible to whoever loads the new
   // pointer.
   __atomic_store_n(&surface_->pixels, static_cast<void *>(buffers_[drawing_]), __ATOMIC_RELEASE);
+  int at = 0;
+  while (published_[at] != drawing_) {
+    ++at;
+  }
+  for (; at > 0; --at) {
+    published_[at] = published_[at - 1];
+  }
+  published_[0] = drawing_;
   shown_ = drawing_;
   drawing_ = -1;
 }
