@@ -57,6 +57,7 @@ void CTextureRenderer::DrawAhead() {
     // the core at once. The wait for the picture's time that follows is in
     // timed turns, so that the picture is shown when due.
     RunInLongTurns();
+    GiveWayToWoken();
     owner->flusher->PrepareFrame(buffer, receiving->GetSize(), rowStride, abandonDrawing);
     RunInTimedTurns();
     drawnAhead = receipts;

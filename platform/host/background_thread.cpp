@@ -71,6 +71,7 @@ void RunInBufferedTurns() { SetTurn(kTimedTurn, SCHED_BATCH); }
 // Its place in the queue moves a turn back, behind the thread it took the
 // core from.
 void GiveWayToStarter() { sched_yield(); }
+void GiveWayToWoken() { sched_yield(); }
 long ThisThreadId() { return static_cast<long>(syscall(SYS_gettid)); }
 void MakeForegroundThread(long id) {
   // Only a background thread: a host's real-time one stays as it is.
@@ -86,6 +87,7 @@ void RunInLongTurns() {}
 void RunInTimedTurns() {}
 void RunInBufferedTurns() {}
 void GiveWayToStarter() {}
+void GiveWayToWoken() {}
 long ThisThreadId() { return 0; }
 void MakeForegroundThread(long) {}
 #endif
