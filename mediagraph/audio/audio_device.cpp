@@ -9,6 +9,7 @@
 #include <system_error>
 #include <thread>
 
+#include "mediagraph/clock/system_clock.h"
 #include "platform/host/background_thread.h"
 #include "platform/host/thread_name.h"
 
@@ -151,7 +152,7 @@ void AudioDevice::OpenAhead() {
           int64_t clockNs = 0;
           int64_t latencyNs = 0;
           if (!access || !held->ClockAndLatency(&clockNs, &latencyNs)) break;
-          held->NoteClock(MixTimeline::Now(), clockNs, latencyNs);
+          held->NoteClock(SystemClock::Now(), clockNs, latencyNs);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }

@@ -65,7 +65,7 @@ class AudioDevice {
   bool ClockAndLatency(int64_t *clockNs, int64_t *latencyNs) const;
 
   // When what the device mixes is heard (MixTimeline), learnt from every
-  // reading of its clock a user notes: `now` (MixTimeline::Now) taken after
+  // reading of its clock a user notes: `now` (SystemClock::Now) taken after
   // the reading. Any thread.
   void NoteClock(int64_t now, int64_t clockNs, int64_t latencyNs);
   // The heard time of device time 0 (100 ns, monotonic), the mixing period

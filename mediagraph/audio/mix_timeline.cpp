@@ -1,7 +1,6 @@
 #include "mediagraph/audio/mix_timeline.h"
 
 #include <algorithm>
-#include <chrono>
 
 namespace mediagraph {
 
@@ -11,12 +10,6 @@ namespace {
 // estimate follows them.
 constexpr int64_t kAgePerUnit = 2000;  // 0.5 ms a second
 }  // namespace
-
-int64_t MixTimeline::Now() {
-  using Units = std::chrono::duration<int64_t, std::ratio<1, 10000000>>;
-  return std::chrono::duration_cast<Units>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 void MixTimeline::Note(int64_t now, int64_t deviceNs, int64_t latencyNs) {
   const int64_t heard = now + latencyNs / 100 - deviceNs / 100;

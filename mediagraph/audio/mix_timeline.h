@@ -27,8 +27,6 @@ class MixTimeline {
   // device was asked) the device's clock stood at `deviceNs` and it reported
   // an output latency of `latencyNs`.
   void Note(int64_t now, int64_t deviceNs, int64_t latencyNs);
-  // The monotonic clock, in the 100 ns the readings take.
-  static int64_t Now();
   // Whether a reading was taken soon enough after a mix to place a start by.
   bool Known() const { return sharp_; }
   // When the sound the device mixes at its clock `deviceNs` is heard

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <utility>
 
+#include "mediagraph/clock/system_clock.h"
+
 namespace mediagraph {
 
 std::unique_ptr<SoundOutput> SoundOutput::Create(std::shared_ptr<AudioDevice> device, int rate,
@@ -130,7 +132,7 @@ bool SoundOutput::GetTiming(Timing *timing) {
                                        : std::min(unqueuedTotal_ + offset, queuedTotal_);
   timing->mixAtNs = clockNs;
   timing->latencyNs = latencyNs;
-  device_->NoteClock(MixTimeline::Now(), clockNs, latencyNs);
+  device_->NoteClock(SystemClock::Now(), clockNs, latencyNs);
   return true;
 }
 

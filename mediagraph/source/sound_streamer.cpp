@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "mediagraph/clock/system_clock.h"
 #include "platform/host/background_thread.h"
 #include "platform/host/thread_name.h"
 
@@ -166,7 +167,7 @@ REFERENCE_TIME SoundStreamer::EarliestStart(REFERENCE_TIME now, REFERENCE_TIME l
   int64_t blockNs = 0;
   if (latency <= 0 || !output_->Timeline(&offset, &periodNs, &blockNs)) return plain;
   // When one of the device's blocks is heard; the rest follow a period apart.
-  const REFERENCE_TIME block = offset + blockNs / 100 + (now - MixTimeline::Now());
+  const REFERENCE_TIME block = offset + blockNs / 100 + (now - SystemClock::Now());
   // The device mixes a block as its clock moves past the block's end: at
   // the block's heard time less the latency, plus a period. The first block
   // mixed `lead` from now or later, which is at most a period before `plain`:
@@ -445,7 +446,7 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
     REFERENCE_TIME now = 0;
     const bool haveNow = clock != nullptr && SUCCEEDED(clock->GetTime(&now));
     // From the monotonic clock the timeline counts on to the graph's.
-    const REFERENCE_TIME shift = now - MixTimeline::Now();
+    const REFERENCE_TIME shift = now - SystemClock::Now();
     if (clock != nullptr) clock->Release();
     if (!fed) break;
     SoundOutput::Timing timing{};
