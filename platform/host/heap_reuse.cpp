@@ -36,6 +36,7 @@ bool BackHeapAhead(size_t bytes, const std::atomic<bool> *enough) {
   if (block == nullptr) return false;
   AdviseHugePages(block, bytes);
   PopulatePages(block, bytes, enough);
+  WithdrawHugePageAdvice(block, bytes);
   std::free(block);
   return true;
 #else

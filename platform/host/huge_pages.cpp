@@ -17,6 +17,11 @@ uintptr_t RoundUp(uintptr_t value, uintptr_t to) { return RoundDown(value + to -
 
 size_t WholeHugePages(size_t bytes) { return RoundUp(bytes, kHugePage); }
 
+size_t PageSize() {
+  const long size = sysconf(_SC_PAGESIZE);
+  return size > 0 ? static_cast<size_t>(size) : 4096;
+}
+
 // Makes the page holding `byte` writable memory of its own without changing
 // it, even while another thread writes it: an atomic or with 0 is a write
 // fault. Written in assembly on x86-64 so that a thread sanitizer does not
@@ -52,13 +57,30 @@ void PopulatePages(void *start, size_t bytes, const std::atomic<bool> *enough) {
   }
 }
 
-void AdviseHugePages(void *start, size_t bytes) {
-#ifdef MADV_HUGEPAGE
+namespace {
+
+void AdviseWholeHugePages(void *start, size_t bytes, int advice) {
   const uintptr_t first = RoundUp(reinterpret_cast<uintptr_t>(start), kHugePage);
   const uintptr_t end = RoundDown(reinterpret_cast<uintptr_t>(start) + bytes, kHugePage);
   if (start != nullptr && end > first) {
-    madvise(reinterpret_cast<void *>(first), end - first, MADV_HUGEPAGE);
+    madvise(reinterpret_cast<void *>(first), end - first, advice);
   }
+}
+
+}  // namespace
+
+void AdviseHugePages(void *start, size_t bytes) {
+#ifdef MADV_HUGEPAGE
+  AdviseWholeHugePages(start, bytes, MADV_HUGEPAGE);
+#else
+  (void)start;
+  (void)bytes;
+#endif
+}
+
+void WithdrawHugePageAdvice(void *start, size_t bytes) {
+#ifdef MADV_NOHUGEPAGE
+  AdviseWholeHugePages(start, bytes, MADV_NOHUGEPAGE);
 #else
   (void)start;
   (void)bytes;
@@ -68,7 +90,9 @@ void AdviseHugePages(void *start, size_t bytes) {
 void *MapHugePageBlock(size_t bytes) {
   if (bytes == 0 || bytes > SIZE_MAX / 2) return nullptr;
   const size_t length = WholeHugePages(bytes);
-  // Mapped with a huge page to spare, then trimmed to the aligned part.
+  const size_t page = PageSize();
+  // Mapped with a huge page to spare, then trimmed to the aligned part and
+  // one small page after it, which the trim always leaves.
   const size_t mapped = length + kHugePage;
   void *const raw = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (raw == MAP_FAILED) return nullptr;
@@ -76,18 +100,23 @@ void *MapHugePageBlock(size_t bytes) {
   const uintptr_t aligned = RoundUp(start, kHugePage);
   if (aligned > start) munmap(raw, aligned - start);
   const uintptr_t end = start + mapped;
-  if (end > aligned + length) munmap(reinterpret_cast<void *>(aligned + length), end - aligned - length);
+  const uintptr_t kept = aligned + length + page;
+  if (end > kept) munmap(reinterpret_cast<void *>(kept), end - kept);
   // The first fault in a new mapping takes the process's memory map lock to
   // set the mapping up; later ones take only the mapping's. Taken by a 2 MB
   // page the host backed afresh, it held that lock 4.9 ms while the game's
-  // load waited to map memory. So the first is a 4 KB page, before the advice.
-  TouchForWrite(reinterpret_cast<unsigned char *>(aligned + length - 1));
+  // load waited to map memory. So the first is the small page after the
+  // block, outside the advice: the advised part, split off, shares what it
+  // set up. A small page inside it would leave a 2 MB piece that the
+  // kernel's collapsing thread later rebuilds as a huge page, holding the
+  // memory map 0.2 to 6 ms (every 10 s, one piece per block made since).
+  TouchForWrite(reinterpret_cast<unsigned char *>(aligned + length));
   AdviseHugePages(reinterpret_cast<void *>(aligned), length);
   return reinterpret_cast<void *>(aligned);
 }
 
 void UnmapHugePageBlock(void *block, size_t bytes) {
-  if (block != nullptr) munmap(block, WholeHugePages(bytes));
+  if (block != nullptr) munmap(block, WholeHugePages(bytes) + PageSize());
 }
 
 HugePageBlock::HugePageBlock(size_t bytes) : start_(MapHugePageBlock(bytes)), bytes_(bytes) {}

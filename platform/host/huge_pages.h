@@ -23,6 +23,12 @@ void PopulatePages(void *start, size_t bytes, const std::atomic<bool> *enough = 
 // Asks for 2 MB pages in the whole 2 MB pieces inside the range, before its
 // pages are first written.
 void AdviseHugePages(void *start, size_t bytes);
+// Takes that advice back once the range is backed: its 2 MB pages stay, and
+// pieces it holds in 4 KB pages are left so. Memory used before (a heap's,
+// whose page tables outlive what it frees) is backed in 4 KB pages despite
+// the advice, and the kernel's collapsing thread rebuilds each such advised
+// piece in turn, holding the process's memory map 0.2 to 6 ms each time.
+void WithdrawHugePageAdvice(void *start, size_t bytes);
 
 // Anonymous memory of at least `bytes`, zeroed, starting on a 2 MB boundary
 // and advised for 2 MB pages (where the kernel has none, it gets 4 KB ones);
