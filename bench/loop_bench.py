@@ -331,7 +331,11 @@ def gaps(args):
         game.run(args.loops + 0.5, args.tick_ms / 1000.0)
         game.release()
         rate, left = read_wave_left(wave)
-    loud = [i for i, x in enumerate(left) if abs(x) > 160]  # 0.5 % of full scale
+    # OpenAL fades a source in over its first tens of ms; at a low gain, the
+    # tone's zero crossings read as silence. From where it reaches half its peak.
+    peak = max(abs(x) for x in left)
+    start = next(i for i, x in enumerate(left) if abs(x) > peak // 2)
+    loud = [i for i, x in enumerate(left) if abs(x) > 160 and i >= start]  # 0.5 % of full scale
     silences = []
     where = []
     for a, b in zip(loud, loud[1:]):
