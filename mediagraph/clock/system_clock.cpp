@@ -2,9 +2,15 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <limits>
 #include <new>
 #include <system_error>
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
 
 #include "platform/media/guids.h"
 #include "platform/host/background_thread.h"
@@ -15,14 +21,15 @@ namespace mediagraph {
 
 namespace {
 using Ticks = std::chrono::duration<int64_t, std::ratio<1, 10000000>>;  // 100 ns
+constexpr int64_t kTicksPerSecond = 10000000;
 
 // Room kept for advises so that scheduling one per frame does not allocate.
 constexpr size_t kReservedAdvises = 32;
-constexpr Ticks kLongestWait = std::chrono::seconds(1);
 
 bool AddOverflows(int64_t a, int64_t b, int64_t *sum) { return __builtin_add_overflow(a, b, sum); }
 }  // namespace
 
+// steady_clock is CLOCK_MONOTONIC on Linux, the clock the timer is armed on.
 REFERENCE_TIME SystemClock::Now() {
   return std::chrono::duration_cast<Ticks>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
@@ -30,17 +37,25 @@ REFERENCE_TIME SystemClock::Now() {
 
 HRESULT SystemClock::Create(SystemClock **out) {
   if (!out) return E_POINTER;
-  *out = new (std::nothrow) SystemClock();
-  if (!*out) return E_OUTOFMEMORY;
-  (*out)->advises_.reserve(kReservedAdvises);
-  (*out)->AddRef();
+  *out = nullptr;
+  SystemClock *const clock = new (std::nothrow) SystemClock();
+  if (!clock) return E_OUTOFMEMORY;
+  clock->timer_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+  clock->closed_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (clock->timer_ < 0 || clock->closed_ < 0) {
+    delete clock;
+    return E_FAIL;
+  }
+  clock->advises_.reserve(kReservedAdvises);
+  clock->AddRef();
   // Started now rather than by the first advise, which a game's first play
   // makes on its own thread: a new thread can take the CPU from its maker.
   try {
-    (*out)->thread_ = std::thread(&SystemClock::Serve, *out);
+    clock->thread_ = std::thread(&SystemClock::Serve, clock);
   } catch (const std::system_error &) {
     // The first advise tries again.
   }
+  *out = clock;
   return S_OK;
 }
 
@@ -49,8 +64,13 @@ SystemClock::~SystemClock() {
     std::lock_guard<SpinningMutex> hold(lock_);
     closing_ = true;
   }
-  changed_.notify_all();
+  if (closed_ >= 0) {
+    const uint64_t one = 1;
+    (void)!write(closed_, &one, sizeof one);
+  }
   if (thread_.joinable()) thread_.join();
+  if (timer_ >= 0) close(timer_);
+  if (closed_ >= 0) close(closed_);
 }
 
 STDMETHODIMP SystemClock::QueryInterface(REFIID iid, void **out) {
@@ -102,7 +122,10 @@ HRESULT SystemClock::Schedule(REFERENCE_TIME due, REFERENCE_TIME period, HANDLE 
   const Advise advise{nextCookie_++, due, period, event};
   Insert(advise);
   *cookie = advise.cookie;
-  changed_.notify_all();
+  // Re-armed from here, so the clock's thread is not woken: woken, it took
+  // the core of the game's thread, which then waited for a decoding thread's
+  // turn to end (5 ms). It is woken only when an advise is due.
+  if (advises_.back().cookie == advise.cookie) Arm();
   return S_OK;
 }
 
@@ -113,33 +136,31 @@ void SystemClock::Insert(const Advise &advise) {
   advises_.insert(at, advise);
 }
 
+void SystemClock::Arm() {
+  itimerspec when{};
+  if (!advises_.empty()) {
+    // A zero time would disarm the timer; one already past fires at once.
+    const REFERENCE_TIME due = std::max<REFERENCE_TIME>(advises_.back().due, 1);
+    when.it_value.tv_sec = static_cast<time_t>(due / kTicksPerSecond);
+    when.it_value.tv_nsec = static_cast<long>(due % kTicksPerSecond * 100);
+  }
+  timerfd_settime(timer_, TFD_TIMER_ABSTIME, &when, nullptr);
+}
+
 STDMETHODIMP SystemClock::Unadvise(DWORD_PTR cookie) {
   std::lock_guard<SpinningMutex> hold(lock_);
   auto it = std::find_if(advises_.begin(), advises_.end(),
                          [cookie](const Advise &a) { return a.cookie == cookie; });
   if (it == advises_.end()) return S_FALSE;
+  const bool wasNext = std::next(it) == advises_.end();
   advises_.erase(it);
+  if (wasNext) Arm();
   return S_OK;
 }
 
-void SystemClock::Serve() {
-  NameThisThread("cl-clock");
-  RunInTimedTurns();
-  GiveWayToStarter();
-  std::unique_lock<SpinningMutex> hold(lock_);
-  while (!closing_) {
-    if (advises_.empty()) {
-      changed_.wait(hold);
-      continue;
-    }
-    const REFERENCE_TIME now = Now();
+void SystemClock::FireDue(REFERENCE_TIME now) {
+  while (!advises_.empty() && advises_.back().due <= now) {
     Advise next = advises_.back();
-    if (next.due > now) {
-      // Wake at the due time or when an earlier advise arrives; the wait is cut into
-      // pieces so that a due time far away cannot overflow the wait's deadline.
-      changed_.wait_for(hold, std::min<Ticks>(Ticks(next.due - now), kLongestWait));
-      continue;
-    }
     advises_.pop_back();
     SetEvent(next.event);
     if (next.period > 0) {
@@ -151,6 +172,26 @@ void SystemClock::Serve() {
         Insert(next);
       }
     }
+  }
+}
+
+void SystemClock::Serve() {
+  NameThisThread("cl-clock");
+  RunInTimedTurns();
+  GiveWayToStarter();
+  pollfd waits[2] = {{timer_, POLLIN, 0}, {closed_, POLLIN, 0}};
+  for (;;) {
+    {
+      std::lock_guard<SpinningMutex> hold(lock_);
+      if (closing_) return;
+      FireDue(Now());
+      Arm();
+    }
+    // Until the timer expires or the clock closes; an expiry between the
+    // unlock and here leaves the timer readable.
+    poll(waits, 2, -1);
+    uint64_t expirations = 0;
+    (void)!read(timer_, &expirations, sizeof expirations);
   }
 }
 

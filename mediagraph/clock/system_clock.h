@@ -3,7 +3,6 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -22,7 +21,9 @@ namespace mediagraph {
 // The stand-in has no semaphores: a periodic advise sets the given handle as an event.
 //
 // Threads: any thread may call the interface; the clock thread only sets events. The
-// thread starts with the first advise and is joined when the clock is destroyed.
+// thread starts with the clock (else with the first advise) and is joined when the
+// clock is destroyed. It wakes only when an advise is due or the clock closes: the
+// next due time is armed on a kernel timer by whichever thread changes it.
 class SystemClock final : public IReferenceClock {
  public:
   // New clock with one reference.
@@ -58,6 +59,8 @@ class SystemClock final : public IReferenceClock {
 
   HRESULT Schedule(REFERENCE_TIME due, REFERENCE_TIME period, HANDLE event, DWORD_PTR *cookie);
   void Insert(const Advise &advise);  // lock_ held
+  void Arm();                         // lock_ held: the timer at the next due time
+  void FireDue(REFERENCE_TIME now);   // lock_ held
   void Serve();                       // the clock thread
 
   std::atomic<LONG> refs_{0};
@@ -65,7 +68,8 @@ class SystemClock final : public IReferenceClock {
   // The game's calls advise and unadvise while the clock's thread holds it
   // to signal an event.
   SpinningMutex lock_;
-  std::condition_variable_any changed_;  // an advise was added or the clock is closing
+  int timer_ = -1;   // expires when the next advise is due
+  int closed_ = -1;  // readable once the clock is closing
   // --- guarded by lock_
   std::vector<Advise> advises_;  // sorted by due time, earliest last
   DWORD_PTR nextCookie_ = 1;

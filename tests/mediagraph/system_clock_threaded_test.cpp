@@ -5,6 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
 
 #include "mediagraph/graph/com_ptr.h"
 #include "platform/media/media.h"
@@ -44,6 +48,37 @@ int ThreadCount() {
     closedir(dir);
   }
   return n;
+}
+
+// The clock thread's id, found by its name; 0 when there is none.
+std::string ClockThread() {
+  DIR *dir = opendir("/proc/self/task");
+  std::string found;
+  while (dirent *entry = dir ? readdir(dir) : nullptr) {
+    std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
+    std::string name;
+    if (std::getline(comm, name) && name == "cl-clock") found = entry->d_name;
+  }
+  if (dir) closedir(dir);
+  return found;
+}
+
+// How many times it has slept, read once it is asleep; -1 if it never is.
+long SleepsOnceAsleep(const std::string &tid) {
+  for (int look = 0; look < 10000; ++look) {
+    std::ifstream stat("/proc/self/task/" + tid + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t close = line.rfind(')');
+    if (close != std::string::npos && line.compare(close + 2, 1, "S") == 0) {
+      std::ifstream status("/proc/self/task/" + tid + "/status");
+      for (std::string field; std::getline(status, field);) {
+        if (field.rfind("voluntary_ctxt_switches:", 0) == 0) return std::stol(field.substr(24));
+      }
+    }
+    usleep(1000);
+  }
+  return -1;
 }
 
 }  // namespace
@@ -117,6 +152,26 @@ TEST(SystemClock, AdvisesFireInTheOrderTheyAreDue) {
   }
   EXPECT_EQ(WaitForSingleObject(late.handle, kPatienceMs), WAIT_OBJECT_0);
   EXPECT_GE(Now(clock.get()), base + 400 * kMs);
+}
+
+TEST(SystemClock, AdvisingAndUnadvisingLeaveItsThreadAsleep) {
+  // Woken for nothing, the clock's thread takes a core from the game's.
+  ComPtr<IReferenceClock> clock = NewClock();
+  Event event;
+  DWORD_PTR cookie = 0;
+  ASSERT_EQ(clock->AdviseTime(Now(clock.get()), 0, event.h(), &cookie), S_OK);
+  ASSERT_EQ(WaitForSingleObject(event.handle, kPatienceMs), WAIT_OBJECT_0);
+  const std::string tid = ClockThread();
+  ASSERT_FALSE(tid.empty());
+  const long before = SleepsOnceAsleep(tid);
+  ASSERT_GE(before, 0);
+  const REFERENCE_TIME base = Now(clock.get());
+  DWORD_PTR late = 0, early = 0;
+  ASSERT_EQ(clock->AdviseTime(base, 3600 * 1000 * kMs, event.h(), &late), S_OK);
+  ASSERT_EQ(clock->AdviseTime(base, 1800 * 1000 * kMs, event.h(), &early), S_OK);
+  EXPECT_EQ(clock->Unadvise(early), S_OK);
+  EXPECT_EQ(SleepsOnceAsleep(tid), before);
+  EXPECT_EQ(clock->Unadvise(late), S_OK);
 }
 
 TEST(SystemClock, PeriodicAdviseRepeatsUntilUnadvised) {
