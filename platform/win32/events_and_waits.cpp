@@ -37,7 +37,7 @@ DWORD WaitForObjectsOrMessages(DWORD count, const HANDLE *handles, BOOL waitAll,
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
 
-  std::unique_lock<std::mutex> lock(KernelMutex());
+  auto lock = HoldKernel();
   // Strong references: a handle closed during the wait must not free its object.
   std::array<std::shared_ptr<Waitable>, MAXIMUM_WAIT_OBJECTS> objects;
   for (DWORD i = 0; i < count; ++i) {
@@ -113,12 +113,12 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL ini
   auto event = std::make_shared<standin::Event>();
   event->autoReset = !manualReset;
   event->signalled = initialState != FALSE;
-  std::lock_guard<std::mutex> lock(standin::KernelMutex());
+  auto lock = standin::HoldKernel();
   return standin::InsertHandle(std::move(event));
 }
 
 BOOL SetEvent(HANDLE event) {
-  std::lock_guard<std::mutex> lock(standin::KernelMutex());
+  auto lock = standin::HoldKernel();
   standin::Waitable *object = standin::EventOf(event);
   if (!object) return FALSE;
   object->Signal();
@@ -126,7 +126,7 @@ BOOL SetEvent(HANDLE event) {
 }
 
 BOOL ResetEvent(HANDLE event) {
-  std::lock_guard<std::mutex> lock(standin::KernelMutex());
+  auto lock = standin::HoldKernel();
   standin::Waitable *object = standin::EventOf(event);
   if (!object) return FALSE;
   object->signalled = false;
@@ -137,7 +137,7 @@ BOOL CloseHandle(HANDLE handle) {
   if (handle == standin::CurrentThreadPseudoHandle()) return TRUE;
   std::shared_ptr<standin::Waitable> object;  // released after the lock
   {
-    std::lock_guard<std::mutex> lock(standin::KernelMutex());
+    auto lock = standin::HoldKernel();
     object = standin::LookupHandle(handle);
     if (object) standin::RemoveHandle(handle);
   }

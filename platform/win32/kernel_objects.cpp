@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "platform/host/spinning_mutex.h"
+
 namespace standin {
 namespace {
 
@@ -50,6 +52,11 @@ void Waitable::Signal() {
 }
 
 std::mutex &KernelMutex() { return State().mutex; }
+
+std::unique_lock<std::mutex> HoldKernel() {
+  LockSpinning(KernelMutex());
+  return std::unique_lock<std::mutex>(KernelMutex(), std::adopt_lock);
+}
 
 HANDLE InsertHandle(std::shared_ptr<Waitable> object) {
   KernelState &state = State();

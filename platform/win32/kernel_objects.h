@@ -59,6 +59,10 @@ struct ThreadRecord final : Waitable {
 
 // The one lock behind every waitable object, handle and message queue.
 std::mutex &KernelMutex();
+// Takes it, waiting a short while on this core before sleeping: every thread
+// signals through it, and the game's thread, asleep behind a hold of a
+// microsecond, lost its core to a batch thread it had woken until the tick.
+std::unique_lock<std::mutex> HoldKernel();
 
 // Handle table. Handles are never reused. Called with KernelMutex() held.
 HANDLE InsertHandle(std::shared_ptr<Waitable> object);

@@ -38,7 +38,7 @@ std::deque<MSG>::iterator FindMessage(standin::ThreadRecord &self, HWND window, 
 
 BOOL PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
   const DWORD now = GetTickCount();
-  std::lock_guard<std::mutex> lock(standin::KernelMutex());
+  auto lock = standin::HoldKernel();
   // Every thread that has called into the stand-in has a queue; an id that never
   // belonged to such a thread, or whose thread has ended, is refused.
   standin::ThreadRecord *target = standin::FindLiveThread(threadId);
@@ -68,7 +68,7 @@ BOOL PeekMessageW(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT r
     return FALSE;
   }
   standin::ThreadRecord &self = standin::CurrentThreadRecord();
-  std::lock_guard<std::mutex> lock(standin::KernelMutex());
+  auto lock = standin::HoldKernel();
   // Looking at the queue makes what is in it old news for MsgWaitForMultipleObjects.
   self.newKinds = 0;
   auto it = FindMessage(self, window, filterMin, filterMax);
@@ -84,7 +84,7 @@ BOOL GetMessageW(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) {
     return -1;
   }
   standin::ThreadRecord &self = standin::CurrentThreadRecord();
-  std::unique_lock<std::mutex> lock(standin::KernelMutex());
+  auto lock = standin::HoldKernel();
   for (;;) {
     self.newKinds = 0;
     auto it = FindMessage(self, window, filterMin, filterMax);
@@ -104,7 +104,7 @@ LRESULT DispatchMessageW(const MSG *msg) {
 
 DWORD GetQueueStatus(UINT flags) {
   standin::ThreadRecord &self = standin::CurrentThreadRecord();
-  std::lock_guard<std::mutex> lock(standin::KernelMutex());
+  auto lock = standin::HoldKernel();
   const UINT present = self.queue.empty() ? 0 : kPostedKinds;
   const DWORD result = ((present & flags) << 16) | (self.newKinds & flags);
   self.newKinds &= ~flags;

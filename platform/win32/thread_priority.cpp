@@ -16,7 +16,7 @@ bool IsValidPriority(int priority) {
 
 int GetThreadPriority(HANDLE thread) {
   standin::ThreadRecord &self = standin::CurrentThreadRecord();
-  std::lock_guard<std::mutex> lock(standin::KernelMutex());
+  auto lock = standin::HoldKernel();
   standin::ThreadRecord *record = standin::ResolveThreadHandle(thread, self);
   if (!record) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -31,7 +31,7 @@ BOOL SetThreadPriority(HANDLE thread, int priority) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  std::lock_guard<std::mutex> lock(standin::KernelMutex());
+  auto lock = standin::HoldKernel();
   standin::ThreadRecord *record = standin::ResolveThreadHandle(thread, self);
   if (!record) {
     SetLastError(ERROR_INVALID_HANDLE);

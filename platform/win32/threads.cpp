@@ -44,7 +44,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize,
   std::shared_ptr<standin::ThreadRecord> record = standin::NewThreadRecord();
   HANDLE handle;
   {
-    std::lock_guard<std::mutex> lock(standin::KernelMutex());
+    auto lock = standin::HoldKernel();
     handle = standin::InsertHandle(record);
   }
   const DWORD id = record->id;
@@ -63,7 +63,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize,
   pthread_attr_destroy(&attr);
   if (error != 0) {
     delete startInfo;
-    std::lock_guard<std::mutex> lock(standin::KernelMutex());
+    auto lock = standin::HoldKernel();
     standin::RemoveHandle(handle);
     record->ended = true;
     record->Signal();
