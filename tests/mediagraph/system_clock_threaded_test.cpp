@@ -50,7 +50,7 @@ int ThreadCount() {
   return n;
 }
 
-// The clock thread's id, found by its name; 0 when there is none.
+// The clock thread's id, found by its name; empty when there is none.
 std::string ClockThread() {
   DIR *dir = opendir("/proc/self/task");
   std::string found;
