@@ -21,7 +21,7 @@ namespace mediagraph {
 
 namespace {
 using Ticks = std::chrono::duration<int64_t, std::ratio<1, 10000000>>;  // 100 ns
-constexpr int64_t kTicksPerSecond = 10000000;
+constexpr int64_t kTicksPerSecond = Ticks::period::den;
 
 // Room kept for advises so that scheduling one per frame does not allocate.
 constexpr size_t kReservedAdvises = 32;

@@ -37,9 +37,8 @@ inline void TouchForWrite(unsigned char *byte) {
 }  // namespace
 
 void PopulatePages(void *start, size_t bytes, const std::atomic<bool> *enough) {
-  const long pageSize = sysconf(_SC_PAGESIZE);
-  if (start == nullptr || pageSize <= 0) return;
-  const uintptr_t page = static_cast<uintptr_t>(pageSize);
+  if (start == nullptr) return;
+  const uintptr_t page = PageSize();
   const uintptr_t first = RoundUp(reinterpret_cast<uintptr_t>(start), page);
   const uintptr_t end = RoundDown(reinterpret_cast<uintptr_t>(start) + bytes, page);
   // Faulted in a page at a time rather than with MADV_POPULATE_WRITE: a fault
@@ -59,32 +58,28 @@ void PopulatePages(void *start, size_t bytes, const std::atomic<bool> *enough) {
 
 namespace {
 
-void AdviseWholeHugePages(void *start, size_t bytes, int advice) {
+// On the whole 2 MB pieces inside the range: asks for huge pages, or takes
+// that back.
+void AdviseWholeHugePages(void *start, size_t bytes, bool huge) {
+#if defined(MADV_HUGEPAGE) && defined(MADV_NOHUGEPAGE)
   const uintptr_t first = RoundUp(reinterpret_cast<uintptr_t>(start), kHugePage);
   const uintptr_t end = RoundDown(reinterpret_cast<uintptr_t>(start) + bytes, kHugePage);
   if (start != nullptr && end > first) {
-    madvise(reinterpret_cast<void *>(first), end - first, advice);
+    madvise(reinterpret_cast<void *>(first), end - first, huge ? MADV_HUGEPAGE : MADV_NOHUGEPAGE);
   }
+#else
+  (void)start;
+  (void)bytes;
+  (void)huge;
+#endif
 }
 
 }  // namespace
 
-void AdviseHugePages(void *start, size_t bytes) {
-#ifdef MADV_HUGEPAGE
-  AdviseWholeHugePages(start, bytes, MADV_HUGEPAGE);
-#else
-  (void)start;
-  (void)bytes;
-#endif
-}
+void AdviseHugePages(void *start, size_t bytes) { AdviseWholeHugePages(start, bytes, true); }
 
 void WithdrawHugePageAdvice(void *start, size_t bytes) {
-#ifdef MADV_NOHUGEPAGE
-  AdviseWholeHugePages(start, bytes, MADV_NOHUGEPAGE);
-#else
-  (void)start;
-  (void)bytes;
-#endif
+  AdviseWholeHugePages(start, bytes, false);
 }
 
 void *MapHugePageBlock(size_t bytes) {
