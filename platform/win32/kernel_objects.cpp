@@ -79,7 +79,7 @@ bool RemoveHandle(HANDLE handle) {
 ThreadRecord &CurrentThreadRecord() {
   if (!currentThread.record) {
     KernelState &state = State();
-    std::lock_guard<std::mutex> lock(state.mutex);
+    auto lock = HoldKernel();
     currentThread.record = MakeRecordLocked(state);
   }
   return *currentThread.record;
@@ -87,7 +87,7 @@ ThreadRecord &CurrentThreadRecord() {
 
 std::shared_ptr<ThreadRecord> NewThreadRecord() {
   KernelState &state = State();
-  std::lock_guard<std::mutex> lock(state.mutex);
+  auto lock = HoldKernel();
   return MakeRecordLocked(state);
 }
 
@@ -99,7 +99,7 @@ void EndCurrentThread() {
   std::shared_ptr<ThreadRecord> record = std::move(currentThread.record);
   if (!record) return;
   KernelState &state = State();
-  std::lock_guard<std::mutex> lock(state.mutex);
+  auto lock = HoldKernel();
   record->ended = true;
   record->queue.clear();
   record->newKinds = 0;
