@@ -13,9 +13,11 @@
 #include "mediagraph/graph/com_ptr.h"
 #include "platform/media/media.h"
 #include "platform/win32/windows.h"
+#include "tests/mediagraph/support/test_movies.h"
 
 using mediagraph::ComPtr;
 using mediagraph::SystemClock;
+using mediagraph_test::ThreadCount;
 
 namespace {
 
@@ -40,15 +42,6 @@ struct Event {
   ~Event() { CloseHandle(handle); }
   HEVENT h() const { return reinterpret_cast<HEVENT>(handle); }
 };
-
-int ThreadCount() {
-  int n = 0;
-  if (DIR *dir = opendir("/proc/self/task")) {
-    while (dirent *entry = readdir(dir)) n += entry->d_name[0] != '.';
-    closedir(dir);
-  }
-  return n;
-}
 
 // The clock thread's id, found by its name; empty when there is none.
 std::string ClockThread() {
