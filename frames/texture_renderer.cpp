@@ -7,7 +7,14 @@ CTextureRenderer::CTextureRenderer(FrameSinkOwner *owner_, HRESULT *result)
   if (result != nullptr) *result = S_OK;
 }
 
-CTextureRenderer::~CTextureRenderer() { StopTimedCallbacks(); }
+CTextureRenderer::~CTextureRenderer() {
+  StopTimedCallbacks();
+  // The graph has stopped and let go of the renderer: no frame can come any
+  // more, so the sink gives back all but the output surface the game may
+  // still blit, with its last frame.
+  AwaitReceiveExit();
+  if (owner != nullptr) owner->flusher->ReleaseSurfaces();
+}
 
 LONG CTextureRenderer::RowStrideFor(LONG width) {
   return static_cast<LONG>(((static_cast<int64_t>(width) + 1) * 3) & ~static_cast<int64_t>(3));
@@ -87,8 +94,6 @@ HRESULT CTextureRenderer::EnterFlush() {
   abandonDrawing.store(1);
   return CBaseVideoRenderer::EnterFlush();
 }
-
-void CTextureRenderer::AwaitStreamingExit() { AwaitReceiveExit(); }
 
 HRESULT CTextureRenderer::DrawSample(IMediaSample *sample) {
   if (sample == nullptr) return E_POINTER;

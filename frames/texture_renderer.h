@@ -51,10 +51,6 @@ class CTextureRenderer : public CBaseVideoRenderer {
   // A pause on the way to running leaves it clear: its first picture waits
   // for its time. Any thread.
   void ShowCuedPictures(bool show) { showCued.store(show); }
-  // Waits until no streaming thread is left drawing: a stop lets go of one it
-  // released without waiting long for it. Before the frame sink's surfaces
-  // go. Game's thread, after the stop.
-  void AwaitStreamingExit();
 
  protected:
   void OnPrerollSample(IMediaSample *sample) override;

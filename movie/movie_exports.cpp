@@ -126,14 +126,13 @@ void Movie_SetRepetitive(int handle, int repetitive) {
 void Movie_CheckVideoStatus(int handle) {
   MovieInstance *record = Lookup(handle);
   if (record == nullptr) return;
-  record->SettleCue();
   record->ProcessGraphEvents();
 }
 
 bool Movie_Play(int handle) {
   MovieInstance *record = Lookup(handle);
   if (record == nullptr) return false;
-  record->DropCue();
+  record->HoldCuedPictures();
   const HRESULT hr = record->control->Run();
   if (hr != S_OK && hr != S_FALSE) ReportFatalError(L"Movie_Play");
   return true;
@@ -142,24 +141,30 @@ bool Movie_Play(int handle) {
 bool Movie_Pause(int handle) {
   MovieInstance *record = Lookup(handle);
   if (record == nullptr) return false;
-  record->DropCue();
+  record->HoldCuedPictures();
   return record->control->Pause() == S_OK;
 }
 
 bool Movie_Stop(int handle) {
   MovieInstance *record = Lookup(handle);
   if (record == nullptr) return false;
-  record->DropCue();
+  record->HoldCuedPictures();
+  // Stopped at the start already: the graph keeps its cue, with nothing to redo.
+  OAFilterState state = State_Running;
+  REFTIME at = -1;
+  const bool atStart = record->control->GetState(static_cast<LONG>(INFINITE), &state) == S_OK &&
+                       state == State_Stopped &&
+                       SUCCEEDED(record->position->get_CurrentPosition(&at)) && at == 0.0;
   const HRESULT hr = record->control->Stop();
   record->flusher->NotifyStopped();
   if (FAILED(hr)) return false;
-  return record->position->put_CurrentPosition(0.0) == S_OK;
+  return atStart || record->position->put_CurrentPosition(0.0) == S_OK;
 }
 
 bool Movie_Reset(int handle) {
   MovieInstance *record = Lookup(handle);
   if (record == nullptr) return false;
-  record->DropCue();
+  record->HoldCuedPictures();
   const HRESULT hr = record->control->Stop();
   record->flusher->NotifyStopped();
   if (FAILED(hr)) ReportFatalError(L"Movie_Reset");
@@ -191,7 +196,6 @@ bool Movie_SetVolume(int handle, int volume) {
 int Movie_GetState(int handle) {
   MovieInstance *record = Lookup(handle);
   if (record == nullptr) return MOVIE_STATE_INVALID;
-  if (record->SettleCue()) return MOVIE_STATE_STOPPED;  // showing where a jump went
   OAFilterState state = 0;
   if (record->control->GetState(static_cast<LONG>(INFINITE), &state) != S_OK) ReportFatalError(L"Movie_GetState");
   switch (state) {

@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "frames/texture_renderer.h"
-#include "movie/graph_releaser.h"
 #include "mediagraph/graph/loop_hint.h"
 #include "mediagraph/graph/movie_streams.h"
 
@@ -81,32 +80,11 @@ bool MovieInstance::Seek(double seconds) {
   const double target = std::min(std::max(seconds, 0.0), last);
   OAFilterState state = State_Stopped;
   control->GetState(0, &state);
-  const bool stopped = state == State_Stopped && !cueing;
   if (state != State_Running && texture != nullptr) texture->ShowCuedPictures(true);
-  if (FAILED(position->put_CurrentPosition(target))) return false;
-  if (stopped) {
-    if (FAILED(control->Pause())) {
-      DropCue();
-      control->Stop();
-      return false;
-    }
-    cueing = true;
-  }
-  return true;
+  return SUCCEEDED(position->put_CurrentPosition(target));
 }
 
-bool MovieInstance::SettleCue() {
-  if (!cueing) return false;
-  OAFilterState state = State_Stopped;
-  if (control->GetState(0, &state) != S_OK) return true;
-  DropCue();
-  control->Stop();
-  flusher->NotifyStopped();
-  return false;
-}
-
-void MovieInstance::DropCue() {
-  cueing = false;
+void MovieInstance::HoldCuedPictures() {
   if (texture != nullptr) texture->ShowCuedPictures(false);
 }
 
@@ -133,17 +111,17 @@ bool MovieInstance::PlaysSound() const {
 }
 
 void MovieInstance::ReleaseGraph() {
-  DropCue();
-  const bool stopped = control != nullptr;
-  if (stopped) control->Stop();
-  // The stop let go of a thread still drawing ahead without waiting for it.
-  if (texture != nullptr) texture->AwaitStreamingExit();
-  // No frame can arrive any more: all the sink holds but the output surface
-  // the game may still blit, with its last frame, is given back.
-  if (stopped) flusher->ReleaseSurfaces();
-  // The last references join the graph's threads and free its decoders: not
-  // on the game's time. Still released in the fields' order.
-  GraphReleaser::HandOver({control, audio, events, position, graph, rendererFilter});
+  HoldCuedPictures();
+  if (control != nullptr) control->Stop();
+  // The last reference hands the graph to its worker, which stops it, joins
+  // its threads and frees its decoders: not on the game's time. Still
+  // released in the fields' order.
+  for (IUnknown *reference : {static_cast<IUnknown *>(control), static_cast<IUnknown *>(audio),
+                              static_cast<IUnknown *>(events), static_cast<IUnknown *>(position),
+                              static_cast<IUnknown *>(graph),
+                              static_cast<IUnknown *>(rendererFilter)}) {
+    if (reference != nullptr) reference->Release();
+  }
   control = nullptr;
   audio = nullptr;
   events = nullptr;

@@ -37,23 +37,21 @@ class MovieInstance : public FrameSinkOwner {
   // end ProcessGraphEvents handles.
   void SetRepetitive(bool loops);
   // Jumps to `seconds` (clamped to the movie) in any state. Running, the
-  // movie goes on from there; paused, the picture there is shown as soon as
-  // it is decoded; stopped, the graph is paused just long enough to cue that
-  // picture and SettleCue stops it again. False when the graph refuses.
+  // movie goes on from there; paused or stopped, the picture there is shown
+  // as soon as it is decoded and the state stays. False when the graph
+  // refuses. Never waits: the graph's worker makes the jump.
   bool Seek(double seconds);
-  // Stops a graph that was paused only to show a picture for a stopped
-  // movie, once that picture is in. Returns whether such a cue is still
-  // pending (the movie then counts as stopped). Never waits.
-  bool SettleCue();
-  // Gives up a pending cue; every export that sets the state calls it first.
-  void DropCue();
+  // From now on a picture cued while paused or stopped waits for the run
+  // again; every export that sets the state calls it first.
+  void HoldCuedPictures();
   // The picture's size as shown; false before the format is known.
   bool VideoSize(int *width, int *height) const;
   // Whether the graph plays the movie's sound.
   bool PlaysSound() const;
 
-  // Stops the graph, drops every reference and lets the sink give back all
-  // but its output surface; the record and its sink stay.
+  // Stops the graph and drops every reference; the graph's worker takes it
+  // apart, and the renderer, when it goes, has the sink give back all but its
+  // output surface. The record and its sink stay.
   void ReleaseGraph();
 
   // Every reference field is empty or holds exactly one counted reference.
@@ -67,5 +65,4 @@ class MovieInstance : public FrameSinkOwner {
   CTextureRenderer *texture = nullptr;
   // `flusher` (the frame sink, owned) comes from FrameSinkOwner.
   bool repetitive = false;
-  bool cueing = false;  // paused only to show a jump's picture; reported as stopped
 };

@@ -5,9 +5,6 @@
 
 namespace mediagraph {
 
-namespace {
-
-// Every pin of a filter, each with a reference.
 std::vector<ComPtr<IPin>> PinsOf(IBaseFilter *filter) {
   std::vector<ComPtr<IPin>> pins;
   ComPtr<IEnumPins> pinEnum;
@@ -19,6 +16,8 @@ std::vector<ComPtr<IPin>> PinsOf(IBaseFilter *filter) {
   }
   return pins;
 }
+
+namespace {
 
 bool IsDirection(IPin *pin, PIN_DIRECTION wanted) {
   PIN_DIRECTION direction = PINDIR_INPUT;
@@ -67,50 +66,14 @@ HRESULT FilterGraph::CreateInstance(IUnknown *outer, REFIID iid, void **out) {
   return hr;
 }
 
-bool FilterGraph::Init(IReferenceClock *clock) {
-  if (clock != nullptr) {
-    clock_ = ComPtr<IReferenceClock>(clock);
-  } else {
-    SystemClock *own = nullptr;
-    if (FAILED(SystemClock::Create(&own))) return false;
-    clock_ = ComPtr<IReferenceClock>::Adopt(static_cast<IReferenceClock *>(own));
-  }
-  return events_.Valid();
-}
-
 REFERENCE_TIME FilterGraph::Now() const {
   REFERENCE_TIME now = 0;
   clock_->GetTime(&now);
   return now;
 }
 
-FilterGraph::~FilterGraph() {
-  {
-    std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
-    closing_ = true;
-    CancelStart();
-    startChanged_.notify_all();
-  }
-  // Joined without stateLock_, which the starter takes to start a run.
-  if (starter_.joinable()) starter_.join();
-  std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
-  StopFilters();
-  completion_.Disarm();
-  endNotice_.Stop();
-  playing_ = nullptr;
-  // Take the connections apart before anything goes, so that no filter is left
-  // holding a peer of a filter that is released.
-  for (auto &member : members_) {
-    for (const auto &pin : PinsOf(member.filter.get())) pin->Disconnect();
-  }
-  for (auto &member : members_) {
-    member.filter->SetSyncSource(nullptr);
-    member.filter->JoinFilterGraph(nullptr, nullptr);
-  }
-  videoRenderer_ = nullptr;
-  source_.reset();
-  members_.clear();  // the source's last reference joins its threads here
-}
+// Taken apart by TearDown, on the worker.
+FilterGraph::~FilterGraph() = default;
 
 // --- IUnknown
 
@@ -143,12 +106,6 @@ STDMETHODIMP FilterGraph::QueryInterface(REFIID iid, void **out) {
 }
 
 STDMETHODIMP_(ULONG) FilterGraph::AddRef() { return static_cast<ULONG>(++refs_); }
-
-STDMETHODIMP_(ULONG) FilterGraph::Release() {
-  const LONG left = --refs_;
-  if (left == 0) delete this;
-  return static_cast<ULONG>(left);
-}
 
 // --- IDispatch
 
@@ -198,6 +155,7 @@ HRESULT FilterGraph::AddFilterLocked(IBaseFilter *filter, LPCWSTR name) {
   if (FAILED(hr)) return hr;
   filter->SetSyncSource(clock_.get());
   members_.push_back(std::move(member));
+  RefreshSeekingTarget();
   return renamed && name && *name ? kDuplicateNameRenamed : S_OK;
 }
 
@@ -221,6 +179,7 @@ HRESULT FilterGraph::RemoveFilterLocked(IBaseFilter *filter) {
     playing_ = nullptr;
     source_.reset();
   }
+  RefreshSeekingTarget();
   return S_OK;
 }
 
@@ -303,7 +262,9 @@ STDMETHODIMP FilterGraph::ConnectDirect(IPin *out, IPin *in, const AM_MEDIA_TYPE
   std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
   if (!Find(OwnerOf(out).get()) || !Find(OwnerOf(in).get())) return VFW_E_NOT_FOUND;
   Uncue();
-  return out->Connect(in, mediaType);
+  const HRESULT hr = out->Connect(in, mediaType);
+  RefreshSeekingTarget();
+  return hr;
 }
 
 STDMETHODIMP FilterGraph::Reconnect(IPin *) { return E_NOTIMPL; }
@@ -335,7 +296,9 @@ STDMETHODIMP FilterGraph::Render(IPin *out) {
   Uncue();
   if (!IsDirection(out, PINDIR_OUTPUT)) return VFW_E_INVALID_DIRECTION;
   if (IsConnected(out)) return VFW_E_ALREADY_CONNECTED;
-  return ConnectToFreeInput(out, OwnerOf(out).get(), nullptr);
+  const HRESULT hr = ConnectToFreeInput(out, OwnerOf(out).get(), nullptr);
+  RefreshSeekingTarget();
+  return hr;
 }
 
 STDMETHODIMP FilterGraph::RenderFile(LPCWSTR file, LPCWSTR) {
@@ -359,10 +322,18 @@ STDMETHODIMP FilterGraph::RenderFile(LPCWSTR file, LPCWSTR) {
   }
   source_ = source;
   playing_ = source.get();
-  if (repetitive_) source->SetLooping(true);
   videoRenderer_ = renderer;
   armOnRun_ = true;
-  Cue();
+  RefreshSeekingTarget();
+  bool loops = false;
+  {
+    // The worker cues the movie.
+    std::lock_guard<SpinningMutex> queue(lock_);
+    loops = repetitive_;
+    if (asked_ == State_Stopped) PostLocked({Command::kCue});
+  }
+  // A loop hint given before the movie.
+  if (loops) source->SetLooping(true);
   return source->HasAudioStream() && !source->HasSound() ? VFW_S_AUDIO_NOT_RENDERED : S_OK;
 }
 

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -44,48 +45,59 @@ constexpr DWORD kCueWaitMs = 2000;
 //      ^                 |                |
 //      +------Stop-------+------Stop------+
 //
-// A change goes to the renderers first (filters with input pins and no output pin),
-// then to the other filters (the source), so that nothing is delivered to a filter
-// that is not ready for it and the source's threads are joined last on Stop.
+// One worker thread per graph makes every change of state, in the order the
+// application asked for them. Run, Pause, Stop, the position setters, the
+// volume, the loop hint and the graph's last Release put a command on its
+// queue and return; nothing on the application's thread waits for a filter,
+// a picture or a thread to end. Queued commands are merged where that is
+// safe: a newer jump replaces a queued one, Stop drops a queued Run, Pause or
+// jump, a Pause and Run that cancel out before the worker took the first
+// are both dropped, and the last Release drops everything.
 //
-// Run never waits for decoding. It pauses the filters (from Stopped) and the graph
-// is Running when it returns; when every filter has finished pausing already (a
-// resume with the picture held) it runs them at once, else the start is pending:
-// the graph's starter thread waits for the filters to finish pausing (the first
-// picture in the renderer) and then picks the start. Either way the start is
-// kRunLead (plus the sound's latency) ahead of the clock at that moment, or up to
-// a mixing period sooner where the sound device's blocks are known (the first one
-// heard after that, see MovieSource::EarliestStart), less the stream time already
-// played when resuming from a pause, so the first picture is on time. While the start is pending GetState answers Running at once; Pause
-// and Stop take it back, and a seek makes it wait for the new segment's picture.
-// Pause of a running graph is complete at once (the picture on show stays).
-// A graph with a movie is cued while it is Stopped: after RenderFile and after a
-// seek while stopped its filters are paused, so that the first picture is ready
-// when Run comes; it still reports Stopped, and Stop, a change of filters or
-// connections, or a new movie stop the filters first.
-// A run the filters refuse at the start leaves the graph paused and GetState
-// returning that failure until the next Stop.
+// The worker runs each command with plain synchronous code. A change goes to
+// the renderers first (filters with input pins and no output pin), then to
+// the source, so that nothing is delivered to a filter that is not ready for
+// it and the source's threads are joined last on Stop.
+// - Run from Stopped pauses the filters first; the clock then starts once the
+//   first picture is in (or close to it, see AwaitStartable), kRunLead plus
+//   the sound's latency ahead, or up to a mixing period sooner on the start
+//   of a block of the sound device's (MovieSource::EarliestStart), less the
+//   stream time already played when resuming. While it waits the start is
+//   pending: the graph is Running to the application, Pause and Stop take
+//   the start back, a jump makes it wait for the new segment's picture. A
+//   resume that comes within a run's lead of its pause goes on from where
+//   the pause left the stream, without a new lead.
+// - Pause of a running graph keeps the picture on show.
+// - Stop joins the source's threads; Stopped with a movie, the worker then
+//   cues it: the filters are paused (reported as Stopped) so that the first
+//   picture of the next run is ready.
+// - A jump while running changes the segment on the running clock: the source
+//   flushes, repositions and starts a new segment at the stream time reached.
+//   Otherwise the next run starts the new segment at stream time 0.
+// A run the filters refuse leaves the graph paused and GetState returning
+// that failure until the next Stop.
 //
-// Seeking while running changes the segment on the running clock: the source
-// flushes, repositions and starts a new segment at the stream time reached (its
-// first sample due at once); no filter changes state.
-// Seeking while paused or stopped starts the next segment at stream time 0.
+// Queries never wait: GetState, positions, the duration, the volume and the
+// event queue read what the worker published (the state asked for, the
+// segment's start and base, the clock's start) or ask the source, which
+// answers under its position lock alone.
 //
-// Completion: EC_COMPLETE from a filter is counted, not passed on. The renderers of
-// a run (see above, plus the source when it plays sound itself) are counted from the
-// first Run after a Stop or a seek; when the last of them has completed, the end
-// notice holds one EC_COMPLETE for the application until the stream time reaches
-// the end of the movie (the source's latest picture stop or sound end). Pause holds
-// it, Run lets it wait again, Stop and seeks cancel it, and a completion counted
-// before them never posts (the notice's generation). Every other event is passed
-// on as it came.
+// Completion: EC_COMPLETE from a filter is counted, not passed on. The
+// renderers of a run (plus the source when it plays sound itself) are counted
+// from the first Run after a Stop or a jump; when the last of them has
+// completed, the end notice holds one EC_COMPLETE for the application until
+// the stream time reaches the end of the movie. Pause holds it, Run lets it
+// wait again, Stop and jumps cancel it and take back one already queued
+// (asked, and again when the worker makes them), and a completion counted
+// before them never posts (the notice's generation).
 //
-// Threads and locks: the application's calls are serialised by stateLock_ (held while
-// filters change state, connect and seek). Filters call Notify from any thread
-// (streaming, clock, timer); it takes only the event queue's and the completion
-// tracker's own locks, never stateLock_, so a streaming thread never waits for the
-// application. GetState waits on the filters without stateLock_. The starter
-// thread waits for the cue without stateLock_ and takes it to run the filters.
+// Threads and locks: lock_ (small, taken by the application's calls and the
+// worker) guards the queue and what the worker publishes. stateLock_ is held
+// by the worker while it runs a command, and by the calls that change the
+// filters or their connections (only while stopped: a load), which may wait
+// for a command under way. Filters call Notify from any thread; it takes only
+// the event queue's and the completion tracker's own locks. Order: stateLock_,
+// then lock_.
 class FilterGraph final : public IGraphBuilder,
                           public IMediaControl,
                           public IMediaEvent,
@@ -148,16 +160,17 @@ class FilterGraph final : public IGraphBuilder,
   STDMETHODIMP Abort() override;                                // E_NOTIMPL
   STDMETHODIMP ShouldOperationContinue() override;              // E_NOTIMPL
 
-  // --- IMediaControl
-  // Pauses first when stopped; Running when it returns, the filters run at once
-  // or when the first picture is in (see above).
+  // --- IMediaControl: queued for the worker (see above).
   STDMETHODIMP Run() override;
-  // S_FALSE when a filter has not finished pausing yet (GetState waits for it).
+  // S_OK when the pause is complete at once (a running graph keeps its picture,
+  // or a settled one whose filters have finished pausing), else S_FALSE.
   STDMETHODIMP Pause() override;
   STDMETHODIMP Stop() override;
-  // Waits up to `milliseconds` (negative: no limit) for every filter to finish its
-  // last transition; VFW_S_STATE_INTERMEDIATE when one has not. A pending start
-  // is no transition: Running at once.
+  // The state asked for. Negative `milliseconds` (INFINITE): at once, the
+  // worker finishes every transition in order. Otherwise waits up to that long
+  // for the worker and for every filter to finish pausing;
+  // VFW_S_STATE_INTERMEDIATE when they have not. A pending start is no
+  // transition.
   STDMETHODIMP GetState(LONG milliseconds, OAFilterState *state) override;
   STDMETHODIMP RenderFile(BSTR fileName) override;
   STDMETHODIMP AddSourceFilter(BSTR fileName, IDispatch **unknown) override;  // E_NOTIMPL
@@ -238,10 +251,66 @@ class FilterGraph final : public IGraphBuilder,
     std::wstring name;
   };
 
+  // What the application asked, waiting for the worker.
+  struct Command {
+    enum Kind { kCue, kRun, kPause, kStop, kSeek, kVolume, kLoop, kTearDown };
+    Kind kind = kCue;
+    // kSeek: absolute positions and their positioning flags (AM_SEEKING_*).
+    REFERENCE_TIME current = 0;
+    DWORD currentFlags = 0;
+    REFERENCE_TIME stop = 0;
+    DWORD stopFlags = 0;
+    LONG value = 0;  // kVolume: the level; kLoop: whether the movie loops
+  };
+
+  // What the worker published after its last step, for the queries.
+  struct Published {
+    FILTER_STATE state = State_Stopped;
+    bool startPending = false;
+    bool heldPicture = false;
+    bool cued = false;
+    REFERENCE_TIME startTime = 0;
+    REFERENCE_TIME pausedAt = 0;
+    REFERENCE_TIME segmentStart = 0;
+    REFERENCE_TIME segmentBase = 0;
+    HRESULT runFailure = S_OK;
+  };
+
+  // What a pending start waits for, taken from the worker's state.
+  struct StartWait {
+    std::vector<ComPtr<IBaseFilter>> filters;
+    ComPtr<MovieSource> source;
+    std::chrono::steady_clock::time_point began;
+  };
+
   FilterGraph() = default;
   ~FilterGraph();
   bool Init(IReferenceClock *clock);
   REFERENCE_TIME Now() const;
+
+  // --- application threads, lock_ held
+  void PostLocked(const Command &command);
+  // The worker has nothing queued or under way.
+  bool SettledLocked() const { return queue_.empty() && !working_; }
+
+  // --- the worker
+  void Work();
+  // The next command, waiting for one; serves a pending start and cues a
+  // stopped movie meanwhile.
+  Command NextCommand();
+  // Waits for a pending start's first picture (at most kCueWaitMs after it was
+  // asked); false when a command came first.
+  bool AwaitStartable(const StartWait &wait);
+  void Execute(const Command &command);  // stateLock_ held
+  void DoRun();
+  void DoPause();
+  void DoStop();
+  void DoSeek(const Command &command);
+  void DoLoop(bool repetitive);
+  // Copies the worker's state for the queries. stateLock_ held.
+  void Publish();
+  // The last Release: stops and takes the graph apart, then deletes it.
+  void TearDown();
 
   // --- called with stateLock_ held
   Member *Find(const IBaseFilter *filter);
@@ -264,19 +333,18 @@ class FilterGraph final : public IGraphBuilder,
   void Uncue();
   // Every filter has finished pausing (waits for none).
   bool Cued() const;
-  HRESULT RunLocked();
-  // Runs the filters from now on: the start of a run, inline or pending.
+  // Runs the filters from now on: the start of a run.
   HRESULT StartRun();
-  // Takes a pending start back.
-  void CancelStart();
-  // The starter thread: waits for a pending start's cue (without stateLock_,
-  // at most kCueWaitMs) and starts the run unless it was taken back.
-  void ServeStarts();
   // Starts counting the renderers' completions for a new run.
   void ArmCompletion();
-
-  // The video renderer's seeking interface (position pass-through).
-  ComPtr<IMediaSeeking> SeekingTarget();
+  // Forgets completions of the segment that ends, and one already queued.
+  void TakeBackCompletion();
+  // The video renderer's seeking interface (position pass-through), kept in
+  // target_ for the queries.
+  ComPtr<IMediaSeeking> FindSeekingTarget();
+  void RefreshSeekingTarget();
+  // target_, for the queries (any thread, without stateLock_).
+  ComPtr<IMediaSeeking> QueryTarget();
   // Records where the source's next segment starts in the movie.
   void NoteSegmentStart(IMediaSeeking *target);
 
@@ -291,28 +359,45 @@ class FilterGraph final : public IGraphBuilder,
   std::atomic<MovieSource *> playing_{nullptr};
 
   SpinningRecursiveMutex stateLock_;
-  // --- guarded by stateLock_ (application threads)
+  // --- guarded by stateLock_ (the worker; structural calls while stopped)
   std::vector<Member> members_;          // in the order they were added
   FILTER_STATE state_ = State_Stopped;
   REFERENCE_TIME startTime_ = 0;         // clock time of stream time 0 of this run
   REFERENCE_TIME pausedAt_ = 0;          // stream time reached when the run paused
+  std::chrono::steady_clock::time_point pauseBegan_;  // when it paused
   REFERENCE_TIME segmentStart_ = 0;      // movie position at stream time segmentBase_
   REFERENCE_TIME segmentBase_ = 0;       // stream time at which the segment started
   bool armOnRun_ = true;                 // a Stop or a seek since completions were armed
   ComPtr<MovieSource> source_;           // the rendered movie, if any
-  bool repetitive_ = false;              // the loop hint last given
   IBaseFilter *videoRenderer_ = nullptr;  // where the picture goes; a member, not counted
   bool startPending_ = false;            // Running, the filters still paused
   std::chrono::steady_clock::time_point startAsked_;  // when the pending start was asked for
-  HRESULT runFailure_ = S_OK;            // the filters refused a pending start
+  HRESULT runFailure_ = S_OK;            // the filters refused a run
   bool heldPicture_ = false;             // paused while running: no cue to wait for
   bool cued_ = false;                    // Stopped, the filters paused (see Cue)
-  bool closing_ = false;                 // the starter thread ends
-  std::condition_variable_any startChanged_;
-  std::thread starter_;                  // started with the first pending start
-  // Bumped whenever a pending start is made, taken back or has to wait again;
-  // read by the starter thread while it waits without stateLock_.
-  std::atomic<uint64_t> startSerial_{0};
+
+  SpinningMutex lock_;
+  std::condition_variable_any queued_;   // a command was queued
+  std::condition_variable_any settled_;  // the worker has nothing left to do
+  // --- guarded by lock_
+  std::deque<Command> queue_;
+  bool working_ = false;                 // the worker runs a command or a cue
+  FILTER_STATE asked_ = State_Stopped;   // the state once the queue has run
+  bool jumping_ = false;                 // a jump is queued or under way
+  REFERENCE_TIME jumpTo_ = 0;            // its target
+  LONG volume_ = 0;                      // the level last asked
+  bool repetitive_ = false;              // the loop hint last given
+  Published published_;
+  ComPtr<IMediaSeeking> target_;         // where seeking goes, if anywhere
+  std::thread worker_;                   // detached by TearDown
 };
+
+// Every pin of a filter, each with a reference.
+std::vector<ComPtr<IPin>> PinsOf(IBaseFilter *filter);
+
+// Waits up to `milliseconds` until every graph released so far has been taken
+// apart by its worker; false when one has not. The library's exit waits so
+// (bounded), and tests that check what a release left.
+bool AwaitReleasedGraphs(DWORD milliseconds);
 
 }  // namespace mediagraph

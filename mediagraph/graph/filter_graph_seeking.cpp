@@ -25,8 +25,7 @@ bool ToReferenceTime(REFTIME seconds, LONGLONG *out) {
 REFTIME ToSeconds(LONGLONG units) { return static_cast<double>(units) / kUnitsPerSecond; }
 }  // namespace
 
-ComPtr<IMediaSeeking> FilterGraph::SeekingTarget() {
-  std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
+ComPtr<IMediaSeeking> FilterGraph::FindSeekingTarget() {
   ComPtr<IMediaSeeking> seeking;
   if (videoRenderer_ && Find(videoRenderer_)) {
     videoRenderer_->QueryInterface(IID_IMediaSeeking, seeking.put_void());
@@ -39,6 +38,17 @@ ComPtr<IMediaSeeking> FilterGraph::SeekingTarget() {
   return {};
 }
 
+void FilterGraph::RefreshSeekingTarget() {
+  ComPtr<IMediaSeeking> target = FindSeekingTarget();
+  std::lock_guard<SpinningMutex> hold(lock_);
+  target_ = target;
+}
+
+ComPtr<IMediaSeeking> FilterGraph::QueryTarget() {
+  std::lock_guard<SpinningMutex> hold(lock_);
+  return target_;
+}
+
 void FilterGraph::NoteSegmentStart(IMediaSeeking *target) {
   // The pass-through asks the source, which knows where it stands in the movie.
   LONGLONG current = 0;
@@ -46,10 +56,11 @@ void FilterGraph::NoteSegmentStart(IMediaSeeking *target) {
   if (SUCCEEDED(target->GetPositions(&current, &stop))) segmentStart_ = current;
 }
 
-// Forwards one call to the video renderer's seeking interface.
+// Forwards one call to the video renderer's seeking interface. Its queries
+// take only the source's position lock: never a wait for the worker.
 #define FORWARD_SEEKING(call)                      \
   do {                                             \
-    ComPtr<IMediaSeeking> forwardTo = SeekingTarget(); \
+    ComPtr<IMediaSeeking> forwardTo = QueryTarget();    \
     if (!forwardTo) return E_NOTIMPL;               \
     return forwardTo->call;                         \
   } while (0)
@@ -81,16 +92,25 @@ STDMETHODIMP FilterGraph::GetStopPosition(LONGLONG *stop) {
 }
 STDMETHODIMP FilterGraph::GetCurrentPosition(LONGLONG *current) {
   if (!current) return E_POINTER;
-  ComPtr<IMediaSeeking> target = SeekingTarget();
-  if (!target) return E_NOTIMPL;
-  REFERENCE_TIME position = 0;
+  ComPtr<IMediaSeeking> target;
+  Published shown;
   {
-    std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
-    if (state_ == State_Stopped) return target->GetCurrentPosition(current);
-    const REFERENCE_TIME streamTime =
-        state_ == State_Running && !startPending_ ? Now() - startTime_ : pausedAt_;
-    position = segmentStart_ + std::max<REFERENCE_TIME>(0, streamTime - segmentBase_);
+    std::lock_guard<SpinningMutex> hold(lock_);
+    target = target_;
+    if (!target) return E_NOTIMPL;
+    // Where a jump goes, until its segment is under way.
+    if (jumping_) {
+      *current = jumpTo_;
+      return S_OK;
+    }
+    shown = published_;
   }
+  // Paused, stopped or about to start: the source tells the picture on show
+  // (the start of the segment until one is).
+  if (shown.state != State_Running || shown.startPending) return target->GetCurrentPosition(current);
+  REFERENCE_TIME position =
+      shown.segmentStart +
+      std::max<REFERENCE_TIME>(0, Now() - shown.startTime - shown.segmentBase);
   LONGLONG stop = 0;
   if (SUCCEEDED(target->GetStopPosition(&stop))) position = std::min(position, stop);
   *current = position;
@@ -114,59 +134,65 @@ STDMETHODIMP FilterGraph::GetPreroll(LONGLONG *preroll) { FORWARD_SEEKING(GetPre
 
 STDMETHODIMP FilterGraph::SetPositions(LONGLONG *current, DWORD currentFlags, LONGLONG *stop,
                                        DWORD stopFlags) {
-  std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
-  ComPtr<IMediaSeeking> target = SeekingTarget();
-  if (!target) return E_NOTIMPL;
-  const bool moves = (currentFlags & AM_SEEKING_PositioningBitsMask) != AM_SEEKING_NoPositioning;
-  if (!moves) return target->SetPositions(current, currentFlags, stop, stopFlags);
-
-  // Completions of the old segment no longer count, nor does a notice waiting
-  // for its end.
-  completion_.Disarm();
-  endNotice_.Cancel();
-  if (state_ != State_Running || startPending_) {
-    // The next run starts the new segment at stream time 0; a pending one waits
-    // for the new segment's first picture.
-    armOnRun_ = true;
-    heldPicture_ = false;  // the new segment's picture is to come
-    if (startPending_) {
-      ++startSerial_;
-      startChanged_.notify_all();
-    }
-    const HRESULT hr = target->SetPositions(current, currentFlags, stop, stopFlags);
-    pausedAt_ = 0;
-    segmentBase_ = 0;
-    NoteSegmentStart(target.get());
-    Cue();  // stopped: the next run's first picture is made meanwhile
-    return hr;
+  const DWORD currentHow = currentFlags & AM_SEEKING_PositioningBitsMask;
+  const DWORD stopHow = stopFlags & AM_SEEKING_PositioningBitsMask;
+  if ((currentHow != AM_SEEKING_NoPositioning && current == nullptr) ||
+      (stopHow != AM_SEEKING_NoPositioning && stop == nullptr)) {
+    return E_POINTER;
   }
-  // Running: the source starts the new segment at the stream time reached, on
-  // the running clock, so its first sample is due at once and nothing pauses.
-  // Counting starts before the seek: a very short segment may complete before
-  // it returns.
-  ArmCompletion();
-  segmentBase_ = std::max<REFERENCE_TIME>(0, Now() - startTime_);
-  const HRESULT hr = target->SetPositions(current, currentFlags, stop, stopFlags);
-  // The source knows where it started: a loop's pass starts where the last
-  // one ended, a little ahead of the seek.
-  if (source_) segmentBase_ = source_->SegmentBase();
-  NoteSegmentStart(target.get());
-  return hr;
+  ComPtr<IMediaSeeking> target;
+  {
+    std::lock_guard<SpinningMutex> hold(lock_);
+    target = target_;
+  }
+  if (!target) return E_NOTIMPL;
+  if (currentHow == AM_SEEKING_NoPositioning && stopHow == AM_SEEKING_NoPositioning) return S_OK;
+  // Worked out now, against what the game sees, and queued as absolute
+  // positions: the worker may take them a moment later.
+  LONGLONG now = 0;
+  LONGLONG oldStop = 0;
+  LONGLONG segmentStart = 0;
+  if (FAILED(GetCurrentPosition(&now)) || FAILED(target->GetPositions(&segmentStart, &oldStop))) {
+    return E_FAIL;
+  }
+  Command command{Command::kSeek};
+  command.current = currentHow == AM_SEEKING_AbsolutePositioning      ? *current
+                    : currentHow == AM_SEEKING_RelativePositioning    ? now + *current
+                    : currentHow == AM_SEEKING_IncrementalPositioning ? segmentStart + *current
+                                                                       : now;
+  command.current = std::max<LONGLONG>(0, command.current);
+  command.currentFlags = currentHow != AM_SEEKING_NoPositioning ? AM_SEEKING_AbsolutePositioning
+                                                                 : AM_SEEKING_NoPositioning;
+  command.stop = stopHow == AM_SEEKING_AbsolutePositioning ? *stop
+                 : stopHow != AM_SEEKING_NoPositioning     ? oldStop + *stop
+                                                           : oldStop;
+  command.stopFlags = stopHow != AM_SEEKING_NoPositioning ? AM_SEEKING_AbsolutePositioning
+                                                          : AM_SEEKING_NoPositioning;
+  if ((currentFlags & AM_SEEKING_ReturnTime) && current != nullptr) *current = command.current;
+  if ((stopFlags & AM_SEEKING_ReturnTime) && stop != nullptr) {
+    *stop = std::max(command.current, command.stop);
+  }
+  if (currentHow != AM_SEEKING_NoPositioning) {
+    // The completion of the segment left is no news any more.
+    endNotice_.Cancel();
+    while (events_.Retract(EC_COMPLETE)) {
+    }
+  }
+  std::lock_guard<SpinningMutex> hold(lock_);
+  if (currentHow != AM_SEEKING_NoPositioning) {
+    jumping_ = true;
+    jumpTo_ = command.current;
+  }
+  PostLocked(command);
+  return S_OK;
 }
 
 // --- ILoopHint
 
 STDMETHODIMP FilterGraph::SetRepetitive(BOOL repetitive) {
-  std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
+  std::lock_guard<SpinningMutex> hold(lock_);
   repetitive_ = repetitive != FALSE;
-  if (source_) source_->SetLooping(repetitive_);
-  // A looping movie's end is told a little early, for the seek to its start.
-  // If that end is still waiting or queued and no loop follows, it is told
-  // when the movie has really played to its end.
-  if (!repetitive_ && source_ && state_ != State_Stopped &&
-      (endNotice_.Pending() || events_.Retract(EC_COMPLETE))) {
-    endNotice_.Due(source_->StreamEnd(), endNotice_.Generation());
-  }
+  PostLocked({Command::kLoop, 0, 0, 0, 0, repetitive_ ? 1 : 0});
   return S_OK;
 }
 

@@ -15,12 +15,6 @@ CMovieSourceFilter::CMovieSourceFilter(std::unique_ptr<MovieFile> movie,
       pin(this, &lock, file->Shape().ShownWidth(), file->Shape().ShownHeight(),
           file->FrameDuration()),
       handle(this),
-      retiring(false),
-      startAfterRetiring(false),
-      restartLoopEnd(0),
-      nextAllocator(nullptr),
-      nextInput(nullptr),
-      cueFlushed(nullptr),
       video(file.get(), std::move(videoDecoder)),
       hasAudioStream(audioDecoder != nullptr && resampler != nullptr),
       sessionAllocator(nullptr),
@@ -43,15 +37,7 @@ CMovieSourceFilter::CMovieSourceFilter(std::unique_ptr<MovieFile> movie,
 CMovieSourceFilter::~CMovieSourceFilter() {
   ScopedLock hold(&lock);
   if (sound) sound->Pause();
-  {
-    std::lock_guard<std::mutex> session(sessionLock);
-    AskStartAfterRetiring(false, 0);
-  }
-  AwaitRetired();
-  {
-    std::lock_guard<std::mutex> session(sessionLock);
-    EndSession(false);
-  }
+  EndSession(false);
   // The graph disconnects before it lets go; if it did not, drop our side.
   if (pin.IsConnected()) {
     SetState(State_Stopped);
@@ -64,8 +50,7 @@ CBasePin *CMovieSourceFilter::PinAt(int index) { return index == 0 ? &pin : null
 STDMETHODIMP CMovieSourceFilter::Stop() {
   ScopedLock hold(&lock);
   if (sound) sound->Pause();
-  std::unique_lock<std::mutex> session(sessionLock);
-  RetireSession(&session, false, false, false, 0);
+  EndSession(false);
   return CBaseFilter::Stop();
 }
 
@@ -74,7 +59,7 @@ STDMETHODIMP CMovieSourceFilter::Pause() {
   const FILTER_STATE old = state;
   const HRESULT hr = CBaseFilter::Pause();
   if (FAILED(hr)) return hr;
-  if (old == State_Stopped) StartWhenRetired();
+  if (old == State_Stopped) StartSession();
   if (sound) sound->Pause();
   return S_OK;
 }
@@ -89,9 +74,6 @@ STDMETHODIMP CMovieSourceFilter::Run(REFERENCE_TIME start) {
 
 HRESULT CMovieSourceFilter::SetPositions(REFERENCE_TIME current, REFERENCE_TIME stop) {
   ScopedLock hold(&lock);
-  // While a stopped session is being joined there is none to restart: the
-  // next one starts at the new position.
-  std::unique_lock<std::mutex> session(sessionLock);
   bool restart = false;
   {
     std::lock_guard<std::mutex> positions(positionLock);
@@ -114,10 +96,8 @@ HRESULT CMovieSourceFilter::SetPositions(REFERENCE_TIME current, REFERENCE_TIME 
     // Untold, the sound thread may still be queueing it while it is joined:
     // the first loop starts its sound afresh, whether or not it got there.
     const bool carry = loop && looping.load();
-    // Nobody waits for the new segment (running, the clock goes on; paused
-    // or stopped, the picture there comes when it is decoded): the old
-    // threads are joined, and the new ones started, off the caller's thread.
-    RetireSession(&session, true, carry, true, loop ? passEnd : 0);
+    EndSession(true, carry);
+    StartSession(loop ? passEnd : 0);
     if (loop && !loopHinted) {
       looping = true;
       if (sound) sound->SetLooping(true);
@@ -141,7 +121,7 @@ bool CMovieSourceFilter::LastHeard(REFERENCE_TIME *clockTime, REFERENCE_TIME *mo
   return sound && sound->LastHeard(clockTime, movieTime);
 }
 
-void CMovieSourceFilter::StartSession(REFERENCE_TIME loopEnd, bool retiringThread) {
+void CMovieSourceFilter::StartSession(REFERENCE_TIME loopEnd) {
   Segment segment;
   {
     std::lock_guard<std::mutex> positions(positionLock);
@@ -175,16 +155,7 @@ void CMovieSourceFilter::StartSession(REFERENCE_TIME loopEnd, bool retiringThrea
   fileAtStart = false;
   buffer.Reset();
   IPin *peer = pin.ConnectedPeer();
-  bool videoFlows = false;
-  if (retiringThread) {
-    // Taken by whoever asked the retiring thread for this session: it may
-    // not take the pin lock.
-    sessionAllocator = std::exchange(nextAllocator, nullptr);
-    sessionInput = std::exchange(nextInput, nullptr);
-    videoFlows = peer != nullptr && sessionAllocator != nullptr;
-  } else {
-    videoFlows = peer != nullptr && pin.Transport(&sessionAllocator, &sessionInput);
-  }
+  const bool videoFlows = peer != nullptr && pin.Transport(&sessionAllocator, &sessionInput);
   buffer.EnableStream(PacketBuffer::kVideo, videoFlows);
   buffer.EnableStream(PacketBuffer::kAudio, sound != nullptr);
   if (videoFlows) {
@@ -219,81 +190,6 @@ void CMovieSourceFilter::EndSession(bool flush, bool keepSoundStart) {
   std::lock_guard<std::mutex> positions(positionLock);
   sessionActive = false;
 }
-
-void CMovieSourceFilter::RetireSession(std::unique_lock<std::mutex> *session, bool flush,
-                                       bool keepSoundStart, bool restart,
-                                       REFERENCE_TIME loopEnd) {
-  AskStartAfterRetiring(restart, loopEnd);
-  {
-    std::lock_guard<std::mutex> positions(positionLock);
-    if (!sessionActive) return;
-    sessionActive = false;
-  }
-  // The abort and the flush (or, downstream stopped, the decommit) free every
-  // thread that waits; one still decoding a picture ends after it, on nobody's
-  // time.
-  buffer.Abort();
-  // Held by the retiring thread, which ends the flush: the graph may take the
-  // connection apart meanwhile.
-  IPin *flushed = flush ? pin.ConnectedPeer() : nullptr;
-  if (flushed != nullptr) {
-    flushed->AddRef();
-    flushed->BeginFlush();
-  } else if (sessionAllocator != nullptr) {
-    sessionAllocator->Decommit();
-  }
-  retiring = true;
-  session->unlock();
-  AwaitRetired();  // the last one has nothing left to do
-  retirer.Post([this, flushed, keepSoundStart] { FinishRetiring(flushed, keepSoundStart); });
-}
-
-void CMovieSourceFilter::StartWhenRetired() {
-  std::lock_guard<std::mutex> session(sessionLock);
-  if (retiring) {
-    AskStartAfterRetiring(true, 0);
-    // Downstream is paused again, and the old video thread may still deliver
-    // a picture it decoded before the stop: the flush keeps it from showing
-    // and lets that thread go, until the retiring thread has joined it.
-    IPin *peer = pin.ConnectedPeer();
-    if (cueFlushed == nullptr && peer != nullptr) {
-      cueFlushed = peer;
-      cueFlushed->AddRef();
-      cueFlushed->BeginFlush();
-    }
-  } else {
-    StartSession();
-  }
-}
-
-void CMovieSourceFilter::AskStartAfterRetiring(bool start, REFERENCE_TIME loopEnd) {
-  startAfterRetiring = start;
-  restartLoopEnd = loopEnd;
-  if (nextAllocator != nullptr) {
-    nextAllocator->Release();
-    nextInput->Release();
-    nextAllocator = nullptr;
-    nextInput = nullptr;
-  }
-  if (start && pin.IsConnected()) pin.Transport(&nextAllocator, &nextInput);
-}
-
-void CMovieSourceFilter::FinishRetiring(IPin *flushed, bool keepSoundStart) {
-  JoinSession(flushed, keepSoundStart);
-  if (flushed != nullptr) flushed->Release();
-  std::lock_guard<std::mutex> session(sessionLock);
-  retiring = false;
-  if (cueFlushed != nullptr) {
-    cueFlushed->EndFlush();
-    std::exchange(cueFlushed, nullptr)->Release();
-  }
-  if (startAfterRetiring) {
-    startAfterRetiring = false;
-    StartSession(restartLoopEnd, true);
-  }
-}
-
-void CMovieSourceFilter::AwaitRetired() { retirer.AwaitIdle(); }
 
 void CMovieSourceFilter::JoinSession(IPin *flushed, bool keepSoundStart) {
   video.Stop();

@@ -11,7 +11,6 @@
 #include <utility>
 
 #include "movie/cinelink.h"
-#include "movie/graph_releaser.h"
 #include "platform/com/unknown.h"
 #include "platform/win32/errors.h"
 #include "scripted_graph.h"
@@ -208,7 +207,6 @@ TEST_F(Exports, ReleaseDropsTheGraphAndTheHandleForGood) {
   const int movie = Load();
   EXPECT_EQ(before + 1, ScriptedGraph::liveGraphs);
   EXPECT_TRUE(Movie_Release(movie));
-  GraphReleaser::Drain();  // the graph goes on the releasing thread
   EXPECT_EQ(before, ScriptedGraph::liveGraphs);
   EXPECT_FALSE(Movie_Release(movie));
   EXPECT_EQ(3, Movie_GetState(movie));
