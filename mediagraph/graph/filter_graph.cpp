@@ -221,12 +221,14 @@ HRESULT FilterGraph::ConnectToFreeInput(IPin *out, const IBaseFilter *except,
 
 STDMETHODIMP FilterGraph::AddFilter(IBaseFilter *filter, LPCWSTR name) {
   if (!filter) return E_POINTER;
+  AwaitSettled();
   std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
   return AddFilterLocked(filter, name);
 }
 
 STDMETHODIMP FilterGraph::RemoveFilter(IBaseFilter *filter) {
   if (!filter) return E_POINTER;
+  AwaitSettled();
   std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
   return RemoveFilterLocked(filter);
 }
@@ -259,6 +261,7 @@ ComPtr<IBaseFilter> OwnerOf(IPin *pin) {
 
 STDMETHODIMP FilterGraph::ConnectDirect(IPin *out, IPin *in, const AM_MEDIA_TYPE *mediaType) {
   if (!out || !in) return E_POINTER;
+  AwaitSettled();
   std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
   if (!Find(OwnerOf(out).get()) || !Find(OwnerOf(in).get())) return VFW_E_NOT_FOUND;
   Uncue();
@@ -271,6 +274,7 @@ STDMETHODIMP FilterGraph::Reconnect(IPin *) { return E_NOTIMPL; }
 
 STDMETHODIMP FilterGraph::Disconnect(IPin *pin) {
   if (!pin) return E_POINTER;
+  AwaitSettled();
   std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
   return pin->Disconnect();
 }
@@ -291,6 +295,7 @@ STDMETHODIMP FilterGraph::Connect(IPin *out, IPin *in) { return ConnectDirect(ou
 
 STDMETHODIMP FilterGraph::Render(IPin *out) {
   if (!out) return E_POINTER;
+  AwaitSettled();
   std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
   if (state_ != State_Stopped) return VFW_E_NOT_STOPPED;
   Uncue();
@@ -303,6 +308,7 @@ STDMETHODIMP FilterGraph::Render(IPin *out) {
 
 STDMETHODIMP FilterGraph::RenderFile(LPCWSTR file, LPCWSTR) {
   if (!file) return E_POINTER;
+  AwaitSettled();
   std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
   if (state_ != State_Stopped) return VFW_E_NOT_STOPPED;
   Uncue();

@@ -168,9 +168,9 @@ class FilterGraph final : public IGraphBuilder,
   STDMETHODIMP Stop() override;
   // The state asked for. Negative `milliseconds` (INFINITE): at once, the
   // worker finishes every transition in order. Otherwise waits up to that long
-  // for the worker and for every filter to finish pausing;
-  // VFW_S_STATE_INTERMEDIATE when they have not. A pending start is no
-  // transition.
+  // for the worker to finish what was asked and, paused, for every filter to
+  // finish pausing; VFW_S_STATE_INTERMEDIATE when they have not. A pending
+  // start is no transition.
   STDMETHODIMP GetState(LONG milliseconds, OAFilterState *state) override;
   STDMETHODIMP RenderFile(BSTR fileName) override;
   STDMETHODIMP AddSourceFilter(BSTR fileName, IDispatch **unknown) override;  // E_NOTIMPL
@@ -260,8 +260,10 @@ class FilterGraph final : public IGraphBuilder,
     DWORD currentFlags = 0;
     REFERENCE_TIME stop = 0;
     DWORD stopFlags = 0;
-    LONG value = 0;  // kVolume: the level; kLoop: whether the movie loops
+    LONG value = 0;  // kVolume: the level; kLoop: kLoops and kEndTakenBack
   };
+  static constexpr LONG kLoops = 1;         // the movie loops
+  static constexpr LONG kEndTakenBack = 2;  // a queued end was taken back for it
 
   // What the worker published after its last step, for the queries.
   struct Published {
@@ -292,6 +294,9 @@ class FilterGraph final : public IGraphBuilder,
   void PostLocked(const Command &command);
   // The worker has nothing queued or under way.
   bool SettledLocked() const { return queue_.empty() && !working_; }
+  // Waits until it is: the calls that change filters or connections (a load,
+  // stopped) come after what was asked before them.
+  void AwaitSettled();
 
   // --- the worker
   void Work();
@@ -306,7 +311,7 @@ class FilterGraph final : public IGraphBuilder,
   void DoPause();
   void DoStop();
   void DoSeek(const Command &command);
-  void DoLoop(bool repetitive);
+  void DoLoop(LONG hint);
   // Copies the worker's state for the queries. stateLock_ held.
   void Publish();
   // The last Release: stops and takes the graph apart, then deletes it.

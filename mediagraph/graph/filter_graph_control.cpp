@@ -124,13 +124,14 @@ STDMETHODIMP FilterGraph::GetState(LONG milliseconds, OAFilterState *state) {
   {
     std::unique_lock<SpinningMutex> hold(lock_);
     *state = asked_;
-    if (FAILED(published_.runFailure) && SettledLocked()) return published_.runFailure;
-    if (asked_ != State_Paused || milliseconds < 0) return S_OK;
+    if (milliseconds < 0) {
+      return FAILED(published_.runFailure) && SettledLocked() ? published_.runFailure : S_OK;
+    }
     if (!settled_.wait_until(hold, deadline, [this] { return SettledLocked(); })) {
       return VFW_S_STATE_INTERMEDIATE;
     }
     if (FAILED(published_.runFailure)) return published_.runFailure;
-    if (published_.heldPicture) return S_OK;
+    if (asked_ != State_Paused || published_.heldPicture) return S_OK;
   }
   std::vector<ComPtr<IBaseFilter>> filters;
   {
@@ -147,6 +148,11 @@ STDMETHODIMP FilterGraph::GetState(LONG milliseconds, OAFilterState *state) {
     if (hr == VFW_S_STATE_INTERMEDIATE) return VFW_S_STATE_INTERMEDIATE;
   }
   return S_OK;
+}
+
+void FilterGraph::AwaitSettled() {
+  std::unique_lock<SpinningMutex> hold(lock_);
+  settled_.wait(hold, [this] { return SettledLocked(); });
 }
 
 STDMETHODIMP FilterGraph::RenderFile(BSTR fileName) { return RenderFile(fileName, nullptr); }

@@ -106,8 +106,13 @@ STDMETHODIMP FilterGraph::GetCurrentPosition(LONGLONG *current) {
     shown = published_;
   }
   // Paused, stopped or about to start: the source tells the picture on show
-  // (the start of the segment until one is).
-  if (shown.state != State_Running || shown.startPending) return target->GetCurrentPosition(current);
+  // (the start of the segment until one is), in the movie's time; the
+  // renderer knows only the segment's.
+  if (shown.state != State_Running || shown.startPending) {
+    MovieSource *source = playing_.load();
+    return source != nullptr ? source->Seeking()->GetCurrentPosition(current)
+                             : target->GetCurrentPosition(current);
+  }
   REFERENCE_TIME position =
       shown.segmentStart +
       std::max<REFERENCE_TIME>(0, Now() - shown.startTime - shown.segmentBase);
@@ -152,9 +157,9 @@ STDMETHODIMP FilterGraph::SetPositions(LONGLONG *current, DWORD currentFlags, LO
   LONGLONG now = 0;
   LONGLONG oldStop = 0;
   LONGLONG segmentStart = 0;
-  if (FAILED(GetCurrentPosition(&now)) || FAILED(target->GetPositions(&segmentStart, &oldStop))) {
-    return E_FAIL;
-  }
+  HRESULT hr = GetCurrentPosition(&now);
+  if (SUCCEEDED(hr)) hr = target->GetPositions(&segmentStart, &oldStop);
+  if (FAILED(hr)) return hr;
   Command command{Command::kSeek};
   command.current = currentHow == AM_SEEKING_AbsolutePositioning      ? *current
                     : currentHow == AM_SEEKING_RelativePositioning    ? now + *current
@@ -190,9 +195,12 @@ STDMETHODIMP FilterGraph::SetPositions(LONGLONG *current, DWORD currentFlags, LO
 // --- ILoopHint
 
 STDMETHODIMP FilterGraph::SetRepetitive(BOOL repetitive) {
+  // An end told early for a loop that no longer comes is taken back now, before
+  // the game can see it; the worker tells it again at the real end.
+  const bool tookBack = repetitive == FALSE && events_.Retract(EC_COMPLETE);
   std::lock_guard<SpinningMutex> hold(lock_);
   repetitive_ = repetitive != FALSE;
-  PostLocked({Command::kLoop, 0, 0, 0, 0, repetitive_ ? 1 : 0});
+  PostLocked({Command::kLoop, 0, 0, 0, 0, (repetitive_ ? kLoops : 0) | (tookBack ? kEndTakenBack : 0)});
   return S_OK;
 }
 

@@ -254,14 +254,15 @@ void FilterGraph::DoSeek(const Command &command) {
   NoteSegmentStart(target.get());
 }
 
-void FilterGraph::DoLoop(bool repetitive) {
+void FilterGraph::DoLoop(LONG hint) {
+  const bool repetitive = (hint & kLoops) != 0;
   if (!source_) return;
   source_->SetLooping(repetitive);
   // A looping movie's end is told a little early, for the seek to its start.
   // If that end is still waiting or queued and no loop follows, it is told
   // when the movie has really played to its end.
   if (!repetitive && state_ != State_Stopped &&
-      (endNotice_.Pending() || events_.Retract(EC_COMPLETE))) {
+      (endNotice_.Pending() || (hint & kEndTakenBack) != 0 || events_.Retract(EC_COMPLETE))) {
     endNotice_.Due(source_->StreamEnd(), endNotice_.Generation());
   }
 }
@@ -276,7 +277,7 @@ void FilterGraph::Execute(const Command &command) {
     case Command::kVolume:
       if (source_) source_->SetVolume(command.value);
       break;
-    case Command::kLoop: DoLoop(command.value != 0); break;
+    case Command::kLoop: DoLoop(command.value); break;
     case Command::kTearDown: break;
   }
 }

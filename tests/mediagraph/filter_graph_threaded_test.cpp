@@ -25,6 +25,8 @@ using mediagraph_test::TestVideoRenderer;
 
 namespace {
 
+constexpr LONG kPatienceMs = 10000;
+
 class FilterGraphTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -51,8 +53,15 @@ class FilterGraphTest : public ::testing::Test {
     return renderer;
   }
 
-  // Every event queued now, in order.
+  // Waits for the graph's worker to finish what was asked (bounded).
+  void Settle() {
+    OAFilterState state = -1;
+    control->GetState(kPatienceMs, &state);
+  }
+
+  // Every event queued once the worker is done, in order.
   std::vector<LONG> Drain() {
+    Settle();
     std::vector<LONG> codes;
     LONG code = 0;
     LONG_PTR p1 = 0, p2 = 0;
@@ -185,6 +194,7 @@ TEST_F(FilterGraphTest, ReleasingTheGraphLetsItsFiltersGo) {
   ComPtr<IBaseFilter> renderer = AddRenderer(L"r");
   ASSERT_EQ(control->Run(), S_OK);
   TearDown();
+  ASSERT_TRUE(mediagraph::AwaitReleasedGraphs(kPatienceMs));  // taken apart by its worker
   FILTER_INFO info{};
   ASSERT_EQ(renderer->QueryFilterInfo(&info), S_OK);
   EXPECT_EQ(info.pGraph, nullptr);
@@ -231,6 +241,7 @@ TEST_F(FilterGraphTest, OneCompletionForAllRenderersOfARun) {
 
   // Resuming from a pause is the same run: nothing new.
   ASSERT_EQ(control->Pause(), S_OK);
+  Settle();
   ASSERT_EQ(control->Run(), S_OK);
   EXPECT_EQ(Count(Drain(), EC_COMPLETE), 0);
 
@@ -240,6 +251,7 @@ TEST_F(FilterGraphTest, OneCompletionForAllRenderersOfARun) {
   EXPECT_EQ(Count(Drain(), EC_COMPLETE), 1);
   // Nothing is counted while stopped.
   ASSERT_EQ(control->Stop(), S_OK);
+  Settle();
   sink->Notify(EC_COMPLETE, S_OK, reinterpret_cast<LONG_PTR>(second.get()));
   EXPECT_EQ(Count(Drain(), EC_COMPLETE), 0);
 }
@@ -384,16 +396,19 @@ TEST_F(FilterGraphTest, StateChangesReachEveryFilter) {
   ASSERT_EQ(control->GetState(0, &state), S_OK);
   EXPECT_EQ(state, State_Stopped);
 
-  ASSERT_EQ(control->Pause(), S_OK);
-  ASSERT_EQ(control->GetState(0, &state), S_OK);
+  // Queued for the graph's worker: complete once it has paused the filters.
+  ASSERT_EQ(control->Pause(), S_FALSE);
+  ASSERT_EQ(control->GetState(kPatienceMs, &state), S_OK);
   EXPECT_EQ(state, State_Paused);
+  EXPECT_EQ(control->Pause(), S_OK);  // paused already
   FILTER_STATE filterState = State_Stopped;
   renderer->GetState(0, &filterState);
   EXPECT_EQ(filterState, State_Paused);
 
   ASSERT_EQ(control->Run(), S_OK);
-  ASSERT_EQ(control->GetState(-1, &state), S_OK);
+  ASSERT_EQ(control->GetState(-1, &state), S_OK);  // never waits
   EXPECT_EQ(state, State_Running);
+  Settle();
   renderer->GetState(0, &filterState);
   EXPECT_EQ(filterState, State_Running);
   EXPECT_EQ(control->Run(), S_OK);
@@ -404,7 +419,7 @@ TEST_F(FilterGraphTest, StateChangesReachEveryFilter) {
   EXPECT_EQ(graph->RemoveFilter(renderer.get()), VFW_E_NOT_STOPPED);
 
   ASSERT_EQ(control->Stop(), S_OK);
-  ASSERT_EQ(control->GetState(0, &state), S_OK);
+  ASSERT_EQ(control->GetState(kPatienceMs, &state), S_OK);
   EXPECT_EQ(state, State_Stopped);
   renderer->GetState(0, &filterState);
   EXPECT_EQ(filterState, State_Stopped);
@@ -434,12 +449,15 @@ TEST_F(FilterGraphTest, GetStateWaitsForARendererStillWaitingForData) {
   EXPECT_EQ(state, State_Paused);
   EXPECT_EQ(control->GetState(30, &state), VFW_S_STATE_INTERMEDIATE);
 
-  // Without a time-out GetState waits for the end of the stream to complete it.
+  // Without a time-out GetState answers at once; given one, it waits for the
+  // end of the stream to complete the pause.
+  EXPECT_EQ(control->GetState(-1, &state), S_OK);
+  EXPECT_EQ(state, State_Paused);
   std::thread streaming([&input] {
     Sleep(50);
     input->EndOfStream();
   });
-  EXPECT_EQ(control->GetState(-1, &state), S_OK);
+  EXPECT_EQ(control->GetState(kPatienceMs, &state), S_OK);
   EXPECT_EQ(state, State_Paused);
   streaming.join();
 
@@ -474,10 +492,10 @@ class PendingStartTest : public FilterGraphTest {
     renderer.reset();
     FilterGraphTest::TearDown();
   }
-  // Waits for the starter thread to run the renderer (bounded, never timed).
-  bool RendererRuns() {
-    for (int i = 0; i < 2000 && StateOf(renderer.get()) != State_Running; ++i) Sleep(5);
-    return StateOf(renderer.get()) == State_Running;
+  // Waits for the worker to bring the renderer to `state` (bounded, never timed).
+  bool RendererIn(FILTER_STATE state) {
+    for (int i = 0; i < 2000 && StateOf(renderer.get()) != state; ++i) Sleep(5);
+    return StateOf(renderer.get()) == state;
   }
 
   static constexpr REFERENCE_TIME kRunAt = 10000000;
@@ -494,11 +512,12 @@ TEST_F(PendingStartTest, RunReturnsRunningAndTheClockStartsWhenThePictureIsIn) {
   OAFilterState state = -1;
   EXPECT_EQ(control->GetState(-1, &state), S_OK);  // at once, though nothing is in
   EXPECT_EQ(state, State_Running);
+  EXPECT_EQ(control->GetState(kPatienceMs, &state), S_OK);  // a pending start is no transition
   EXPECT_EQ(StateOf(renderer.get()), State_Paused);
 
   clock.SetTime(kPictureAt);
   ASSERT_EQ(input->EndOfStream(), S_OK);
-  ASSERT_TRUE(RendererRuns());
+  ASSERT_TRUE(RendererIn(State_Running));
   // Chosen when the picture came, a lead ahead: not when Run was called.
   EXPECT_EQ(video->StartTime(), kPictureAt + mediagraph::kRunLead);
 }
@@ -509,20 +528,22 @@ TEST_F(PendingStartTest, PauseAndStopTakeThePendingStartBack) {
   OAFilterState state = -1;
   EXPECT_EQ(control->GetState(0, &state), VFW_S_STATE_INTERMEDIATE);
   EXPECT_EQ(state, State_Paused);
+  ASSERT_TRUE(RendererIn(State_Paused));
   ASSERT_EQ(input->EndOfStream(), S_OK);
   EXPECT_EQ(control->GetState(-1, &state), S_OK);
   EXPECT_EQ(state, State_Paused);
-  // Had the starter run the filters after the pause, this run would find them
+  // Had the worker run the filters after the pause, this run would find them
   // running from the earlier time.
   clock.SetTime(kPictureAt);
   ASSERT_EQ(control->Run(), S_OK);
+  EXPECT_EQ(control->GetState(kPatienceMs, &state), S_OK);
   EXPECT_EQ(StateOf(renderer.get()), State_Running);
   EXPECT_EQ(video->StartTime(), kPictureAt + mediagraph::kRunLead);
 
   ASSERT_EQ(control->Stop(), S_OK);
   ASSERT_EQ(control->Run(), S_OK);
-  ASSERT_EQ(control->Stop(), S_OK);  // while the start is pending
-  EXPECT_EQ(control->GetState(-1, &state), S_OK);
+  ASSERT_EQ(control->Stop(), S_OK);  // while the start is pending, or before
+  EXPECT_EQ(control->GetState(kPatienceMs, &state), S_OK);
   EXPECT_EQ(state, State_Stopped);
   EXPECT_EQ(StateOf(renderer.get()), State_Stopped);
 }
@@ -532,7 +553,8 @@ TEST_F(PendingStartTest, ReleaseWhileTheStartIsPendingStopsTheRenderer) {
   control.reset();
   events.reset();
   sink.reset();
-  graph.reset();  // goes while its starter waits for the picture
+  graph.reset();  // goes while its worker waits for the picture
+  ASSERT_TRUE(mediagraph::AwaitReleasedGraphs(kPatienceMs));
   EXPECT_EQ(StateOf(renderer.get()), State_Stopped);
   FILTER_INFO info{};
   ASSERT_EQ(renderer->QueryFilterInfo(&info), S_OK);

@@ -121,8 +121,8 @@ TEST_F(GraphPlayback, PauseHoldsTheFirstFrameUntilRun) {
   auto player = Load(*plain, Plain());
   const HRESULT paused = player->control->Pause();
   EXPECT_TRUE(paused == S_OK || paused == S_FALSE);
-  // Without a time-out GetState waits for the first frame to arrive.
-  EXPECT_EQ(player->State(-1), State_Paused);
+  // Given time, GetState waits for the first frame to arrive.
+  EXPECT_EQ(player->State(kPatienceMs), State_Paused);
   OAFilterState state = -1;
   EXPECT_EQ(player->control->GetState(0, &state), S_OK);
   Sleep(100);
@@ -133,7 +133,7 @@ TEST_F(GraphPlayback, PauseHoldsTheFirstFrameUntilRun) {
   // Complete at once when the next frame is already waiting, else when it comes.
   const HRESULT pausedAgain = player->control->Pause();
   EXPECT_TRUE(pausedAgain == S_OK || pausedAgain == S_FALSE);
-  EXPECT_EQ(player->State(-1), State_Paused);
+  EXPECT_EQ(player->State(kPatienceMs), State_Paused);
   const size_t drawn = player->renderer->FrameCount();
   Sleep(150);
   EXPECT_LE(player->renderer->FrameCount(), drawn + 1);  // one may have been on its way
@@ -150,7 +150,7 @@ TEST_F(GraphPlayback, StopThenRewindPlaysTheMovieAgain) {
   ASSERT_EQ(player->control->Run(), S_OK);
   ASSERT_TRUE(player->renderer->WaitForFrames(3, kPatienceMs));
   ASSERT_EQ(player->control->Stop(), S_OK);
-  EXPECT_EQ(player->State(0), State_Stopped);
+  EXPECT_EQ(player->State(kPatienceMs), State_Stopped);
   ASSERT_EQ(player->position->put_CurrentPosition(0.0), S_OK);
   const size_t before = player->renderer->FrameCount();
   Sleep(100);
@@ -188,7 +188,7 @@ TEST_F(GraphPlayback, SeekToStartWhilePausedShowsTheFirstFrameOnRun) {
   ASSERT_TRUE(player->renderer->WaitForFrames(6, kPatienceMs));
   player->control->Pause();
   ASSERT_EQ(player->position->put_CurrentPosition(0.0), S_OK);
-  EXPECT_EQ(player->State(-1), State_Paused);  // the new first frame completes the pause
+  EXPECT_EQ(player->State(kPatienceMs), State_Paused);  // the new first frame completes the pause
   const size_t before = player->renderer->FrameCount();
 
   ASSERT_EQ(player->control->Run(), S_OK);
@@ -204,7 +204,7 @@ TEST_F(GraphPlayback, SeekIntoTheMovieStartsANewSegmentThere) {
   const HRESULT paused = player->control->Pause();
   ASSERT_TRUE(paused == S_OK || paused == S_FALSE);
   ASSERT_EQ(player->position->put_CurrentPosition(0.4), S_OK);
-  EXPECT_EQ(player->State(-1), State_Paused);
+  EXPECT_EQ(player->State(kPatienceMs), State_Paused);
   REFTIME at = 0;
   ASSERT_EQ(player->position->get_CurrentPosition(&at), S_OK);
   EXPECT_NEAR(at, 0.4, 0.001);

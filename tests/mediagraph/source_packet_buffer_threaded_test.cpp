@@ -109,7 +109,7 @@ TEST(PacketBufferTest, AbortFreesWaitersAndResetStartsAgain) {
   EXPECT_EQ(PacketBuffer::PopResult::kPacket, buffer.Pop(PacketBuffer::kVideo, &taken));
 }
 
-// The retiring jobs: in turn, off the poster's thread; AwaitIdle waits for
+// A job thread (the video thread) runs its jobs in turn, off the poster's thread; AwaitIdle waits for
 // one still running, and the end runs what is left.
 TEST(JobThreadTest, RunsJobsInTurnOffThePostersThreadAndAwaitsTheRunningOne) {
   std::vector<int> order;  // the jobs' own; read once they are awaited

@@ -209,27 +209,6 @@ TEST_F(SourceStreamingTest, SeekWhilePausedFlushesAndStartsANewSegment) {
   EXPECT_EQ(12 * 400000, arrivals.back().start);
 }
 
-// A stop leaves the video thread inside a downstream that holds it (a renderer
-// paused again to cue): the pause that follows must not wait for that thread,
-// nor keep its picture, but flush it away and cue the first picture afresh.
-TEST_F(SourceStreamingTest, PauseWhileAStopIsJoinedFlushesTheOldPictureAway) {
-  PatternSpec recipe;
-  Open(dir_->File("pattern.mp4"), recipe);
-  sink_->SetGate(true);
-  ASSERT_EQ(S_OK, sink_->Pause());
-  ASSERT_EQ(S_OK, source_->Filter()->Pause());
-  ASSERT_TRUE(sink_->WaitUntil([this] { return sink_->ArrivalCountLocked() == 1; }));
-  ASSERT_EQ(S_OK, source_->Filter()->Stop());  // its video thread stays in Receive
-  ASSERT_EQ(S_OK, source_->Filter()->Pause());
-  ASSERT_TRUE(sink_->WaitUntil([this] { return sink_->ArrivalCountLocked() == 2; }));
-  const auto arrivals = sink_->Arrivals();
-  EXPECT_EQ(Expect(0), arrivals[1].check);
-  EXPECT_EQ(0, arrivals[1].start);
-  EXPECT_EQ("SRBESR", sink_->Log());
-  sink_->SetGate(false);
-  ASSERT_EQ(S_OK, source_->Filter()->Stop());
-}
-
 TEST_F(SourceStreamingTest, SeekToStartAtTheEndReplaysEverything) {
   PatternSpec recipe;
   Open(dir_->File("pattern.mp4"), recipe);

@@ -203,10 +203,9 @@ TEST_F(MovieInstanceEvents, RepetitiveMovieOnlyRewindsForEveryQueuedEnd) {
 }
 
 TEST_F(MovieInstanceEvents, ReleaseStopsThenReleasesInOrderAndKeepsTheSink) {
-  // Stopped, the sink gives its surfaces back at once; the references go on
-  // the releasing thread.
+  // The sink's surfaces go with the renderer, once the graph lets it go.
   movie.ReleaseGraph();
-  EXPECT_EQ((Journal{"control.Stop", "sink.ReleaseSurfaces", "control.Release", "audio.Release",
+  EXPECT_EQ((Journal{"control.Stop", "control.Release", "audio.Release",
                      "events.Release", "position.Release"}),
             journal);
   EXPECT_EQ(nullptr, movie.control);
