@@ -469,13 +469,20 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
       --learning_;
       wait = std::chrono::milliseconds(1);
     }
+    bool idle = false;
     if (!running) {
       if (playing) output_->Pause();
       playing = false;
       completed = false;
-      wait = std::min(wait, std::chrono::milliseconds(20));
       // Known before the run, so that the graph can start it far enough ahead.
       NoteLatency(output_->GetPosition());
+      // Held with all it needs queued (and the device's mixes learnt): nothing
+      // changes until the graph asks, so the thread sleeps until then.
+      const int64_t ahead = output_->PendingFrames() +
+                            static_cast<int64_t>(staging_.size()) / resampler_->Channels();
+      const bool full = (decoded_ && padded_ && staging_.empty()) ||
+                        ahead * kUnitsPerSecond / rate >= kLead;
+      idle = full && (!timed || mixesKnown || learning_ <= 0);
     } else {
       if (runSerial != serial) {
         // A new run: start again in step with its start time.
@@ -582,9 +589,14 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
       }
     }
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait_for(lock, wait, [&] {
+    const auto changed = [&] {
       return stopping_ || running_ != running || runSerial_ != runSerial || looping_ != looping;
-    });
+    };
+    if (idle) {
+      changed_.wait(lock, changed);
+    } else {
+      changed_.wait_for(lock, wait, changed);
+    }
   }
   // The source is left as it is: Stop resets it, or keeps the start of the
   // movie playing on across a loop.
