@@ -275,6 +275,10 @@ class FilterGraph final : public IGraphBuilder,
     REFERENCE_TIME pausedAt = 0;
     REFERENCE_TIME segmentStart = 0;
     REFERENCE_TIME segmentBase = 0;
+    // The segment before, which plays on until the stream reaches segmentBase
+    // (a loop's next pass starts where the last one ends).
+    REFERENCE_TIME previousStart = 0;
+    REFERENCE_TIME previousBase = 0;
     HRESULT runFailure = S_OK;
   };
 
@@ -372,6 +376,8 @@ class FilterGraph final : public IGraphBuilder,
   std::chrono::steady_clock::time_point pauseBegan_;  // when it paused
   REFERENCE_TIME segmentStart_ = 0;      // movie position at stream time segmentBase_
   REFERENCE_TIME segmentBase_ = 0;       // stream time at which the segment started
+  REFERENCE_TIME previousStart_ = 0;     // the same of the segment before a running jump
+  REFERENCE_TIME previousBase_ = 0;
   bool armOnRun_ = true;                 // a Stop or a seek since completions were armed
   ComPtr<MovieSource> source_;           // the rendered movie, if any
   IBaseFilter *videoRenderer_ = nullptr;  // where the picture goes; a member, not counted

@@ -98,12 +98,13 @@ STDMETHODIMP FilterGraph::GetCurrentPosition(LONGLONG *current) {
     std::lock_guard<SpinningMutex> hold(lock_);
     target = target_;
     if (!target) return E_NOTIMPL;
-    // Where a jump goes, until its segment is under way.
-    if (jumping_) {
+    shown = published_;
+    // Where a jump goes, until its segment is under way; running, the picture
+    // on show is the old segment's until then.
+    if (jumping_ && (shown.state != State_Running || shown.startPending)) {
       *current = jumpTo_;
       return S_OK;
     }
-    shown = published_;
   }
   // Paused, stopped or about to start: the source tells the picture on show
   // (the start of the segment until one is), in the movie's time; the
@@ -113,9 +114,15 @@ STDMETHODIMP FilterGraph::GetCurrentPosition(LONGLONG *current) {
     return source != nullptr ? source->Seeking()->GetCurrentPosition(current)
                              : target->GetCurrentPosition(current);
   }
+  const REFERENCE_TIME stream = Now() - shown.startTime;
+  // After a jump while running, the last segment is on show until the new
+  // one's first picture is.
+  const MovieSource *source = playing_.load();
+  const bool before = shown.previousBase < shown.segmentBase &&
+                      (source != nullptr ? !source->SegmentShown() : stream < shown.segmentBase);
   REFERENCE_TIME position =
-      shown.segmentStart +
-      std::max<REFERENCE_TIME>(0, Now() - shown.startTime - shown.segmentBase);
+      before ? shown.previousStart + std::max<REFERENCE_TIME>(0, stream - shown.previousBase)
+             : shown.segmentStart + std::max<REFERENCE_TIME>(0, stream - shown.segmentBase);
   LONGLONG stop = 0;
   if (SUCCEEDED(target->GetStopPosition(&stop))) position = std::min(position, stop);
   *current = position;

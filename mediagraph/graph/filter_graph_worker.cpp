@@ -247,6 +247,8 @@ void FilterGraph::DoSeek(const Command &command) {
   // Counting starts before the seek: a very short segment may complete before
   // it returns.
   ArmCompletion();
+  previousStart_ = segmentStart_;
+  previousBase_ = segmentBase_;
   target->SetPositions(&current, command.currentFlags, &stop, command.stopFlags);
   // The source knows where it started: a loop's pass starts where the last
   // one ended, a little ahead of the seek.
@@ -292,6 +294,8 @@ void FilterGraph::Publish() {
   published_.pausedAt = pausedAt_;
   published_.segmentStart = segmentStart_;
   published_.segmentBase = segmentBase_;
+  published_.previousStart = previousStart_;
+  published_.previousBase = previousBase_;
   published_.runFailure = runFailure_;
   if (jumping_ && std::none_of(queue_.begin(), queue_.end(), [](const Command &queued) {
         return queued.kind == Command::kSeek;

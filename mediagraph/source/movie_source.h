@@ -91,6 +91,9 @@ class MovieSource {
   // Stream time at which the current (or last) segment starts: for a loop,
   // where the pass before it ended, which may lie a little ahead. Any thread.
   virtual REFERENCE_TIME SegmentBase() const = 0;
+  // A picture of the segment under way has reached the renderer and been
+  // shown. Any thread.
+  virtual bool SegmentShown() const = 0;
 
   // How long after it is handed to the device the sound is heard (0 without
   // sound or before it is known). A run that starts less far ahead loses its

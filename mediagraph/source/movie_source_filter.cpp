@@ -253,6 +253,10 @@ REFERENCE_TIME CMovieSourceFilter::SourceHandle::SegmentBase() const {
   return filter->segmentBase.load();
 }
 
+bool CMovieSourceFilter::SourceHandle::SegmentShown() const {
+  return filter->video.SegmentShown();
+}
+
 REFERENCE_TIME CMovieSourceFilter::SourceHandle::SoundLatency() const {
   return filter->sound ? filter->sound->OutputLatency() : 0;
 }

@@ -110,6 +110,7 @@ class CMovieSourceFilter final : public CBaseFilter {
     bool AwaitFirstPicture(DWORD milliseconds, REFERENCE_TIME within) override;
     bool FirstPictureUnderWay() const override;
     REFERENCE_TIME SegmentBase() const override;
+    bool SegmentShown() const override;
     void SetLooping(bool looping) override;
 
    private:

@@ -112,6 +112,7 @@ void VideoStreamer::Start(PacketBuffer *buffer, const Downstream &downstream,
   lastDelivered_ = segment.start;
   lastStop_ = segment.base;
   ended_ = false;
+  segmentShown_ = false;
   NoteFirstPicture(false);
   aheadUnderWay_ = false;
   if (!thread_.HasThread()) {
@@ -439,6 +440,7 @@ bool VideoStreamer::Hand(IMediaSample *sample, const Downstream &downstream,
   if (stopping_ || hr != S_OK) return false;
   lastDelivered_ = time;
   lastStop_ = stop;
+  segmentShown_ = true;
   ++delivered_;
   return true;
 }

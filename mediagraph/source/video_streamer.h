@@ -78,6 +78,9 @@ class VideoStreamer {
   // Stream time at which the last picture handed downstream ends, or the
   // segment's base.
   REFERENCE_TIME LastStop() const { return lastStop_.load(); }
+  // A picture of the segment under way has been handed downstream (shown).
+  // Any thread.
+  bool SegmentShown() const { return segmentShown_.load(); }
   // The segment's last picture has gone downstream, with the end of stream.
   bool ReachedEnd() const { return ended_.load(); }
   // Waits up to `milliseconds` for the segment's first picture to be decoded
@@ -127,6 +130,7 @@ class VideoStreamer {
   std::atomic<int64_t> delivered_{0};
   std::atomic<REFERENCE_TIME> lastStop_{0};
   std::atomic<bool> ended_{false};
+  std::atomic<bool> segmentShown_{false};
   std::mutex firstLock_;
   std::condition_variable firstCame_;
   bool firstComing_ = false;  // firstLock_
