@@ -1,5 +1,7 @@
 #include "frames/triple_buffered_surface.h"
 
+#include <chrono>
+
 #include <cstddef>
 #include <cstring>
 #include <system_error>
@@ -97,6 +99,12 @@ SDL_Surface *TripleBufferedSurface::Detach() {
   SDL_Surface *const surface = surface_;
   if (surface != nullptr) {
     const int shown = Showing(LoadPixels(surface));
+    // A blit that loaded the pointer just before the last publish may still
+    // read the buffer it took off show: that one goes after a grace.
+    const auto since = std::chrono::steady_clock::now() - lastPublish_;
+    if (shown >= 0 && published_[1] != shown && since < kGrace) {
+      std::this_thread::sleep_for(kGrace - since);
+    }
     for (int k = 0; shown >= 0 && k < kBuffers; ++k) {
       if (k == shown) {
         continue;
@@ -182,6 +190,7 @@ void TripleBufferedSurface::Publish() {
     published_[at] = published_[at - 1];
   }
   published_[0] = drawing_;
+  lastPublish_ = std::chrono::steady_clock::now();
   shown_ = drawing_;
   drawing_ = -1;
 }

@@ -4,6 +4,7 @@
 
 #include <SDL.h>
 
+#include <chrono>
 #include <cstddef>
 #include <thread>
 
@@ -46,8 +47,9 @@ class TripleBufferedSurface {
   // False, with nothing taken on, when they cannot be allocated.
   bool Attach(SDL_Surface *surface);
   // Lets go of the surface, which keeps the buffer on show for good, and
-  // frees the others; when the surface shows none of them, all are left to
-  // it. Returns the surface (null when none was attached).
+  // frees the others (the one the last publish took off show no sooner than
+  // kGrace after it: this may sleep); when the surface shows none of them,
+  // all are left to it. Returns the surface (null when none was attached).
   SDL_Surface *Detach();
 
   SDL_Surface *Surface() const { return surface_; }
@@ -64,6 +66,8 @@ class TripleBufferedSurface {
 
  private:
   static constexpr int kBuffers = 3;
+  // Longer than any blit of a surface takes.
+  static constexpr std::chrono::milliseconds kGrace{100};
 
   // Which of the buffers `pixels` is, or -1 for none.
   int Showing(const void *pixels) const;
@@ -79,5 +83,6 @@ class TripleBufferedSurface {
   int published_[kBuffers] = {0, 1, 2};  // buffers by their last publish, latest first
   int shown_ = 0;    // the buffer on show when the frame began
   int drawing_ = -1;  // the frame's buffer, -1 between frames
+  std::chrono::steady_clock::time_point lastPublish_;
   bool addedMapped_ = false;  // the added buffers are 2 MB-page blocks
 };

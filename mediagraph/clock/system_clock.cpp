@@ -118,7 +118,13 @@ STDMETHODIMP SystemClock::AdvisePeriodic(REFERENCE_TIME start, REFERENCE_TIME pe
 HRESULT SystemClock::Schedule(REFERENCE_TIME due, REFERENCE_TIME period, HANDLE event,
                               DWORD_PTR *cookie) {
   std::lock_guard<SpinningMutex> hold(lock_);
-  if (!thread_.joinable()) thread_ = std::thread(&SystemClock::Serve, this);
+  if (!thread_.joinable()) {
+    try {
+      thread_ = std::thread(&SystemClock::Serve, this);
+    } catch (const std::system_error &) {
+      return E_OUTOFMEMORY;
+    }
+  }
   const Advise advise{nextCookie_++, due, period, event};
   Insert(advise);
   *cookie = advise.cookie;

@@ -46,7 +46,12 @@ AVBufferRef *PictureBuffers::AllocateBlock(void *opaque, size_t bytes) {
   return buffer;
 }
 
-PictureBuffers::~PictureBuffers() { av_buffer_pool_uninit(&pool_); }
+PictureBuffers::~PictureBuffers() {
+  // The pool unmaps its blocks once it goes (and each picture still out when
+  // that comes back): never under the warmer's writes.
+  warmer_.Wait();
+  av_buffer_pool_uninit(&pool_);
+}
 
 void PictureBuffers::Serve(AVCodecContext *context) {
   context->opaque = this;
@@ -102,6 +107,7 @@ int PictureBuffers::GetBuffer(AVCodecContext *context, AVFrame *frame, int flags
   }
   if (self->pool_ == nullptr || self->poolBytes_ != bytes) {
     // A new picture size: the old pool goes once its pictures come back.
+    self->warmer_.Wait();
     av_buffer_pool_uninit(&self->pool_);
     self->pool_ = av_buffer_pool_init2(bytes, self, &PictureBuffers::AllocateBlock, nullptr);
     self->poolBytes_ = self->pool_ != nullptr ? bytes : 0;

@@ -49,9 +49,8 @@ class PictureBuffers {
   AVBufferPool *pool_ = nullptr;
   size_t poolBytes_ = 0;
   RowsDone rowsDone_;
-  // Backs the decoder's first big block while it decodes into it; joined
-  // when the buffers go. A block freed meanwhile does it no harm: backing
-  // pages changes nothing they hold, and fails on memory no longer mapped.
+  // Backs the decoder's first big block while it decodes into it (by writing
+  // to each page); joined before the pool that unmaps the block goes.
   PageWarmer warmer_;
   bool warmed_ = false;
 };

@@ -1,5 +1,7 @@
 #include "mediagraph/graph/end_notice.h"
 
+#include <system_error>
+
 #include <utility>
 
 #include "platform/host/background_thread.h"
@@ -91,7 +93,16 @@ void EndNotice::WaitLocked() {
     post_();
     return;
   }
-  if (!waiter_.joinable()) waiter_ = std::thread(&EndNotice::Serve, this);
+  if (waiter_.joinable()) return;
+  try {
+    waiter_ = std::thread(&EndNotice::Serve, this);
+  } catch (const std::system_error &) {
+    // No thread to wait on: late rather than never.
+    clock_->Unadvise(cookie_);
+    cookie_ = 0;
+    pending_ = false;
+    post_();
+  }
 }
 
 void EndNotice::PostIfDueLocked() {

@@ -1,5 +1,7 @@
 #include "mediagraph/source/packet_reader.h"
 
+#include <system_error>
+
 #include <algorithm>
 
 #include "platform/host/background_thread.h"
@@ -9,7 +11,11 @@ namespace mediagraph {
 
 void PacketReader::Start(MovieFile *file, PacketBuffer *buffer) {
   Join();
-  thread_ = std::thread(&PacketReader::Read, this, file, buffer);
+  try {
+    thread_ = std::thread(&PacketReader::Read, this, file, buffer);
+  } catch (const std::system_error &) {
+    buffer->PushEnd();  // nothing is read: the streams end at once
+  }
 }
 
 bool PacketReader::PictureEnd(int64_t *end) const {

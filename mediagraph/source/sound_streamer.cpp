@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <system_error>
 #include <utility>
 
 #include "mediagraph/clock/system_clock.h"
@@ -92,7 +93,11 @@ void SoundStreamer::Start(PacketBuffer *buffer, const PacketReader *reader,
     std::lock_guard<std::mutex> lock(mutex_);
     heard_ = false;
   }
-  thread_ = std::thread(&SoundStreamer::Stream, this, buffer, segment);
+  try {
+    thread_ = std::thread(&SoundStreamer::Stream, this, buffer, segment);
+  } catch (const std::system_error &) {
+    // Silent: Run reports the sound played out at once.
+  }
 }
 
 void SoundStreamer::Stop(bool keepStart) {
@@ -141,14 +146,18 @@ void SoundStreamer::Pause() {
 }
 
 void SoundStreamer::Run(IReferenceClock *clock, REFERENCE_TIME start) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (clock != nullptr) clock->AddRef();
-  if (clock_ != nullptr) clock_->Release();
-  clock_ = clock;
-  runStart_ = start;
-  running_ = true;
-  ++runSerial_;
-  changed_.notify_all();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (clock != nullptr) clock->AddRef();
+    if (clock_ != nullptr) clock_->Release();
+    clock_ = clock;
+    runStart_ = start;
+    running_ = true;
+    ++runSerial_;
+    changed_.notify_all();
+  }
+  // No thread to play it: the movie must still end.
+  if (!thread_.joinable()) playedOut_();
 }
 
 void SoundStreamer::SetLooping(bool looping) {

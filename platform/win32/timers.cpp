@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <system_error>
 #include <thread>
 
 #include "platform/host/background_thread.h"
@@ -118,14 +119,19 @@ struct TimerThreadStopper {
   }
 };
 
-// Called with the service lock held.
-void StartTimerThreadLocked(TimerService &service) {
-  if (service.started) return;
+// Called with the service lock held. False when no thread could be made.
+bool StartTimerThreadLocked(TimerService &service) {
+  if (service.started) return true;
   static TimerThreadStopper stopper;  // destroyed at exit, stopping the thread
   (void)stopper;
-  service.thread = std::thread(TimerLoop);
+  try {
+    service.thread = std::thread(TimerLoop);
+  } catch (const std::system_error &) {
+    return false;
+  }
   service.timerThreadId = service.thread.get_id();
   service.started = true;
+  return true;
 }
 
 }  // namespace
@@ -135,8 +141,7 @@ MMRESULT timeSetEvent(UINT delay, UINT resolution, LPTIMECALLBACK callback, DWOR
   if (!callback || delay == 0 || delay > kMaxDelay || (flags & kEventCallbacks) != 0) return 0;
   TimerService &service = Service();
   std::lock_guard<std::mutex> lock(service.mutex);
-  if (service.stopping) return 0;
-  StartTimerThreadLocked(service);
+  if (service.stopping || !StartTimerThreadLocked(service)) return 0;
   // Ids are never 0 and never name a timer that is still pending or running.
   UINT id = service.lastId;
   do {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "frames/sdl_surface_flusher.h"
+#include "mediagraph/graph/filter_graph.h"
 #include "movie/movie_instance.h"
 #include "tests/frames/test_surfaces.h"
 #include "tests/mediagraph/support/test_movies.h"
@@ -36,6 +37,8 @@ TEST(MovieRelease, WhileFramesStreamLeavesTheShownSurfaceWhole) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     record.ReleaseGraph();  // frames may be arriving right now
+    // The graph's worker stops it, then the sink gives back its surfaces.
+    ASSERT_TRUE(mediagraph::AwaitReleasedGraphs(10000));
     const std::vector<Uint8> last = SurfaceBytes(held);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(sink.OutputSurface(), nullptr);
