@@ -435,12 +435,15 @@ bool VideoStreamer::Hand(IMediaSample *sample, const Downstream &downstream,
   // a core from the decoders at once.
   RunInTimedTurns();
   const HRESULT hr = downstream.input->Receive(sample);
+  // On show now: said at once, for the positions that follow the picture.
+  if (hr == S_OK && !stopping_) {
+    lastDelivered_ = time;
+    segmentShown_ = true;
+  }
   RunInLongTurns();
   sample->Release();
   if (stopping_ || hr != S_OK) return false;
-  lastDelivered_ = time;
   lastStop_ = stop;
-  segmentShown_ = true;
   ++delivered_;
   return true;
 }

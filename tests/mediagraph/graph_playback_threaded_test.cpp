@@ -251,6 +251,73 @@ TEST_F(GraphPlayback, LoopsBySeekingAtEachCompletionWithEveryFrameInOrder) {
   }
 }
 
+// What a game asks in quick succession runs in order, and a jump takes back
+// the end of the segment it leaves: a load, jump and play never shows the
+// first frame; an end queued before a jump is not heard of; pausing, reading
+// the position and jumping there shows the same picture.
+TEST_F(GraphPlayback, JumpsAskedAtOnceLandInOrder) {
+  {
+    auto player = Load(*plain, Plain());
+    ASSERT_EQ(player->position->put_CurrentPosition(0.4), S_OK);
+    ASSERT_EQ(player->control->Run(), S_OK);
+    ASSERT_TRUE(player->WaitFor(EC_COMPLETE, kPatienceMs));
+    ExpectFramesInOrder(player->renderer->Frames(), 0, 10, 10);
+    EXPECT_EQ(player->renderer->FrameCount(), 10u);
+
+    // Two jumps at once: the later one lands. Once its end is queued, a jump
+    // takes it back and plays on from there, with one end again.
+    OAEVENT queued = 0;
+    ASSERT_EQ(player->events->GetEventHandle(&queued), S_OK);
+    ASSERT_EQ(player->position->put_CurrentPosition(0.0), S_OK);
+    ASSERT_EQ(player->position->put_CurrentPosition(0.6), S_OK);
+    ASSERT_EQ(WaitForSingleObject(reinterpret_cast<HANDLE>(queued), kPatienceMs), WAIT_OBJECT_0);
+    ExpectFramesInOrder(player->renderer->Frames(), 10, 5, 15);
+    ASSERT_EQ(player->position->put_CurrentPosition(0.4), S_OK);
+    LONG code = 0;
+    LONG_PTR p1 = 0, p2 = 0;
+    EXPECT_EQ(player->events->GetEvent(&code, &p1, &p2, 0), E_ABORT);
+    ASSERT_TRUE(player->WaitFor(EC_COMPLETE, kPatienceMs));
+    ExpectFramesInOrder(player->renderer->Frames(), 15, 10, 10);
+    EXPECT_EQ(player->renderer->FrameCount(), 25u);
+  }
+  {
+    auto player = Load(*plain, Plain());
+    ASSERT_EQ(player->control->Run(), S_OK);
+    ASSERT_TRUE(player->renderer->WaitForFrames(6, kPatienceMs));
+    ASSERT_EQ(player->control->Pause(), S_OK);  // the picture on show stays
+    EXPECT_EQ(player->State(kPatienceMs), State_Paused);
+    Sleep(20);  // the video thread leaves the renderer with the picture drawn
+    const size_t shown = player->renderer->FrameCount();
+    const int frame = MarkerFrame(player->renderer->Frames().back().probes[0]);
+    REFTIME at = 0;
+    ASSERT_EQ(player->position->get_CurrentPosition(&at), S_OK);
+    EXPECT_NEAR(at, frame * 0.04, 0.001);
+    ASSERT_EQ(player->position->put_CurrentPosition(at), S_OK);
+    ASSERT_EQ(player->control->Run(), S_OK);
+    ASSERT_TRUE(player->WaitFor(EC_COMPLETE, kPatienceMs));
+    ExpectFramesInOrder(player->renderer->Frames(), shown, 20 - frame, frame);
+  }
+}
+
+// Pause and Run pairs asked at once, and Stops of a stopped graph, cost
+// nothing: the movie goes on in order, and the stopped graph has nothing to do.
+TEST_F(GraphPlayback, PairsAndRepeatsAskedAtOnceChangeNothing) {
+  auto player = Load(*sound, WithSound());
+  ASSERT_EQ(player->control->Run(), S_OK);
+  ASSERT_TRUE(player->renderer->WaitForFrames(3, kPatienceMs));
+  for (int pair = 0; pair < 50; ++pair) {
+    player->control->Pause();
+    ASSERT_EQ(player->control->Run(), S_OK);
+  }
+  ASSERT_TRUE(player->WaitFor(EC_COMPLETE, kPatienceMs));
+  ExpectFramesInOrder(player->renderer->Frames(), 0, 20);
+  ASSERT_EQ(player->control->Stop(), S_OK);
+  EXPECT_EQ(player->State(kPatienceMs), State_Stopped);
+  for (int stop = 0; stop < 10; ++stop) ASSERT_EQ(player->control->Stop(), S_OK);
+  OAFilterState state = -1;
+  EXPECT_EQ(player->control->GetState(0, &state), S_OK);  // nothing queued
+}
+
 TEST_F(GraphPlayback, TwoGraphsPlayAtOnce) {
   auto first = Load(*plain, Plain());
   auto second = Load(*sound, WithSound());
