@@ -44,6 +44,8 @@ class FilterGraphTest : public ::testing::Test {
     events.reset();
     sink.reset();
     graph.reset();
+    // Taken apart by its worker: before what it may still use (a test's clock) goes.
+    EXPECT_TRUE(mediagraph::AwaitReleasedGraphs(kPatienceMs));
     CoUninitialize();
   }
 
