@@ -24,7 +24,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from loop_bench import SDLSurface, ffmpeg  # noqa: E402
+from loop_bench import SDLSurface, ffmpeg, open_library  # noqa: E402
 
 W, H = 320, 240
 TICK = 1 / 60
@@ -46,23 +46,10 @@ class Exports:
     """The library as a game loads it."""
 
     def __init__(self, lib):
-        os.environ.setdefault("SDL_VIDEODRIVER", "dummy")
-        os.environ.setdefault("ALSOFT_DRIVERS", "null")
-        os.environ.setdefault("CINELINK_NO_DIALOG", "1")
-        self.sdl = ctypes.CDLL("libSDL-1.2.so.0")
-        self.sdl.SDL_SetVideoMode.restype = ctypes.c_void_p
-        self.sdl.SDL_GetRGB.argtypes = [ctypes.c_uint32, ctypes.c_void_p] + [
-            ctypes.POINTER(ctypes.c_uint8)] * 3
-        assert self.sdl.SDL_Init(0x20) == 0
-        assert self.sdl.SDL_SetVideoMode(W, H, 32, 0)
-        c = ctypes.CDLL(lib)
-        c.Movie_Load_UTF8.argtypes = [ctypes.c_wchar_p, ctypes.c_int, ctypes.c_int]
-        c.Movie_GetSurface.restype = ctypes.c_void_p
+        self.sdl, c = open_library(lib, W, H)
         c.Movie_GetPosition.restype = ctypes.c_double
         c.Movie_SetPosition.argtypes = [ctypes.c_int, ctypes.c_double]
-        for name in ("Movie_Play", "Movie_Pause", "Movie_Stop", "Movie_Reset", "Movie_Release",
-                     "Movie_SetPosition"):
-            getattr(c, name).restype = ctypes.c_bool
+        c.Movie_SetPosition.restype = ctypes.c_bool
         self.c = c
         self.rgb = [ctypes.c_uint8() for _ in range(3)]
 

@@ -176,25 +176,32 @@ class SDLSurface(ctypes.Structure):
                 ("pixels", ctypes.c_void_p)]
 
 
+def open_library(lib, width, height):
+    """SDL in a 32-bit video mode of the size, and the library with the calls a
+    game makes declared, loaded as a game loads them: (sdl, library)."""
+    os.environ.setdefault("SDL_VIDEODRIVER", "dummy")
+    os.environ.setdefault("ALSOFT_DRIVERS", "null")
+    os.environ.setdefault("CINELINK_NO_DIALOG", "1")
+    sdl = ctypes.CDLL("libSDL-1.2.so.0")
+    sdl.SDL_SetVideoMode.restype = ctypes.c_void_p
+    sdl.SDL_GetRGB.argtypes = [ctypes.c_uint32, ctypes.c_void_p] + [
+        ctypes.POINTER(ctypes.c_uint8)] * 3
+    assert sdl.SDL_Init(0x20) == 0
+    assert sdl.SDL_SetVideoMode(width, height, 32, 0)
+    c = ctypes.CDLL(lib)
+    c.Movie_Load_UTF8.argtypes = [ctypes.c_wchar_p, ctypes.c_int, ctypes.c_int]
+    c.Movie_GetSurface.restype = ctypes.c_void_p
+    c.Movie_SetRepetitive.argtypes = [ctypes.c_int, ctypes.c_int]
+    for name in ("Movie_Play", "Movie_Pause", "Movie_Stop", "Movie_Reset", "Movie_Release"):
+        getattr(c, name).restype = ctypes.c_bool
+    return sdl, c
+
+
 class Game:
     """The library loaded as a game loads it, with one movie playing on repeat."""
 
     def __init__(self, lib, movie):
-        os.environ.setdefault("SDL_VIDEODRIVER", "dummy")
-        os.environ.setdefault("ALSOFT_DRIVERS", "null")
-        os.environ.setdefault("CINELINK_NO_DIALOG", "1")
-        self.sdl = ctypes.CDLL("libSDL-1.2.so.0")
-        self.sdl.SDL_SetVideoMode.restype = ctypes.c_void_p
-        self.sdl.SDL_GetRGB.argtypes = [ctypes.c_uint32, ctypes.c_void_p] + [
-            ctypes.POINTER(ctypes.c_uint8)] * 3
-        assert self.sdl.SDL_Init(0x20) == 0
-        assert self.sdl.SDL_SetVideoMode(W, H, 32, 0)
-        c = ctypes.CDLL(lib)
-        c.Movie_Load_UTF8.argtypes = [ctypes.c_wchar_p, ctypes.c_int, ctypes.c_int]
-        c.Movie_GetSurface.restype = ctypes.c_void_p
-        c.Movie_SetRepetitive.argtypes = [ctypes.c_int, ctypes.c_int]
-        c.Movie_Play.restype = ctypes.c_bool
-        c.Movie_Release.restype = ctypes.c_bool
+        self.sdl, c = open_library(lib, W, H)
         self.c = c
         self.handle = c.Movie_Load_UTF8(movie, W, H)
         c.Movie_SetRepetitive(self.handle, 1)
