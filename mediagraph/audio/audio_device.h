@@ -1,8 +1,12 @@
-// The process's one OpenAL device and context, shared by every movie that
-// plays sound. The first Acquire (or OpenAhead) opens them and makes the
-// context current for the whole process; they close a few seconds after the last holder lets go
-// (unless it is taken again meanwhile), or when the process ends, whichever
-// comes first.
+// The library's one OpenAL device and context, shared by every movie that
+// plays sound. The first Acquire (or OpenAhead) opens them; they close a few
+// seconds after the last holder lets go (unless it is taken again meanwhile),
+// or when the process ends, whichever comes first.
+//
+// The game may have an OpenAL context of its own, current for the whole
+// process. Ours is never made so: every OpenAL call of ours is made inside an
+// Access, which makes our context the calling thread's own
+// (ALC_EXT_thread_local_context) and gives the thread back what it had.
 //
 // Movie records live for the whole process, and so may their sound and its
 // streaming thread. At exit OpenAL would tear itself down under a thread still
@@ -11,7 +15,7 @@
 // calls in flight and closes the device, and later Accesses make no call.
 //
 // Thread-safe: Acquire, the release of the last holder and the exit handler
-// serialise on a process-wide mutex; OpenAL's own calls are thread-safe.
+// serialise on a mutex; OpenAL's own calls are thread-safe.
 #pragma once
 
 #include <atomic>
@@ -29,14 +33,16 @@ namespace mediagraph {
 class AudioDevice {
  public:
   // The shared device, opening it if nobody holds it. Null when there is no
-  // sound device or OpenAL refuses (the caller then plays no sound), and once
-  // the process is ending.
+  // sound device, OpenAL refuses or has no thread-local contexts (the caller
+  // then plays no sound), and once the process is ending. OpenAL's mixing
+  // thread inherits the scheduling of the thread that opens the device: call
+  // it from the game's thread or one the library has not rescheduled.
   static std::shared_ptr<AudioDevice> Acquire();
-  // Opens the device on a thread of its own and holds it until the first
-  // Acquire (or two minutes without one), so that the first load does not
-  // wait for it: opening it costs tens of milliseconds, its buffers being
-  // fresh memory. Once per process; from then on an exit closes the device
-  // first, also while it is still opening.
+  // Opens the device on a thread of its own and holds it until the next
+  // Acquire (or a few seconds without one), so that a load finds it open or
+  // opening: opening it costs milliseconds, its buffers being fresh memory.
+  // Nothing when the device is open or opening already. From then on an exit
+  // closes the device first, also while it is still opening.
   static void OpenAhead();
   // How many times a device has been opened in this process.
   static int Opens();
@@ -75,11 +81,13 @@ class AudioDevice {
   // not hold it up.
   bool Timeline(int64_t *heardOffset, int64_t *periodNs, int64_t *blockNs = nullptr) const;
 
-  // Scope of a sound user's OpenAL calls. False once the process is ending:
-  // the device is closed (or closing) and no OpenAL call may be made.
+  // Scope of a sound user's OpenAL calls, on any thread: the device's context
+  // is the thread's own meanwhile, and what the thread had before is back
+  // after it. False once the process is ending: the device is closed (or
+  // closing) and no OpenAL call may be made. Nests.
   class Access {
    public:
-    Access();
+    explicit Access(const AudioDevice &device);
     ~Access();
     Access(const Access &) = delete;
     Access &operator=(const Access &) = delete;
@@ -87,6 +95,8 @@ class AudioDevice {
 
    private:
     bool open_;
+    bool switched_ = false;
+    ALCcontext *previous_ = nullptr;
   };
 
  private:

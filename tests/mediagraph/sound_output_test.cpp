@@ -1,6 +1,8 @@
 // One movie's sound output on OpenAL Soft's wave driver: the volume scale,
 // the shared device, what is queued comes out whole, positions and pausing.
 // (Volume levels heard are tested through the graph.)
+#define AL_ALEXT_PROTOTYPES  // alcGetThreadContext
+
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -103,6 +105,55 @@ TEST(SoundOutputTest, DeviceIsSharedWhileHeldAndKeptOpenAfter) {
   ASSERT_TRUE(third);
   EXPECT_EQ(opens, AudioDevice::Opens());
   EXPECT_EQ(48000, third->MixRate());
+}
+
+// A game with an OpenAL context of its own, current for the whole process
+// (here a second context on the same device), and a looping source in it:
+// whatever the movie's sound does, on the game's thread or another, the
+// game's calls still go to its context and its source plays on as it was.
+TEST(SoundOutputTest, TheGamesContextAndSourcesStayAsTheyWere) {
+  auto device = AudioDevice::Acquire();
+  ASSERT_TRUE(device);
+  ALCcontext *game = alcCreateContext(device->Device(), nullptr);
+  ASSERT_TRUE(game);
+  ASSERT_TRUE(alcMakeContextCurrent(game));
+  ALuint music = 0;
+  ALuint silence = 0;
+  alGenSources(1, &music);
+  alGenBuffers(1, &silence);
+  const std::vector<int16_t> quiet(4800, 0);
+  alBufferData(silence, AL_FORMAT_MONO16, quiet.data(), 9600, 48000);
+  alSourcei(music, AL_BUFFER, static_cast<ALint>(silence));
+  alSourcei(music, AL_LOOPING, AL_TRUE);
+  alSourcef(music, AL_GAIN, 0.25f);
+  alSourcePlay(music);
+  const auto gameAsItWas = [&] {
+    ALfloat gain = 0;
+    ALint state = 0;
+    alGetSourcef(music, AL_GAIN, &gain);
+    alGetSourcei(music, AL_SOURCE_STATE, &state);
+    return alcGetCurrentContext() == game && alcGetThreadContext() == nullptr &&
+           alGetError() == AL_NO_ERROR && gain == 0.25f && state == AL_PLAYING;
+  };
+  {
+    auto output = SoundOutput::Create(device, 48000, 1);
+    ASSERT_TRUE(output);
+    EXPECT_TRUE(gameAsItWas());
+    const std::vector<int16_t> pcm = Tone(300, 48000, 0.2, 0.3);
+    std::thread([&output, &pcm] {  // a movie's streaming thread
+      ASSERT_TRUE(output->Queue(pcm.data(), static_cast<int>(pcm.size())));
+      output->Play();
+    }).join();
+    output->SetVolume(-600);  // the game's thread
+    output->Pause();
+    EXPECT_TRUE(gameAsItWas());
+    output->Reset();
+  }
+  EXPECT_TRUE(gameAsItWas());
+  alDeleteSources(1, &music);
+  alDeleteBuffers(1, &silence);
+  alcMakeContextCurrent(nullptr);
+  alcDestroyContext(game);
 }
 
 // Movie records live for the process, so their sound may still stream while
