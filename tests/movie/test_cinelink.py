@@ -63,6 +63,8 @@ class Library:
         c.Movie_GetSurface.restype = ctypes.c_void_p
         c.Movie_SetRepetitive.argtypes = [ctypes.c_int, ctypes.c_int]
         c.Movie_SetVolume.argtypes = [ctypes.c_int, ctypes.c_int]
+        c.Movie_TryLoad.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int,
+                                    ctypes.POINTER(ctypes.c_int)]
         for name in ("Movie_Play", "Movie_Pause", "Movie_Stop", "Movie_Reset",
                      "Movie_Release", "Movie_SetVolume"):
             getattr(c, name).restype = ctypes.c_bool
@@ -300,6 +302,41 @@ class CinelinkTest(unittest.TestCase):
         result = run_child("threads", self.movie, "0.3")
         self.assertEqual((result.returncode, result.stdout), (0, "1\nreturned\n"), result.stderr)
 
+    def test_a_try_that_fails_leaves_the_process_and_the_table_as_they_were(self):
+        c = self.lib.c
+        folder = tempfile.mkdtemp(dir=self.dir)
+        with open(self.movie, "rb") as f:
+            whole = f.read()
+        files = {"truncated.mp4": whole[:len(whole) // 3], "text.mp4": b"not a movie\n" * 300,
+                 "empty.mp4": b""}
+        for name, content in files.items():
+            with open(os.path.join(folder, name), "wb") as f:
+                f.write(content)
+        sound_only = os.path.join(folder, "sound.m4a")
+        ffmpeg("-i", self.movie, "-vn", "-c:a", "copy", sound_only)
+        cases = [os.path.join(folder, name) for name in files] + [
+            sound_only, os.path.join(folder, "missing.mp4"), folder]
+        before = self.load()
+        error = ctypes.c_int(-1)
+        for path in cases:
+            with self.subTest(path=os.path.basename(path)):
+                self.assertEqual(c.Movie_TryLoad(path.encode(), 64, 48, ctypes.byref(error)), -1)
+                # The code Movie_Load's report gives, and ends the process with.
+                self.assertEqual(error.value & 0xFF, run_child("wide", path).returncode)
+                self.assertNotEqual(error.value, 0)
+        for path, size, code in ((b"/tmp/\xff.mp4", (64, 48), 1113), (None, (64, 48), 87),
+                                 (self.movie.encode(), (0, 48), 87),
+                                 (self.movie.encode(), (16384, 1), 87)):
+            self.assertEqual(c.Movie_TryLoad(path, *size, ctypes.byref(error)), -1)
+            self.assertEqual(error.value, code, (path, size))
+        self.assertEqual(c.Movie_TryLoad(b"/nonexistent.mp4", 64, 48, None), -1)
+        good = c.Movie_TryLoad(self.unicode_movie.encode(), 64, 48, ctypes.byref(error))
+        self.assertEqual((good, error.value), (before + 1, 0))  # no handle went to a failure
+        self.assertTrue(c.Movie_Play(good))
+        self.assertTrue(self.play_to_end(good))
+        for h in (before, good):
+            self.assertTrue(c.Movie_Release(h))
+
     def test_non_ascii_names(self):
         c = self.lib.c
         wide = c.Movie_Load_UTF8(self.unicode_movie, 64, 48)
@@ -471,7 +508,7 @@ class ReadmeExampleTest(unittest.TestCase):
 
 
 class ExportsTest(unittest.TestCase):
-    def test_the_twelve_exports_and_the_five_additions_only(self):
+    def test_the_twelve_exports_and_the_six_additions_only(self):
         out = subprocess.run(["nm", "-D", "--defined-only", LIB], capture_output=True,
                              text=True, check=True).stdout
         names = sorted(line.split()[-1] for line in out.splitlines()
@@ -481,7 +518,7 @@ class ExportsTest(unittest.TestCase):
             "Movie_CheckVideoStatus", "Movie_Play", "Movie_Pause", "Movie_Stop",
             "Movie_Reset", "Movie_Release", "Movie_SetVolume", "Movie_GetState",
             "Movie_GetDuration", "Movie_GetPosition", "Movie_SetPosition",
-            "Movie_GetVideoSize", "Movie_HasSound"]))
+            "Movie_GetVideoSize", "Movie_HasSound", "Movie_TryLoad"]))
 
 
 if __name__ == "__main__":
