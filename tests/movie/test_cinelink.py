@@ -491,13 +491,19 @@ class ReadmeExampleTest(unittest.TestCase):
         with open(os.path.join(self.ROOT, "README.md"), encoding="utf-8") as f:
             blocks = f.read().split("```python\n")[1:]
         self.assertTrue(blocks)
+        shipped = tempfile.mkdtemp(prefix="cinelink-sample-")
+        self.addCleanup(shutil.rmtree, shipped, True)
+        sample = os.path.join(shipped, "sample.mp4")
         for number, block in enumerate(blocks):
             with self.subTest(block=number), \
                     tempfile.TemporaryDirectory(prefix="cinelink-readme-") as game:
-                # Laid out as the README says: the library and the kit beside the script.
+                # Laid out as an installed game folder: the library, the kit and
+                # the sample movie (made once, as the install makes it).
                 shutil.copy(LIB, os.path.join(game, "libcinelink.so"))
                 shutil.copy(os.path.join(self.ROOT, "game", "cinelink.py"), game)
-                make_two_colour_movie(os.path.join(game, "intro.mp4"))
+                subprocess.run([os.path.join(self.ROOT, "scripts", "make-sample-movie.sh"),
+                                sample], check=True)
+                shutil.copy(sample, game)
                 script = os.path.join(game, "example.py")
                 with open(script, "w", encoding="utf-8") as f:
                     f.write(block[:block.index("```")])
