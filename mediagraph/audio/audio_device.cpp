@@ -1,5 +1,8 @@
 #include "mediagraph/audio/audio_device.h"
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -40,8 +43,8 @@ struct Shared {
   // consistent, so at least one of the two sees the other.
   std::atomic<int> users{0};
   std::atomic<bool> closed{false};
-  // Opened ahead: held for the next user until one takes it. Guarded by
-  // `mutex`.
+  // The opener: `opening` until it has tried; then it holds the device for
+  // the next user until `aheadTaken`. Guarded by `mutex`.
   bool opening = false;
   bool aheadTaken = false;
   std::condition_variable aheadChanged;
@@ -156,65 +159,86 @@ AudioDevice::Access::~Access() {
   State().users.fetch_sub(1);
 }
 
-std::shared_ptr<AudioDevice> AudioDevice::Acquire() { return Take(true); }
+std::shared_ptr<AudioDevice> AudioDevice::Acquire() {
+  Shared &state = State();
+  std::unique_lock<std::mutex> lock(state.mutex);
+  if (state.closed.load()) return nullptr;
+  state.aheadTaken = true;
+  state.aheadChanged.notify_all();
+  if (state.current.expired() && !state.kept && !state.opening) {
+    StartOpener();
+    if (!state.opening) return Open();  // no thread: here, then
+  }
+  state.aheadChanged.wait(lock, [&state] { return !state.opening; });
+  if (state.closed.load()) return nullptr;
+  // The opener's handle while it holds one: one count for every holder.
+  if (std::shared_ptr<AudioDevice> existing = state.current.lock()) return existing;
+  return state.kept ? Handle(state) : nullptr;
+}
 
 void AudioDevice::OpenAhead() {
   Shared &state = State();
-  {
-    std::lock_guard<std::mutex> lock(state.mutex);
-    if (state.opening || state.kept || state.closed.load()) return;
-    state.opening = true;
-    state.aheadTaken = false;
-    // Before the thread: an exit while it opens waits for the open, then
-    // closes the device, before OpenAL tears itself down.
-    SetExitHandler(state, [] { CloseForExit(); });
-  }
-  try {
-    std::thread([] {
-      NameThisThread("cl-audio");
-      // Opened with the scheduling it was started with: the device's mixing
-      // thread, started by the open, inherits it.
-      std::shared_ptr<AudioDevice> held = Take(false);
-      // Watched closely until a mix is seen as it happens (a period or two),
-      // so that the first movie's run starts on one of the device's blocks.
-      RunInBufferedTurns();
-      for (int look = 0; held && look < kLooksToLearn && !held->Timeline(nullptr, nullptr);
-           ++look) {
-        {
-          const Access access(*held);
-          int64_t clockNs = 0;
-          int64_t latencyNs = 0;
-          if (!access || !held->ClockAndLatency(&clockNs, &latencyNs)) break;
-          held->NoteClock(SystemClock::Now(), clockNs, latencyNs);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      }
-      Shared &holding = State();
-      std::unique_lock<std::mutex> lock(holding.mutex);
-      holding.aheadChanged.wait_for(lock, kHoldAhead, [&holding] {
-        return holding.aheadTaken || holding.closed.load();
-      });
-      holding.opening = false;
-      lock.unlock();
-      held.reset();  // takes the mutex: the last holder starts the idle time
-    }).detach();
-  } catch (const std::system_error &) {
-    std::lock_guard<std::mutex> lock(state.mutex);
-    state.opening = false;  // the load opens it
-  }
+  std::lock_guard<std::mutex> lock(state.mutex);
+  if (state.opening || state.kept || state.closed.load()) return;
+  state.aheadTaken = false;
+  StartOpener();
 }
 
-std::shared_ptr<AudioDevice> AudioDevice::Take(bool user) {
+void AudioDevice::StartOpener() {
   Shared &state = State();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  if (state.closed.load()) return nullptr;
-  if (user && !state.aheadTaken) {
-    state.aheadTaken = true;
+  // Before the thread: an exit while it opens waits for the open, then
+  // closes the device, before OpenAL tears itself down.
+  SetExitHandler(state, [] { CloseForExit(); });
+  pthread_attr_t attributes;
+  if (pthread_attr_init(&attributes) != 0) return;
+  // Ordinary scheduling, whatever its starter's: the device's mixing thread,
+  // started by the open, inherits it.
+  sched_param ordinary{};
+  pthread_attr_setinheritsched(&attributes, PTHREAD_EXPLICIT_SCHED);
+  pthread_attr_setschedpolicy(&attributes, SCHED_OTHER);
+  pthread_attr_setschedparam(&attributes, &ordinary);
+  pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+  pthread_t thread;
+  state.opening = pthread_create(&thread, &attributes, &AudioDevice::OpenAndHold, nullptr) == 0;
+  pthread_attr_destroy(&attributes);
+}
+
+void *AudioDevice::OpenAndHold(void *) {
+  NameThisThread("cl-audio");
+  Shared &state = State();
+  std::shared_ptr<AudioDevice> held;
+  {
+    // Held while it opens: an Acquire waits for this device rather than
+    // opening another, and the exit handler for the open to end.
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (!state.closed.load()) held = Open();
+    state.opening = false;
     state.aheadChanged.notify_all();
   }
-  if (std::shared_ptr<AudioDevice> existing = state.current.lock()) return existing;
-  if (state.kept) return Handle(state);
+  if (!held) return nullptr;
+  // Watched closely until a mix is seen as it happens (a period or two), so
+  // that the first movie's run starts on one of the device's blocks.
+  RunInBufferedTurns();
+  for (int look = 0; look < kLooksToLearn && !held->Timeline(nullptr, nullptr); ++look) {
+    {
+      const Access access(*held);
+      int64_t clockNs = 0;
+      int64_t latencyNs = 0;
+      if (!access || !held->ClockAndLatency(&clockNs, &latencyNs)) break;
+      held->NoteClock(SystemClock::Now(), clockNs, latencyNs);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  std::unique_lock<std::mutex> lock(state.mutex);
+  state.aheadChanged.wait_for(lock, kHoldAhead,
+                              [&state] { return state.aheadTaken || state.closed.load(); });
+  lock.unlock();
+  held.reset();  // takes the mutex: the last holder starts the idle time
+  return nullptr;
+}
 
+std::shared_ptr<AudioDevice> AudioDevice::Open() {
+  Shared &state = State();
   SetExitHandler(state, [] { CloseForExit(); });
   std::unique_ptr<AudioDevice> device(new AudioDevice());
   device->device_ = alcOpenDevice(nullptr);

@@ -32,11 +32,10 @@ namespace mediagraph {
 
 class AudioDevice {
  public:
-  // The shared device, opening it if nobody holds it. Null when there is no
-  // sound device, OpenAL refuses or has no thread-local contexts (the caller
-  // then plays no sound), and once the process is ending. OpenAL's mixing
-  // thread inherits the scheduling of the thread that opens the device: call
-  // it from the game's thread or one the library has not rescheduled.
+  // The shared device, opening it (on a thread of its own) if nobody holds
+  // it, and waiting for that. Null when there is no sound device, OpenAL
+  // refuses or has no thread-local contexts (the caller then plays no
+  // sound), and once the process is ending.
   static std::shared_ptr<AudioDevice> Acquire();
   // Opens the device on a thread of its own and holds it until the next
   // Acquire (or a few seconds without one), so that a load finds it open or
@@ -101,8 +100,13 @@ class AudioDevice {
 
  private:
   AudioDevice() = default;
-  // Acquire; `user` false for the holder opened ahead.
-  static std::shared_ptr<AudioDevice> Take(bool user);
+  // The opener, a thread of ordinary scheduling whatever its starter's, so
+  // that OpenAL's mixing thread is one too; sets `opening` when it starts.
+  // With the mutex held.
+  static void StartOpener();
+  static void *OpenAndHold(void *);
+  // Opens the device and keeps it, with the mutex held; the first handle.
+  static std::shared_ptr<AudioDevice> Open();
   // The exit handler: closes the open device for good, after the OpenAL calls
   // in flight. Later Acquires give null, later Accesses false.
   static void CloseForExit();

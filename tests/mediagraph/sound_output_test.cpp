@@ -3,6 +3,8 @@
 // (Volume levels heard are tested through the graph.)
 #define AL_ALEXT_PROTOTYPES  // alcGetThreadContext
 
+#include <sched.h>
+
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -16,7 +18,9 @@
 #include "mediagraph/audio/audio_device.h"
 #include "mediagraph/audio/mix_timeline.h"
 #include "mediagraph/audio/sound_output.h"
+#include "platform/host/background_thread.h"
 #include "tests/mediagraph/fakes/wave_capture.h"
+#include "tests/mediagraph/support/test_movies.h"
 
 namespace mediagraph {
 namespace {
@@ -198,6 +202,34 @@ TEST(SoundOutputDeathTest, DeviceOpenedAheadIsTheFirstUsersAndAnExitWhileOpening
         std::exit(0);
       },
       ::testing::ExitedWithCode(0), ::testing::Not(::testing::HasSubstr("alc_cleanup")));
+}
+
+// OpenAL's mixing thread takes the scheduling of the thread that opens the
+// device, and its name: for a caller the library has made a batch thread,
+// the device is still opened on an ordinary one.
+TEST(SoundOutputDeathTest, TheDevicesMixingThreadIsAnOrdinaryOne) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process, no device open
+  EXPECT_EXIT(
+      {
+        RunInLongTurns();
+        auto device = AudioDevice::Acquire();
+        // The opener ends once the device is taken; OpenAL's threads keep
+        // its name.
+        const auto ordinary = [] {
+          const std::vector<std::string> named = mediagraph_test::ThreadsNamed("cl-audio");
+          for (const std::string &id : named) {
+            if (sched_getscheduler(std::stoi(id)) != SCHED_OTHER) return false;
+          }
+          return !named.empty();
+        };
+        bool mixersOrdinary = false;
+        for (int i = 0; i < 400 && !mixersOrdinary; ++i) {
+          std::this_thread::sleep_for(5ms);
+          mixersOrdinary = ordinary();
+        }
+        std::exit(device && mixersOrdinary ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 TEST(SoundOutputTest, QueuedToneComesOutWhole) {
