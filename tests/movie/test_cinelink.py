@@ -411,67 +411,35 @@ NEIGHBOUR = r"""
 import ctypes, json, os, sys, time
 threads = lambda: len(os.listdir("/proc/self/task"))
 av = ctypes.CDLL("libavutil.so.57")
-al = ctypes.CDLL("libopenal.so.1")
-for name in ("alcOpenDevice", "alcCreateContext", "alcGetCurrentContext"):
-    getattr(al, name).restype = ctypes.c_void_p
-al.alcCreateContext.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
-al.alcMakeContextCurrent.argtypes = [ctypes.c_void_p]
-al.alSourcef.argtypes = [ctypes.c_uint, ctypes.c_int, ctypes.c_float]
 before = threads()
 lib = ctypes.CDLL(sys.argv[1])
 time.sleep(0.5)
 at_load = threads() - before
 av.av_log_set_level(24)
-# The game's own sound: a looping source at a quarter of the gain, in its context.
-context = al.alcCreateContext(al.alcOpenDevice(None), None)
-al.alcMakeContextCurrent(context)
-source, buffer = ctypes.c_uint(), ctypes.c_uint()
-al.alGenSources(1, ctypes.byref(source))
-al.alGenBuffers(1, ctypes.byref(buffer))
-al.alBufferData(buffer, 0x1101, bytes(9600), 9600, 48000)  # AL_FORMAT_MONO16
-al.alSourcei(source, 0x1009, buffer.value)  # AL_BUFFER
-al.alSourcei(source, 0x1007, 1)  # AL_LOOPING
-al.alSourcef(source, 0x100A, 0.25)  # AL_GAIN
-al.alSourcePlay(source)
 sdl = ctypes.CDLL("libSDL-1.2.so.0")
 sdl.SDL_Init(0x20); sdl.SDL_SetVideoMode(64, 48, 32, 0)
 lib.Movie_Load_UTF8.argtypes = [ctypes.c_wchar_p, ctypes.c_int, ctypes.c_int]
 lib.Movie_HasSound.restype = ctypes.c_bool
 movie = lib.Movie_Load_UTF8(sys.argv[2], 64, 48)
 sound = lib.Movie_HasSound(movie)
-lib.Movie_SetRepetitive(movie, 1)
 lib.Movie_Play(movie)
-current = set()
-for _ in range(20):
-    time.sleep(0.05)
-    lib.Movie_SetVolume(movie, 80)
-    current.add(al.alcGetCurrentContext() == context)
+time.sleep(0.5)
 lib.Movie_Release(movie)
-time.sleep(0.2)
-gain, state = ctypes.c_float(), ctypes.c_int()
-al.alGetSourcef(source, 0x100A, ctypes.byref(gain))
-al.alGetSourcei(source, 0x1010, ctypes.byref(state))  # AL_SOURCE_STATE
-current.add(al.alcGetCurrentContext() == context)
-print(json.dumps({"threads at load": at_load, "sound": sound, "game's context": sorted(current),
-                  "game's gain": gain.value, "game's source playing": state.value == 0x1012,
-                  "error": al.alGetError(), "log level": av.av_log_get_level()}))
+print(json.dumps([at_load, sound, av.av_log_get_level()]))
 """
 
 
 class NeighbourTest(unittest.TestCase):
-    """What the library leaves alone in the game's process."""
+    """What the library leaves alone in the game's process (its OpenAL: sound_output_test)."""
 
-    def test_no_thread_at_load_and_the_games_sound_and_ffmpeg_log_stay_its_own(self):
+    def test_no_thread_at_load_and_the_ffmpeg_log_level_stays_the_games(self):
         with tempfile.TemporaryDirectory(prefix="cinelink-") as folder:
             movie = os.path.join(folder, "colours.mp4")
             make_two_colour_movie(movie)
             result = subprocess.run([sys.executable, "-c", NEIGHBOUR, LIB, movie],
-                                    capture_output=True, text=True, timeout=60,
-                                    env=dict(os.environ, ALSOFT_DRIVERS="null"))
+                                    capture_output=True, text=True, timeout=60)
         self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(json.loads(result.stdout), {
-            "threads at load": 0, "sound": True, "game's context": [True], "game's gain": 0.25,
-            "game's source playing": True, "error": 0, "log level": 24})
+        self.assertEqual(json.loads(result.stdout), [0, True, 24])  # threads, sound, level
 
     def test_the_library_imports_no_process_wide_switch(self):
         out = subprocess.run(["nm", "-D", "--undefined-only", LIB], capture_output=True,
