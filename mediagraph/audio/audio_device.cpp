@@ -126,10 +126,10 @@ PFNALCSETTHREADCONTEXTPROC setThreadContext = nullptr;
 bool FindThreadContexts(ALCdevice *device) {
   if (setThreadContext != nullptr) return true;
   if (alcIsExtensionPresent(device, "ALC_EXT_thread_local_context") != ALC_TRUE) return false;
-  getThreadContext =
-      reinterpret_cast<PFNALCGETTHREADCONTEXTPROC>(alcGetProcAddress(device, "alcGetThreadContext"));
-  setThreadContext =
-      reinterpret_cast<PFNALCSETTHREADCONTEXTPROC>(alcGetProcAddress(device, "alcSetThreadContext"));
+  getThreadContext = reinterpret_cast<PFNALCGETTHREADCONTEXTPROC>(
+      alcGetProcAddress(device, "alcGetThreadContext"));
+  setThreadContext = reinterpret_cast<PFNALCSETTHREADCONTEXTPROC>(
+      alcGetProcAddress(device, "alcSetThreadContext"));
   return getThreadContext != nullptr && setThreadContext != nullptr;
 }
 
