@@ -43,11 +43,9 @@ struct Shared {
   // consistent, so at least one of the two sees the other.
   std::atomic<int> users{0};
   std::atomic<bool> closed{false};
-  // The opener: `opening` until it has tried; then it holds the device for
-  // the next user until `aheadTaken`. Guarded by `mutex`.
+  // The opener: `opening` until it has tried. Guarded by `mutex`.
   bool opening = false;
-  bool aheadTaken = false;
-  std::condition_variable aheadChanged;
+  std::condition_variable opened;
 };
 
 Shared &State() {
@@ -63,10 +61,7 @@ constexpr auto kLongestCallAtExit = std::chrono::seconds(1);
 // often loads its next movie right after releasing one.
 constexpr auto kLinger = std::chrono::seconds(3);
 
-// How long a device opened ahead waits for its user: the load that opened it
-// takes it at once, unless its movie has no sound.
-constexpr auto kHoldAhead = kLinger;
-// Looks a millisecond apart at a device opened ahead, to see a mix happen.
+// Looks a millisecond apart at a device just opened, to see a mix happen.
 constexpr int kLooksToLearn = 100;
 
 void SetExitHandler(Shared &state, void (*handler)()) {
@@ -163,25 +158,15 @@ std::shared_ptr<AudioDevice> AudioDevice::Acquire() {
   Shared &state = State();
   std::unique_lock<std::mutex> lock(state.mutex);
   if (state.closed.load()) return nullptr;
-  state.aheadTaken = true;
-  state.aheadChanged.notify_all();
   if (state.current.expired() && !state.kept && !state.opening) {
     StartOpener();
     if (!state.opening) return Open();  // no thread: here, then
   }
-  state.aheadChanged.wait(lock, [&state] { return !state.opening; });
+  state.opened.wait(lock, [&state] { return !state.opening; });
   if (state.closed.load()) return nullptr;
   // The opener's handle while it holds one: one count for every holder.
   if (std::shared_ptr<AudioDevice> existing = state.current.lock()) return existing;
   return state.kept ? Handle(state) : nullptr;
-}
-
-void AudioDevice::OpenAhead() {
-  Shared &state = State();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  if (state.opening || state.kept || state.closed.load()) return;
-  state.aheadTaken = false;
-  StartOpener();
 }
 
 void AudioDevice::StartOpener() {
@@ -199,11 +184,11 @@ void AudioDevice::StartOpener() {
   pthread_attr_setschedparam(&attributes, &ordinary);
   pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
   pthread_t thread;
-  state.opening = pthread_create(&thread, &attributes, &AudioDevice::OpenAndHold, nullptr) == 0;
+  state.opening = pthread_create(&thread, &attributes, &AudioDevice::OpenAndWatch, nullptr) == 0;
   pthread_attr_destroy(&attributes);
 }
 
-void *AudioDevice::OpenAndHold(void *) {
+void *AudioDevice::OpenAndWatch(void *) {
   NameThisThread("cl-audio");
   Shared &state = State();
   std::shared_ptr<AudioDevice> held;
@@ -213,7 +198,7 @@ void *AudioDevice::OpenAndHold(void *) {
     std::lock_guard<std::mutex> lock(state.mutex);
     if (!state.closed.load()) held = Open();
     state.opening = false;
-    state.aheadChanged.notify_all();
+    state.opened.notify_all();
   }
   if (!held) return nullptr;
   // Watched closely until a mix is seen as it happens (a period or two), so
@@ -229,10 +214,6 @@ void *AudioDevice::OpenAndHold(void *) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  std::unique_lock<std::mutex> lock(state.mutex);
-  state.aheadChanged.wait_for(lock, kHoldAhead,
-                              [&state] { return state.aheadTaken || state.closed.load(); });
-  lock.unlock();
   held.reset();  // takes the mutex: the last holder starts the idle time
   return nullptr;
 }
@@ -289,7 +270,6 @@ void AudioDevice::CloseForExit() {
   std::lock_guard<std::mutex> lock(state.mutex);
   state.closed.store(true);
   state.idleChanged.notify_all();
-  state.aheadChanged.notify_all();
   const auto giveUp = std::chrono::steady_clock::now() + kLongestCallAtExit;
   while (state.users.load() != 0) {
     if (std::chrono::steady_clock::now() > giveUp) return;

@@ -1,5 +1,5 @@
 // The library's one OpenAL device and context, shared by every movie that
-// plays sound. The first Acquire (or OpenAhead) opens them; they close a few
+// plays sound. The first Acquire opens them; they close a few
 // seconds after the last holder lets go (unless it is taken again meanwhile),
 // or when the process ends, whichever comes first.
 //
@@ -37,12 +37,6 @@ class AudioDevice {
   // refuses or has no thread-local contexts (the caller then plays no
   // sound), and once the process is ending.
   static std::shared_ptr<AudioDevice> Acquire();
-  // Opens the device on a thread of its own and holds it until the next
-  // Acquire (or a few seconds without one), so that a load finds it open or
-  // opening: opening it costs milliseconds, its buffers being fresh memory.
-  // Nothing when the device is open or opening already. From then on an exit
-  // closes the device first, also while it is still opening.
-  static void OpenAhead();
   // How many times a device has been opened in this process.
   static int Opens();
 
@@ -104,7 +98,7 @@ class AudioDevice {
   // that OpenAL's mixing thread is one too; sets `opening` when it starts.
   // With the mutex held.
   static void StartOpener();
-  static void *OpenAndHold(void *);
+  static void *OpenAndWatch(void *);
   // Opens the device and keeps it, with the mutex held; the first handle.
   static std::shared_ptr<AudioDevice> Open();
   // The exit handler: closes the open device for good, after the OpenAL calls

@@ -66,9 +66,6 @@ HRESULT CreateMovieSource(LPCWSTR path, MovieSource **out) {
   std::unique_ptr<MovieFile> file;
   const HRESULT opened = ResultOfOpen(MovieFile::Open(utf8, &file));
   if (FAILED(opened)) return opened;
-  // Opens while the decoders below do; the sound output then waits for the
-  // rest. A movie without sound opens no device.
-  if (file->AudioStream() != nullptr) AudioDevice::OpenAhead();
 
   // One thread: opening it tells whether the stream decodes at all, and it
   // shows first pictures ahead. The video thread opens the decoder with
