@@ -16,9 +16,11 @@ between the two. Movies may be loaded on any thread; drive each one from one
 thread at a time.
 
 Missing files, directories and the like raise before the library sees them:
-the library ends the whole process on a file it cannot play.
+the library ends the whole process on a file it cannot play, unless the movie
+is loaded with Movie(..., fatal=False), which raises LoadError instead.
 """
 
+import atexit
 import ctypes
 import enum
 import math
@@ -30,7 +32,8 @@ import sys
 import warnings
 
 __all__ = [
-    "ERROR_LOG_NAME", "MAX_WIDTH", "Movie", "Request", "State", "clear", "delay", "flip",
+    "ERROR_LOG_NAME", "MAX_WIDTH", "LoadError", "Movie", "Request", "SDLK_ESCAPE",
+    "SDL_KEYDOWN", "SDL_MOUSEBUTTONDOWN", "SDL_QUIT", "State", "clear", "delay", "flip",
     "game_directory", "game_path", "library", "load_library", "log_errors", "open_screen",
     "skip_requested", "volume_from_gain",
 ]
@@ -38,9 +41,14 @@ __all__ = [
 ERROR_LOG_NAME = "\u9519\u8bef\u4fe1\u606f.txt"  # 错误信息.txt, the file kestrel's error box names
 
 SDL_INIT_VIDEO = 0x20
+# SDL 1.2's event types (Event.type) and key symbols (Event.key.keysym.sym)
+# that skip_requested reads.
 SDL_KEYDOWN = 2
+SDL_MOUSEBUTTONDOWN = 5
 SDL_QUIT = 12
 SDLK_ESCAPE = 27
+# Num Lock to Compose: keys held with others (Alt-Tab, a screenshot) skip nothing.
+_SDLK_MODIFIERS = range(300, 315)
 
 
 # SDL 1.2 keeps a surface's row length in 16 bits and its size in bytes in an
@@ -60,7 +68,7 @@ class State(enum.IntEnum):
 class Request(enum.IntEnum):
     """What skip_requested() found: false when nothing, else true."""
     NONE = 0
-    SKIP = 1  # Escape: skip this movie
+    SKIP = 1  # a key (Escape or any other) or a mouse button: skip this movie
     QUIT = 2  # the window was closed: leave the game
 
 
@@ -115,6 +123,7 @@ _MOVIE_FUNCTIONS = {
     "Movie_SetVolume": (_c.c_bool, [_c.c_int, _c.c_int]),
     "Movie_GetState": (_c.c_int, [_c.c_int]),
     # Additions to the original twelve.
+    "Movie_TryLoad": (_c.c_int, [_c.c_char_p, _c.c_int, _c.c_int, _c.POINTER(_c.c_int)]),
     "Movie_GetDuration": (_c.c_double, [_c.c_int]),
     "Movie_GetPosition": (_c.c_double, [_c.c_int]),
     "Movie_SetPosition": (_c.c_bool, [_c.c_int, _c.c_double]),
@@ -222,8 +231,9 @@ def delay(milliseconds):
 
 
 def skip_requested():
-    """Request.SKIP when the player pressed Escape, Request.QUIT when the window
-    was closed (leave the game then), else Request.NONE, which is false.
+    """Request.SKIP when the player pressed a key (but a modifier alone, such as
+    Alt or Shift) or a mouse button, Request.QUIT when the window was closed
+    (leave the game then), else Request.NONE, which is false.
 
     Reads every pending SDL event; a game that handles other events polls
     them itself with library().sdl.SDL_PollEvent and the Event structure.
@@ -234,7 +244,8 @@ def skip_requested():
     while sdl.SDL_PollEvent(ctypes.byref(event)):
         if event.type == SDL_QUIT:
             request = Request.QUIT
-        elif event.type == SDL_KEYDOWN and event.key.keysym.sym == SDLK_ESCAPE:
+        elif (event.type == SDL_MOUSEBUTTONDOWN or event.type == SDL_KEYDOWN
+              and event.key.keysym.sym not in _SDLK_MODIFIERS):
             request = max(request, Request.SKIP)
     return request
 
@@ -255,15 +266,19 @@ def volume_from_gain(gain):
 def _checked_path(path):
     """The path as text, or the exception the library would have ended the process for."""
     path = os.fspath(path)
-    if isinstance(path, bytes):
-        path = os.fsdecode(path)
-    if not path or "\0" in path:
-        raise ValueError("not a movie file path: %r" % path)
-    path = os.path.abspath(path)
-    # The library opens the UTF-8 form of the wide path: check that very name.
+    # The name's own bytes: under a plain C locale Python gives names beyond
+    # ASCII as escapes of their bytes, which stand for the same name here.
     try:
-        name = path.encode("utf-8")
+        name = path if isinstance(path, bytes) else path.encode("utf-8", "surrogateescape")
     except UnicodeEncodeError:
+        name = b""
+    if not name or b"\0" in name:
+        raise ValueError("not a movie file path: %r" % path)
+    name = os.path.abspath(name)
+    # The library opens the UTF-8 form of the wide path: that very name.
+    try:
+        path = name.decode("utf-8")
+    except UnicodeDecodeError:
         raise ValueError("not a movie file path the library can open: %r" % path) from None
     try:
         info = os.stat(name)
@@ -292,18 +307,49 @@ def _surface_size(width, height):
     return width, height
 
 
+# The texts of the library's report for the codes a load gives.
+_LOAD_ERRORS = {
+    2: "The system cannot find the file specified.",
+    3: "The system cannot find the path specified.",
+    5: "Access is denied.",
+    8: "Not enough memory is available to process this command.",
+    11: "The file is not in a format that can be loaded.",
+    13: "The data is invalid.",
+    14: "Not enough memory is available to complete this operation.",
+    21: "The device is not ready.",
+    87: "The parameter is incorrect.",
+    110: "The system cannot open the device or file specified.",
+    206: "The filename or extension is too long.",
+    1113: "No mapping for the Unicode character exists in the target code page.",
+}
+
+
+class LoadError(OSError):
+    """A file the library could not load, from Movie(..., fatal=False).
+
+    `code` is the library's error code, the one Movie_Load would end the
+    process with; str() is the line its report would show; `path` the file."""
+
+    def __init__(self, code, path):
+        text = _LOAD_ERRORS.get(code, "")
+        super().__init__("Movie_Load failed with error %d: %s" % (code, text))
+        self.code = code
+        self.path = path
+
+
 class Movie:
     """One movie, played into a surface of width x height (aspect kept, centred).
 
     Several may be open at once. The library ends the process on a file it
-    cannot play; the checks here only catch what is plainly not a movie file.
-    Release a movie (or use it in a with block): one dropped unreleased is
-    released when it is collected, with a ResourceWarning.
+    cannot play, unless `fatal` is false: LoadError is raised then (for a file
+    the game did not ship). The checks here only catch what is plainly not a
+    movie file. Release a movie (or use it in a with block): one dropped
+    unreleased is released when it is collected, with a ResourceWarning.
     """
 
     _released = True  # until loaded
 
-    def __init__(self, path, width, height):
+    def __init__(self, path, width, height, fatal=True):
         self.width, self.height = _surface_size(width, height)
         self.path = _checked_path(path)
         libraries = library()
@@ -313,7 +359,14 @@ class Movie:
         self._movie = libraries.movie
         self._sdl = libraries.sdl
         # The wide load: the narrow one depends on the process's locale.
-        self.handle = self._movie.Movie_Load_UTF8(self.path, self.width, self.height)
+        if fatal:
+            self.handle = self._movie.Movie_Load_UTF8(self.path, self.width, self.height)
+        else:
+            error = _c.c_int()
+            self.handle = self._movie.Movie_TryLoad(self.path.encode("utf-8"), self.width,
+                                                    self.height, _c.byref(error))
+            if self.handle < 0:
+                raise LoadError(error.value, self.path)
         self._released = False
         self._repetitive = False
         self._volume = 100
@@ -521,5 +574,7 @@ def log_errors(path=None):
     else:
         with open(path, "ab") as log:  # the file alone, rather than nothing
             os.dup2(log.fileno(), 2)
+    atexit.unregister(_stop_capture)
+    atexit.register(_stop_capture)  # at exit the tee is waited for, its pipe closed
     _capture = (tee, console)
     return path

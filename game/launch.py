@@ -1,7 +1,7 @@
 """The demo game: plays the sample cut-scene through cinelink.
 
 kestrel imports this module at start. It opens an 800x600 window, plays the
-movie once letterboxed in it and ends with the movie; Escape skips it and
+movie once letterboxed in it and ends with the movie; a key or a click skips it and
 closing the window quits. Without a display it runs on SDL's dummy driver and saves a few
 frames as BMP. Whatever goes to stderr also goes to 错误信息.txt beside it.
 """

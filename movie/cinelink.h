@@ -1,5 +1,6 @@
 /* The exports of libcinelink.so, for C callers: the original twelve, then five
- * additions that tell and set where the movie is. Scripts call them through
+ * additions that tell and set where the movie is, and a load that does not end
+ * the process. Scripts call them through
  * ctypes with the same signatures. Handles are indices that are never reused.
  * Movies may be loaded on any thread; drive each movie from one thread at a time. */
 #ifndef CINELINK_H
@@ -67,6 +68,11 @@ CINELINK_API bool Movie_SetPosition(int handle, double seconds);
 CINELINK_API bool Movie_GetVideoSize(int handle, int *width, int *height);
 /* Whether the movie plays sound; false for an invalid handle. */
 CINELINK_API bool Movie_HasSound(int handle);
+/* Movie_Load for a file the game did not ship (a download, a mod): `path` in
+ * UTF-8. Where Movie_Load would end the process, returns -1 with the error
+ * code of its report in `*error` (if not null; 0 on success), and the
+ * process goes on. */
+CINELINK_API int Movie_TryLoad(const char *path, int width, int height, int *error);
 
 #ifdef __cplusplus
 }

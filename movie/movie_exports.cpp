@@ -1,5 +1,5 @@
-// The movie table, the twelve exports and the five that tell and set where the
-// movie is. A game may load on a worker thread while its main thread plays
+// The movie table, the twelve exports, the five that tell and set where the
+// movie is and the load that does not end the process. A game may load on a worker thread while its main thread plays
 // other movies, so the table has a lock of its own; each movie is driven by
 // one thread at a time, and its record by no lock.
 #include "movie/cinelink.h"
@@ -57,10 +57,14 @@ DWORD OutputSurfaceProblem(int width, int height) {
   return ERROR_SUCCESS;
 }
 
-int LoadWide(const wchar_t *path, int width, int height) {
+// With `fatal`, a failure ends the process with the report. Without, it
+// gives -1 with the cause as the thread's last error (never 0), and leaves
+// nothing in the table: the record's graph and surface are let go.
+int LoadWide(const wchar_t *path, int width, int height, bool fatal) {
   if (const DWORD problem = OutputSurfaceProblem(width, height)) {
     SetLastError(problem);
-    ReportFatalError(L"Movie_Load");
+    if (fatal) ReportFatalError(L"Movie_Load");
+    return -1;
   }
   if (!comInitialized.load()) {
     CoInitialize(nullptr);
@@ -71,8 +75,18 @@ int LoadWide(const wchar_t *path, int width, int height) {
     std::lock_guard<std::mutex> guard(tableLock);
     AllRecords().push_back(record);
   }
-  if (FAILED(record->CreateGraph())) ReportFatalError(L"Movie_Load");
-  if (FAILED(record->RenderMovieFile(path))) ReportFatalError(L"Movie_Load");
+  HRESULT hr = record->CreateGraph();
+  if (SUCCEEDED(hr)) hr = record->RenderMovieFile(path);
+  if (FAILED(hr)) {
+    if (fatal) ReportFatalError(L"Movie_Load");
+    const DWORD error = GetLastError();
+    // The record stays among all records, which are never destroyed, but
+    // holds nothing more: no handle ever named it.
+    record->ReleaseGraph();
+    record->flusher->ReleaseSurfaces();
+    SetLastError(error != ERROR_SUCCESS ? error : ERROR_BAD_FORMAT);
+    return -1;
+  }
   std::lock_guard<std::mutex> guard(tableLock);
   movieTable.push_back(record);
   return static_cast<int>(movieTable.size() - 1);
@@ -96,7 +110,7 @@ int Movie_Load(const char *path, int width, int height) {
     SetLastError(ERROR_NO_UNICODE_TRANSLATION);
     ReportFatalError(L"Movie_Load");
   }
-  return LoadWide(wide.get(), width, height);
+  return LoadWide(wide.get(), width, height, true);
 }
 
 int Movie_Load_UTF8(const wchar_t *path, int width, int height) {
@@ -106,7 +120,25 @@ int Movie_Load_UTF8(const wchar_t *path, int width, int height) {
     SetLastError(ERROR_INVALID_PARAMETER);
     ReportFatalError(L"Movie_Load");
   }
-  return LoadWide(path, width, height);
+  return LoadWide(path, width, height, true);
+}
+
+int Movie_TryLoad(const char *path, int width, int height, int *error) {
+  int handle = -1;
+  if (path == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+  } else {
+    const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
+    if (length <= 0) {
+      SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    } else {
+      std::unique_ptr<wchar_t[]> wide(new wchar_t[static_cast<size_t>(length)]);
+      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide.get(), length);
+      handle = LoadWide(wide.get(), width, height, false);
+    }
+  }
+  if (error != nullptr) *error = handle < 0 ? static_cast<int>(GetLastError()) : 0;
+  return handle;
 }
 
 SDL_Surface *Movie_GetSurface(int handle) {

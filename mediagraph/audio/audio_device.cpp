@@ -1,5 +1,8 @@
 #include "mediagraph/audio/audio_device.h"
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -17,7 +20,7 @@ namespace mediagraph {
 
 namespace {
 
-// Process-wide state, never destroyed: streaming threads may still use it
+// The library's state, never destroyed: streaming threads may still use it
 // while the process's static objects go.
 struct Shared {
   std::mutex mutex;
@@ -29,21 +32,20 @@ struct Shared {
   AudioDevice *open = nullptr;
   int opens = 0;
   bool exitHandlerSet = false;
-  // The closer: idle since `idleSince` while `idle`; started once.
+  // The closer: idle since `idleSince` while `idle`; runs while a device is
+  // kept.
   std::condition_variable idleChanged;
   std::chrono::steady_clock::time_point idleSince;
   bool idle = false;
-  bool closerStarted = false;
+  bool closerRunning = false;
   // The exit gate: a user counts itself in, then looks at `closed`; the exit
   // handler sets `closed`, then waits for the count to drop. Both sequentially
   // consistent, so at least one of the two sees the other.
   std::atomic<int> users{0};
   std::atomic<bool> closed{false};
-  // Opened ahead: held for the first user until one takes it. Guarded by
-  // `mutex`.
-  bool aheadStarted = false;
-  bool aheadTaken = false;
-  std::condition_variable aheadChanged;
+  // The opener: `opening` until it has tried. Guarded by `mutex`.
+  bool opening = false;
+  std::condition_variable opened;
 };
 
 Shared &State() {
@@ -55,13 +57,11 @@ Shared &State() {
 constexpr auto kLongestCallAtExit = std::chrono::seconds(1);
 
 // How long the device stays open with nobody holding it. Opening it costs a
-// load tens of milliseconds (the context's buffers are fresh memory), and a
-// game often loads its next movie right after releasing one.
+// load milliseconds (the context's buffers are fresh memory), and a game
+// often loads its next movie right after releasing one.
 constexpr auto kLinger = std::chrono::seconds(3);
 
-// How long a device opened ahead waits for its first user.
-constexpr auto kHoldAhead = std::chrono::minutes(2);
-// Looks a millisecond apart at a device opened ahead, to see a mix happen.
+// Looks a millisecond apart at a device just opened, to see a mix happen.
 constexpr int kLooksToLearn = 100;
 
 void SetExitHandler(Shared &state, void (*handler)()) {
@@ -71,26 +71,31 @@ void SetExitHandler(Shared &state, void (*handler)()) {
   state.exitHandlerSet = std::atexit(handler) == 0;
 }
 
-// Closes the kept device once it has been idle for kLinger. Never returns.
+// Closes the kept device once it has been idle for kLinger, then ends; also
+// ends at exit.
 void CloseWhenIdle() {
   NameThisThread("cl-audio-close");
   RunAsBackgroundThread();
   GiveWayToStarter();
   Shared &state = State();
+  const auto ending = [&state] { return state.closed.load(); };
   std::unique_lock<std::mutex> lock(state.mutex);
-  for (;;) {
-    state.idleChanged.wait(lock, [&state] { return state.idle; });
+  while (state.kept && !ending()) {
+    if (!state.idle) {
+      state.idleChanged.wait(lock, [&] { return state.idle || ending(); });
+      continue;
+    }
     if (state.idleChanged.wait_until(lock, state.idleSince + kLinger,
-                                     [&state] { return !state.idle; })) {
-      continue;  // taken again
+                                     [&] { return !state.idle || ending(); })) {
+      continue;  // taken again, or the exit handler closes it
     }
     state.idle = false;
-    if (state.closed.load()) continue;  // the exit handler closes it
     if (state.open == state.kept.get()) state.open = nullptr;
     // Closing under the mutex: a new Acquire never opens a second device
     // while this one is still closing.
     state.kept.reset();
   }
+  state.closerRunning = false;
 }
 
 // A holder's handle to the kept device: the last one to go starts the idle
@@ -108,111 +113,149 @@ std::shared_ptr<AudioDevice> Handle(Shared &state) {
   return handle;
 }
 
+// ALC_EXT_thread_local_context, found at the first open (under the mutex,
+// before any device is handed out).
+PFNALCGETTHREADCONTEXTPROC getThreadContext = nullptr;
+PFNALCSETTHREADCONTEXTPROC setThreadContext = nullptr;
+
+bool FindThreadContexts(ALCdevice *device) {
+  if (setThreadContext != nullptr) return true;
+  if (alcIsExtensionPresent(device, "ALC_EXT_thread_local_context") != ALC_TRUE) return false;
+  getThreadContext = reinterpret_cast<PFNALCGETTHREADCONTEXTPROC>(
+      alcGetProcAddress(device, "alcGetThreadContext"));
+  setThreadContext = reinterpret_cast<PFNALCSETTHREADCONTEXTPROC>(
+      alcGetProcAddress(device, "alcSetThreadContext"));
+  return getThreadContext != nullptr && setThreadContext != nullptr;
+}
+
+// Makes `context` the calling thread's own; false (and nothing changed) when
+// it already is, or OpenAL refuses.
+bool SwitchThreadContext(ALCcontext *context, ALCcontext **previous) {
+  *previous = getThreadContext();
+  return *previous != context && setThreadContext(context) == ALC_TRUE;
+}
+
 }  // namespace
 
-AudioDevice::Access::Access() : open_(true) {
+AudioDevice::Access::Access(const AudioDevice &device) : open_(true) {
   Shared &state = State();
   state.users.fetch_add(1);
   if (state.closed.load()) {
     state.users.fetch_sub(1);
     open_ = false;
+    return;
   }
+  switched_ = SwitchThreadContext(device.context_, &previous_);
 }
 
 AudioDevice::Access::~Access() {
-  if (open_) State().users.fetch_sub(1);
+  if (!open_) return;
+  if (switched_) setThreadContext(previous_);
+  State().users.fetch_sub(1);
 }
 
-std::shared_ptr<AudioDevice> AudioDevice::Acquire() { return Take(true); }
-
-void AudioDevice::OpenAhead() {
+std::shared_ptr<AudioDevice> AudioDevice::Acquire() {
   Shared &state = State();
-  {
-    std::lock_guard<std::mutex> lock(state.mutex);
-    if (state.aheadStarted || state.closed.load()) return;
-    state.aheadStarted = true;
-    // Before the thread: an exit while it opens waits for the open, then
-    // closes the device, before OpenAL tears itself down.
-    SetExitHandler(state, [] { CloseForExit(); });
-  }
-  try {
-    std::thread([] {
-      NameThisThread("cl-audio");
-      // The device's mixing thread, started by the open, inherits the turns.
-      // Its timer wakes it tens of times a second.
-      RunInBufferedTurns();
-      GiveWayToStarter();
-      std::shared_ptr<AudioDevice> held = Take(false);
-      if (!held) return;
-      // Watched closely until a mix is seen as it happens (a period or two),
-      // so that the first movie's run starts on one of the device's blocks.
-      for (int look = 0; look < kLooksToLearn && !held->Timeline(nullptr, nullptr); ++look) {
-        {
-          const Access access;
-          int64_t clockNs = 0;
-          int64_t latencyNs = 0;
-          if (!access || !held->ClockAndLatency(&clockNs, &latencyNs)) break;
-          held->NoteClock(SystemClock::Now(), clockNs, latencyNs);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      }
-      Shared &holding = State();
-      std::unique_lock<std::mutex> lock(holding.mutex);
-      holding.aheadChanged.wait_for(lock, kHoldAhead, [&holding] {
-        return holding.aheadTaken || holding.closed.load();
-      });
-      lock.unlock();
-      held.reset();  // takes the mutex: the last holder starts the idle time
-    }).detach();
-  } catch (const std::system_error &) {
-    // The first load opens it.
-  }
-}
-
-std::shared_ptr<AudioDevice> AudioDevice::Take(bool user) {
-  Shared &state = State();
-  std::lock_guard<std::mutex> lock(state.mutex);
+  std::unique_lock<std::mutex> lock(state.mutex);
   if (state.closed.load()) return nullptr;
-  if (user && !state.aheadTaken) {
-    state.aheadTaken = true;
-    state.aheadChanged.notify_all();
+  if (state.current.expired() && !state.kept && !state.opening) {
+    StartOpener();
+    if (!state.opening) return Open();  // no thread: here, then
   }
+  state.opened.wait(lock, [&state] { return !state.opening; });
+  if (state.closed.load()) return nullptr;
+  // The opener's handle while it holds one: one count for every holder.
   if (std::shared_ptr<AudioDevice> existing = state.current.lock()) return existing;
-  if (state.kept) return Handle(state);
+  return state.kept ? Handle(state) : nullptr;
+}
 
+void AudioDevice::StartOpener() {
+  Shared &state = State();
+  // Before the thread: an exit while it opens waits for the open, then
+  // closes the device, before OpenAL tears itself down.
+  SetExitHandler(state, [] { CloseForExit(); });
+  pthread_attr_t attributes;
+  if (pthread_attr_init(&attributes) != 0) return;
+  // Ordinary scheduling, whatever its starter's: the device's mixing thread,
+  // started by the open, inherits it.
+  sched_param ordinary{};
+  pthread_attr_setinheritsched(&attributes, PTHREAD_EXPLICIT_SCHED);
+  pthread_attr_setschedpolicy(&attributes, SCHED_OTHER);
+  pthread_attr_setschedparam(&attributes, &ordinary);
+  pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+  pthread_t thread;
+  state.opening = pthread_create(&thread, &attributes, &AudioDevice::OpenAndWatch, nullptr) == 0;
+  pthread_attr_destroy(&attributes);
+}
+
+void *AudioDevice::OpenAndWatch(void *) {
+  NameThisThread("cl-audio");
+  Shared &state = State();
+  std::shared_ptr<AudioDevice> held;
+  {
+    // Held while it opens: an Acquire waits for this device rather than
+    // opening another, and the exit handler for the open to end.
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (!state.closed.load()) held = Open();
+    state.opening = false;
+    state.opened.notify_all();
+  }
+  if (!held) return nullptr;
+  // Watched closely until a mix is seen as it happens (a period or two), so
+  // that the first movie's run starts on one of the device's blocks.
+  RunInBufferedTurns();
+  for (int look = 0; look < kLooksToLearn && !held->Timeline(nullptr, nullptr); ++look) {
+    {
+      const Access access(*held);
+      int64_t clockNs = 0;
+      int64_t latencyNs = 0;
+      if (!access || !held->ClockAndLatency(&clockNs, &latencyNs)) break;
+      held->NoteClock(SystemClock::Now(), clockNs, latencyNs);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  held.reset();  // takes the mutex: the last holder starts the idle time
+  return nullptr;
+}
+
+std::shared_ptr<AudioDevice> AudioDevice::Open() {
+  Shared &state = State();
   SetExitHandler(state, [] { CloseForExit(); });
   std::unique_ptr<AudioDevice> device(new AudioDevice());
   device->device_ = alcOpenDevice(nullptr);
   if (device->device_ == nullptr) return nullptr;
+  // Without thread-local contexts ours would have to be the whole process's.
+  if (!FindThreadContexts(device->device_)) return nullptr;  // the destructor closes it
   device->context_ = alcCreateContext(device->device_, nullptr);
-  if (device->context_ == nullptr || alcMakeContextCurrent(device->context_) != ALC_TRUE) {
-    return nullptr;  // the destructor closes what was opened
-  }
+  if (device->context_ == nullptr) return nullptr;
   ALCint rate = 0;
   alcGetIntegerv(device->device_, ALC_FREQUENCY, 1, &rate);
   device->mixRate_ = rate;
   ALCint refresh = 0;
   alcGetIntegerv(device->device_, ALC_REFRESH, 1, &refresh);
   device->mixesPerSecond_ = std::max(0, refresh);
-  if (alIsExtensionPresent("AL_SOFT_source_latency")) {
-    device->getSourcei64v_ =
-        reinterpret_cast<LPALGETSOURCEI64VSOFT>(alGetProcAddress("alGetSourcei64vSOFT"));
-    if (alcIsExtensionPresent(device->device_, "ALC_SOFT_device_clock")) {
-      device->getDeviceInteger64v_ = reinterpret_cast<LPALCGETINTEGER64VSOFT>(
-          alcGetProcAddress(device->device_, "alcGetInteger64vSOFT"));
-    }
-  }
-  if (!state.closerStarted) {
-    try {
-      std::thread(CloseWhenIdle).detach();
-      state.closerStarted = true;
-    } catch (const std::system_error &) {
-      // No thread: the device stays open until the process ends.
+  {
+    const Access access(*device);
+    if (access && alIsExtensionPresent("AL_SOFT_source_latency")) {
+      device->getSourcei64v_ =
+          reinterpret_cast<LPALGETSOURCEI64VSOFT>(alGetProcAddress("alGetSourcei64vSOFT"));
+      if (alcIsExtensionPresent(device->device_, "ALC_SOFT_device_clock")) {
+        device->getDeviceInteger64v_ = reinterpret_cast<LPALCGETINTEGER64VSOFT>(
+            alcGetProcAddress(device->device_, "alcGetInteger64vSOFT"));
+      }
     }
   }
   state.kept = std::move(device);
   state.open = state.kept.get();
   ++state.opens;
+  if (!state.closerRunning) {
+    try {
+      std::thread(CloseWhenIdle).detach();
+      state.closerRunning = true;
+    } catch (const std::system_error &) {
+      // No thread: the device stays open until the process ends.
+    }
+  }
   return Handle(state);
 }
 
@@ -226,6 +269,7 @@ void AudioDevice::CloseForExit() {
   Shared &state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
   state.closed.store(true);
+  state.idleChanged.notify_all();
   const auto giveUp = std::chrono::steady_clock::now() + kLongestCallAtExit;
   while (state.users.load() != 0) {
     if (std::chrono::steady_clock::now() > giveUp) return;
@@ -239,11 +283,8 @@ AudioDevice::~AudioDevice() { Close(); }
 
 void AudioDevice::Close() {
   // Destroying the context also deletes the sources and buffers still in it.
-  if (context_ != nullptr) {
-    if (alcGetCurrentContext() == context_) alcMakeContextCurrent(nullptr);
-    alcDestroyContext(context_);
-    context_ = nullptr;
-  }
+  if (context_ != nullptr) alcDestroyContext(context_);
+  context_ = nullptr;
   if (device_ != nullptr) alcCloseDevice(device_);
   device_ = nullptr;
 }

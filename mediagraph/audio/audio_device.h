@@ -1,8 +1,12 @@
-// The process's one OpenAL device and context, shared by every movie that
-// plays sound. The first Acquire (or OpenAhead) opens them and makes the
-// context current for the whole process; they close a few seconds after the last holder lets go
-// (unless it is taken again meanwhile), or when the process ends, whichever
-// comes first.
+// The library's one OpenAL device and context, shared by every movie that
+// plays sound. The first Acquire opens them; they close a few
+// seconds after the last holder lets go (unless it is taken again meanwhile),
+// or when the process ends, whichever comes first.
+//
+// The game may have an OpenAL context of its own, current for the whole
+// process. Ours is never made so: every OpenAL call of ours is made inside an
+// Access, which makes our context the calling thread's own
+// (ALC_EXT_thread_local_context) and gives the thread back what it had.
 //
 // Movie records live for the whole process, and so may their sound and its
 // streaming thread. At exit OpenAL would tear itself down under a thread still
@@ -11,7 +15,7 @@
 // calls in flight and closes the device, and later Accesses make no call.
 //
 // Thread-safe: Acquire, the release of the last holder and the exit handler
-// serialise on a process-wide mutex; OpenAL's own calls are thread-safe.
+// serialise on a mutex; OpenAL's own calls are thread-safe.
 #pragma once
 
 #include <atomic>
@@ -28,16 +32,11 @@ namespace mediagraph {
 
 class AudioDevice {
  public:
-  // The shared device, opening it if nobody holds it. Null when there is no
-  // sound device or OpenAL refuses (the caller then plays no sound), and once
-  // the process is ending.
+  // The shared device, opening it (on a thread of its own) if nobody holds
+  // it, and waiting for that. Null when there is no sound device, OpenAL
+  // refuses or has no thread-local contexts (the caller then plays no
+  // sound), and once the process is ending.
   static std::shared_ptr<AudioDevice> Acquire();
-  // Opens the device on a thread of its own and holds it until the first
-  // Acquire (or two minutes without one), so that the first load does not
-  // wait for it: opening it costs tens of milliseconds, its buffers being
-  // fresh memory. Once per process; from then on an exit closes the device
-  // first, also while it is still opening.
-  static void OpenAhead();
   // How many times a device has been opened in this process.
   static int Opens();
 
@@ -75,11 +74,13 @@ class AudioDevice {
   // not hold it up.
   bool Timeline(int64_t *heardOffset, int64_t *periodNs, int64_t *blockNs = nullptr) const;
 
-  // Scope of a sound user's OpenAL calls. False once the process is ending:
-  // the device is closed (or closing) and no OpenAL call may be made.
+  // Scope of a sound user's OpenAL calls, on any thread: the device's context
+  // is the thread's own meanwhile, and what the thread had before is back
+  // after it. False once the process is ending: the device is closed (or
+  // closing) and no OpenAL call may be made. Nests.
   class Access {
    public:
-    Access();
+    explicit Access(const AudioDevice &device);
     ~Access();
     Access(const Access &) = delete;
     Access &operator=(const Access &) = delete;
@@ -87,12 +88,19 @@ class AudioDevice {
 
    private:
     bool open_;
+    bool switched_ = false;
+    ALCcontext *previous_ = nullptr;
   };
 
  private:
   AudioDevice() = default;
-  // Acquire; `user` false for the holder opened ahead.
-  static std::shared_ptr<AudioDevice> Take(bool user);
+  // The opener, a thread of ordinary scheduling whatever its starter's, so
+  // that OpenAL's mixing thread is one too; sets `opening` when it starts.
+  // With the mutex held.
+  static void StartOpener();
+  static void *OpenAndWatch(void *);
+  // Opens the device and keeps it, with the mutex held; the first handle.
+  static std::shared_ptr<AudioDevice> Open();
   // The exit handler: closes the open device for good, after the OpenAL calls
   // in flight. Later Acquires give null, later Accesses false.
   static void CloseForExit();

@@ -16,7 +16,7 @@ std::unique_ptr<SoundOutput> SoundOutput::Create(std::shared_ptr<AudioDevice> de
   output->rate_ = rate;
   output->channels_ = channels;
   output->format_ = channels == 1 ? AL_FORMAT_MONO16 : AL_FORMAT_STEREO16;
-  const AudioDevice::Access access;
+  const AudioDevice::Access access(*output->device_);
   if (!access) return nullptr;
   alGetError();
   alGenSources(1, &output->source_);
@@ -33,7 +33,7 @@ std::unique_ptr<SoundOutput> SoundOutput::Create(std::shared_ptr<AudioDevice> de
 
 SoundOutput::~SoundOutput() {
   // A closed device took its sources and buffers with it.
-  const AudioDevice::Access access;
+  const AudioDevice::Access access(*device_);
   if (!access) return;
   if (source_ != 0) {
     alSourceStop(source_);
@@ -71,7 +71,7 @@ void SoundOutput::RewindIfStopped() {
 bool SoundOutput::Queue(const int16_t *pcm, int frames) {
   if (frames <= 0) return true;
   // Once the device is closed every buffer stays in use: the feeder waits.
-  const AudioDevice::Access access;
+  const AudioDevice::Access access(*device_);
   if (!access) return false;
   RewindIfStopped();
   Reclaim();
@@ -100,7 +100,7 @@ int64_t SoundOutput::PendingFrames() { return queuedTotal_ - GetPosition().playe
 SoundOutput::Position SoundOutput::GetPosition() {
   Position position{};
   position.played = unqueuedTotal_;
-  const AudioDevice::Access access;
+  const AudioDevice::Access access(*device_);
   if (!access) return position;  // closed: nothing moves any more
   ALint state = AL_INITIAL;
   alGetSourcei(source_, AL_SOURCE_STATE, &state);
@@ -118,7 +118,7 @@ SoundOutput::Position SoundOutput::GetPosition() {
 }
 
 bool SoundOutput::GetTiming(Timing *timing) {
-  const AudioDevice::Access access;
+  const AudioDevice::Access access(*device_);
   if (!access) return false;
   ALint state = AL_INITIAL;
   alGetSourcei(source_, AL_SOURCE_STATE, &state);
@@ -142,7 +142,7 @@ int64_t SoundOutput::MixPeriodNs() const {
 }
 
 void SoundOutput::Play(int64_t skipFrames) {
-  const AudioDevice::Access access;
+  const AudioDevice::Access access(*device_);
   if (!access) return;
   RewindIfStopped();
   ALint state = AL_INITIAL;
@@ -162,12 +162,12 @@ void SoundOutput::Play(int64_t skipFrames) {
 }
 
 void SoundOutput::Pause() {
-  const AudioDevice::Access access;
+  const AudioDevice::Access access(*device_);
   if (access) alSourcePause(source_);
 }
 
 void SoundOutput::Reset() {
-  const AudioDevice::Access access;
+  const AudioDevice::Access access(*device_);
   if (!access) return;
   alSourceStop(source_);
   alSourcei(source_, AL_BUFFER, 0);  // unqueues everything
@@ -179,7 +179,7 @@ void SoundOutput::Reset() {
 }
 
 bool SoundOutput::DropNewest(int frames) {
-  const AudioDevice::Access access;
+  const AudioDevice::Access access(*device_);
   if (!access || queued_.empty() || queued_.back().second != frames) return false;
   Reclaim();
   ALint state = AL_INITIAL;
@@ -216,7 +216,7 @@ bool SoundOutput::DropNewest(int frames) {
 }
 
 bool SoundOutput::IsIdle() {
-  const AudioDevice::Access access;
+  const AudioDevice::Access access(*device_);
   if (!access) return false;
   ALint state = AL_INITIAL;
   alGetSourcei(source_, AL_SOURCE_STATE, &state);
@@ -230,7 +230,7 @@ float SoundOutput::GainForLevel(int32_t level) {
 }
 
 void SoundOutput::SetVolume(int32_t level) {
-  const AudioDevice::Access access;
+  const AudioDevice::Access access(*device_);
   if (access) alSourcef(source_, AL_GAIN, GainForLevel(level));
 }
 

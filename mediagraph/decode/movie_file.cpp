@@ -9,6 +9,8 @@ extern "C" {
 #include <libavutil/mathematics.h>
 }
 
+#include "mediagraph/decode/quiet_log.h"
+
 namespace mediagraph {
 
 namespace {
@@ -73,6 +75,7 @@ OpenStatus MovieFile::Open(const std::string &path, std::unique_ptr<MovieFile> *
   if (opened != OpenStatus::kOk) return opened;
   AVFormatContext *raw = avformat_alloc_context();
   if (raw == nullptr) return OpenStatus::kNoMemory;
+  QuietLog(raw);
   if (!input->Attach(raw)) {
     avformat_free_context(raw);
     return OpenStatus::kNoMemory;
@@ -81,7 +84,7 @@ OpenStatus MovieFile::Open(const std::string &path, std::unique_ptr<MovieFile> *
   // that read no byte stream but open their input by name themselves (image
   // sequences, devices) are no movie file.
   const AVInputFormat *demuxer = nullptr;
-  int error = av_probe_input_buffer2(raw->pb, &demuxer, path.c_str(), nullptr, 0, 0);
+  int error = av_probe_input_buffer2(raw->pb, &demuxer, path.c_str(), raw, 0, 0);
   if (error < 0 || (demuxer->flags & AVFMT_NOFILE)) {
     avformat_free_context(raw);
     return error < 0 ? StatusFromOpenError(error) : OpenStatus::kNamesOtherFiles;
@@ -100,7 +103,8 @@ OpenStatus MovieFile::Open(const std::string &path, std::unique_ptr<MovieFile> *
   // Only on the load's time: probe only what the headers leave open.
   file->probed_ = !HeadersSayEnough(format);
   if (file->probed_) {
-    error = avformat_find_stream_info(format, nullptr);
+    QuietStreamOptions options(format);
+    error = avformat_find_stream_info(format, options.Get());
     if (error == AVERROR(ENOMEM)) return OpenStatus::kNoMemory;
   }
   if (file->input_->RefusedAnOpen()) return OpenStatus::kNamesOtherFiles;

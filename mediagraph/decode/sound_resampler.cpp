@@ -7,6 +7,8 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include "mediagraph/decode/quiet_log.h"
+
 namespace mediagraph {
 
 std::unique_ptr<SoundResampler> SoundResampler::Create(const AVCodecParameters *parameters) {
@@ -32,8 +34,9 @@ bool SoundResampler::Configure(const AVChannelLayout &layout, int format, int ra
   AVChannelLayout outLayout{};
   av_channel_layout_default(&outLayout, channels_);
   SwrContext *raw = nullptr;
-  const int error = swr_alloc_set_opts2(&raw, &outLayout, AV_SAMPLE_FMT_S16, rate_, &inLayout,
-                                        static_cast<AVSampleFormat>(format), rate, 0, nullptr);
+  const int error =
+      swr_alloc_set_opts2(&raw, &outLayout, AV_SAMPLE_FMT_S16, rate_, &inLayout,
+                          static_cast<AVSampleFormat>(format), rate, kQuietLogOffset, nullptr);
   av_channel_layout_uninit(&outLayout);
   SwrContextPtr context(raw);
   if (error < 0 || !context || swr_init(context.get()) < 0) {

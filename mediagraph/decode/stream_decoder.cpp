@@ -1,13 +1,9 @@
 #include "mediagraph/decode/stream_decoder.h"
 
 #include <cerrno>
-#include <mutex>
-#include <system_error>
-#include <thread>
 #include <utility>
 
-#include "platform/host/background_thread.h"
-#include "platform/host/thread_name.h"
+#include "mediagraph/decode/quiet_log.h"
 
 namespace mediagraph {
 
@@ -20,39 +16,12 @@ std::unique_ptr<StreamDecoder> StreamDecoder::Create(const AVStream *stream, int
   if (context == nullptr) return nullptr;
   if (avcodec_parameters_to_context(context, stream->codecpar) < 0) return nullptr;
   context->pkt_timebase = stream->time_base;
+  context->log_level_offset = kQuietLogOffset;
   context->thread_count = threads;
   context->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
   if (context->codec_type == AVMEDIA_TYPE_VIDEO) decoder->pictures_.Serve(context);
   if (avcodec_open2(context, codec, nullptr) < 0) return nullptr;
   return decoder;
-}
-
-void StreamDecoder::WarmUpAhead() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    try {
-      std::thread([] {
-        NameThisThread("cl-codec-warm");
-        RunAsBackgroundThread();
-        GiveWayToStarter();
-        for (const AVCodecID id : {AV_CODEC_ID_H264, AV_CODEC_ID_AAC}) {
-          const AVCodec *codec = avcodec_find_decoder(id);
-          AVCodecContext *context = codec != nullptr ? avcodec_alloc_context3(codec) : nullptr;
-          if (context == nullptr) continue;
-          // As the movie source opens them: one thread; stereo at 48 kHz.
-          context->thread_count = 1;
-          if (id == AV_CODEC_ID_AAC) {
-            context->sample_rate = 48000;
-            av_channel_layout_default(&context->ch_layout, 2);
-          }
-          avcodec_open2(context, codec, nullptr);
-          avcodec_free_context(&context);
-        }
-      }).detach();
-    } catch (const std::system_error &) {
-      // The first load sets them up.
-    }
-  });
 }
 
 bool StreamDecoder::Send(const AVPacket *packet) {

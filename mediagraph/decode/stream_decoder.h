@@ -14,12 +14,6 @@ class StreamDecoder {
   // threads: decoding threads for FFmpeg, 0 lets FFmpeg choose by core count.
   // Null when no decoder exists or it will not open.
   static std::unique_ptr<StreamDecoder> Create(const AVStream *stream, int threads);
-  // Opens and frees, once, on a background thread of its own, a decoder of
-  // each kind most movies carry (H.264 pictures, AAC sound): FFmpeg sets up
-  // its tables at a kind's first open, which took a process's first load
-  // 2 ms (H.264) and 3 ms (AAC) more. For a host that loads the library
-  // well before its first movie.
-  static void WarmUpAhead();
 
   StreamDecoder(const StreamDecoder &) = delete;
   StreamDecoder &operator=(const StreamDecoder &) = delete;

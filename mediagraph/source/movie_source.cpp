@@ -1,13 +1,8 @@
 #include "mediagraph/source/movie_source.h"
 
 #include <memory>
-#include <mutex>
 #include <new>
 #include <string>
-
-extern "C" {
-#include <libavutil/log.h>
-}
 
 #include "mediagraph/audio/audio_device.h"
 #include "mediagraph/audio/sound_output.h"
@@ -15,7 +10,6 @@ extern "C" {
 #include "mediagraph/decode/sound_resampler.h"
 #include "mediagraph/decode/stream_decoder.h"
 #include "mediagraph/source/movie_source_filter.h"
-#include "platform/host/heap_reuse.h"
 #include "platform/win32/errors.h"
 #include "platform/win32/strings.h"
 
@@ -69,12 +63,6 @@ HRESULT CreateMovieSource(LPCWSTR path, MovieSource **out) {
   std::string utf8;
   if (!ToUtf8(path, &utf8)) return Win32Failure(ERROR_NO_UNICODE_TRANSLATION);
   if (utf8.empty()) return Win32Failure(ERROR_FILE_NOT_FOUND);
-  // Damaged movies make FFmpeg talk a lot, some of it at its "fatal" level
-  // for a file we just refuse; the game's console is no place for any of it.
-  static std::once_flag quiet;
-  std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
-  KeepFreedHeapForReuse();
-
   std::unique_ptr<MovieFile> file;
   const HRESULT opened = ResultOfOpen(MovieFile::Open(utf8, &file));
   if (FAILED(opened)) return opened;

@@ -11,10 +11,14 @@
 namespace {
 
 #if defined(__linux__)
-void SetPolicy(int policy) {
+// Every change is made resetting on fork: what the thread starts begins with
+// the ordinary turn. The kernel keeps a batch policy across it, though, so a
+// sound device, whose mixing thread is OpenAL's, is never opened from such a
+// thread.
+void SetPolicy(pid_t thread, int policy) {
   sched_param param{};
   param.sched_priority = 0;
-  sched_setscheduler(0, policy, &param);
+  sched_setscheduler(thread, policy | SCHED_RESET_ON_FORK, &param);
 }
 
 // The kernel's sched_attr (its first two versions); the C library has no
@@ -48,7 +52,7 @@ void SetTurn(uint64_t nanoseconds, int policy) {
   // turns ignore the runtime of a fair thread.
   attr.size = sizeof attr;
   attr.policy = static_cast<uint32_t>(policy);
-  attr.flags &= kResetOnFork;
+  attr.flags = kResetOnFork;
   attr.runtime = nanoseconds;
   syscall(SYS_sched_setattr, 0, &attr, 0);
 #else
@@ -62,8 +66,8 @@ void SetTurn(uint64_t nanoseconds, int policy) {
 
 #if defined(__linux__)
 // A batch thread's wake-up never preempts the running thread.
-void RunAsBackgroundThread() { SetPolicy(SCHED_BATCH); }
-void RunAsForegroundThread() { SetPolicy(SCHED_OTHER); }
+void RunAsBackgroundThread() { SetPolicy(0, SCHED_BATCH); }
+void RunAsForegroundThread() { SetPolicy(0, SCHED_OTHER); }
 // At a core's turn, the thread whose turn ends first goes first.
 void RunInLongTurns() { SetTurn(kLongTurn, SCHED_BATCH); }
 void RunInTimedTurns() { SetTurn(kTimedTurn, SCHED_OTHER); }
@@ -75,10 +79,10 @@ void GiveWayToWoken() { sched_yield(); }
 long ThisThreadId() { return static_cast<long>(syscall(SYS_gettid)); }
 void MakeForegroundThread(long id) {
   // Only a background thread: a host's real-time one stays as it is.
-  if (id <= 0 || sched_getscheduler(static_cast<pid_t>(id)) != SCHED_BATCH) return;
-  sched_param param{};
-  param.sched_priority = 0;
-  sched_setscheduler(static_cast<pid_t>(id), SCHED_OTHER, &param);
+  if (id <= 0 || (sched_getscheduler(static_cast<pid_t>(id)) & ~SCHED_RESET_ON_FORK) != SCHED_BATCH) {
+    return;
+  }
+  SetPolicy(static_cast<pid_t>(id), SCHED_OTHER);
 }
 #else
 void RunAsBackgroundThread() {}

@@ -21,9 +21,11 @@ void RunAsBackgroundThread();
 void RunAsForegroundThread();
 
 // Turns order the movie's threads among themselves at a core's turn: the
-// thread whose turn ends first goes first. Threads the caller starts inherit
-// policy and turn. Nice is left alone, so no privilege is needed. Best
-// effort: kernels without per-thread turns keep the ordinary turn.
+// thread whose turn ends first goes first. Only on the library's own threads,
+// and set to reset on fork: threads the caller starts begin with the ordinary
+// turn, but keep a batch policy, so no sound device is opened after. Nice is
+// left alone, so no privilege is needed. Best effort: kernels without
+// per-thread turns keep the ordinary turn.
 //
 // Decoding and converting, work that is ahead of its time: a background
 // thread in long turns.

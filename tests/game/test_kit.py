@@ -5,7 +5,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.dont_write_bytecode = True
 sys.path[:0] = [os.path.join(HERE, "..", "..", "game"), os.path.join(HERE, "..", "movie")]
 import cinelink  # noqa: E402
-from test_cinelink import Library, is_blue, is_red, make_two_colour_movie, wait_for  # noqa: E402
+from test_cinelink import (  # noqa: E402
+    Library, ffmpeg, is_blue, is_red, make_two_colour_movie, run_child, wait_for)
 
 LIB = os.path.abspath(os.environ["CINELINK_LIB"])
 State = cinelink.State
@@ -41,6 +42,37 @@ class KitTest(unittest.TestCase):
             width, height = size if isinstance(size, tuple) else (size, 48)
             with self.subTest(path=path, size=size), self.assertRaises(error):
                 cinelink.Movie(os.path.join(d, path) if path else path, width, height)
+
+    def test_a_load_that_may_fail_raises_the_reports_error(self):
+        d = tempfile.mkdtemp(dir=self.dir.name)
+        with open(self.movie, "rb") as f:
+            whole = f.read()
+        for name, content in (("half.mp4", whole[:len(whole) // 2]), ("notes.mp4", b"notes\n" * 99)):
+            with open(os.path.join(d, name), "wb") as f:
+                f.write(content)
+        ffmpeg("-i", self.movie, "-vn", "-c:a", "copy", os.path.join(d, "sound.m4a"))
+        for name in ("half.mp4", "notes.mp4", "sound.m4a"):
+            path = os.path.join(d, name)
+            with self.subTest(name), self.assertRaises(cinelink.LoadError) as raised:
+                cinelink.Movie(path, 64, 48, fatal=False)
+            report = run_child("wide", path)
+            self.assertEqual(raised.exception.code & 0xFF, report.returncode)
+            self.assertEqual("Error: %s\n" % raised.exception, report.stderr)
+        with cinelink.Movie(self.movie, 64, 48, fatal=False) as movie:
+            self.assertIs(movie.state, State.STOPPED)
+
+    def test_a_bytes_path_under_a_plain_c_locale_and_the_log_under_dev_mode(self):
+        script = (
+            "import os, sys, cinelink as c\n"
+            "c.load_library(sys.argv[1])\n"
+            "c.log_errors(os.path.join(sys.argv[3], 'log.txt'))\n"
+            "c.open_screen(64, 48)\n"
+            "print(sys.getfilesystemencoding(), c.Movie(os.fsencode(sys.argv[2]), 8, 8).release())\n")
+        env = dict(os.environ, LC_ALL="C", PYTHONUTF8="0", PYTHONCOERCECLOCALE="0")
+        result = subprocess.run(
+            [sys.executable, "-X", "dev", "-B", "-c", script, LIB, self.movie, self.dir.name],
+            capture_output=True, text=True, env=env, cwd=os.path.join(HERE, "..", "..", "game"))
+        self.assertEqual((result.returncode, result.stdout, result.stderr), (0, "ascii True\n", ""))
 
     def test_movies_at_once_through_their_life(self):
         movies = [cinelink.Movie(p, 64, 48) for p in (
@@ -90,7 +122,7 @@ class KitTest(unittest.TestCase):
                     self.assertAlmostEqual(movie.position, max(0, seconds), delta=0.001)
         self.assertRaises(ValueError, lambda: movie.duration)
 
-    def test_blit_centred_or_placed_and_skip_on_escape_or_close(self):
+    def test_blit_centred_or_placed_and_skip_on_a_key_a_click_or_close(self):
         with cinelink.Movie(self.movie, 100, 75) as movie:
             self.assertTrue(movie.play())
             self.assertTrue(wait_for(lambda: is_red(self.rgb(movie.surface, 50, 37))))
@@ -101,9 +133,11 @@ class KitTest(unittest.TestCase):
                 self.assertTrue(is_red(self.rgb(self.screen, *inside)), where)
                 self.assertEqual(self.rgb(self.screen, *outside), (0x12, 0x34, 0x56), where)
         Request = cinelink.Request
-        for events, request in (([], Request.NONE), ([(2, 32)], Request.NONE),
-                                ([(2, 32), (2, 27)], Request.SKIP), ([(12, 0)], Request.QUIT),
-                                ([(12, 0), (2, 27)], Request.QUIT)):  # key down (space, Escape), quit
+        for events, request in (([], Request.NONE), ([(2, 304), (2, 308)], Request.NONE),
+                                ([(2, 32)], Request.SKIP), ([(2, 304), (2, 27)], Request.SKIP),
+                                ([(5, 0)], Request.SKIP), ([(12, 0)], Request.QUIT),
+                                ([(12, 0), (2, 27)], Request.QUIT)):
+            # key down (Shift, Alt, space, Escape), a mouse button, quit
             for kind, sym in events:
                 event = cinelink.Event(type=kind)
                 event.key.keysym.sym = sym

@@ -1,6 +1,10 @@
 // One movie's sound output on OpenAL Soft's wave driver: the volume scale,
 // the shared device, what is queued comes out whole, positions and pausing.
 // (Volume levels heard are tested through the graph.)
+#define AL_ALEXT_PROTOTYPES  // alcGetThreadContext
+
+#include <sched.h>
+
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -14,7 +18,9 @@
 #include "mediagraph/audio/audio_device.h"
 #include "mediagraph/audio/mix_timeline.h"
 #include "mediagraph/audio/sound_output.h"
+#include "platform/host/background_thread.h"
 #include "tests/mediagraph/fakes/wave_capture.h"
+#include "tests/mediagraph/support/test_movies.h"
 
 namespace mediagraph {
 namespace {
@@ -105,6 +111,55 @@ TEST(SoundOutputTest, DeviceIsSharedWhileHeldAndKeptOpenAfter) {
   EXPECT_EQ(48000, third->MixRate());
 }
 
+// A game with an OpenAL context of its own, current for the whole process
+// (here a second context on the same device), and a looping source in it:
+// whatever the movie's sound does, on the game's thread or another, the
+// game's calls still go to its context and its source plays on as it was.
+TEST(SoundOutputTest, TheGamesContextAndSourcesStayAsTheyWere) {
+  auto device = AudioDevice::Acquire();
+  ASSERT_TRUE(device);
+  ALCcontext *game = alcCreateContext(device->Device(), nullptr);
+  ASSERT_TRUE(game);
+  ASSERT_TRUE(alcMakeContextCurrent(game));
+  ALuint music = 0;
+  ALuint silence = 0;
+  alGenSources(1, &music);
+  alGenBuffers(1, &silence);
+  const std::vector<int16_t> quiet(4800, 0);
+  alBufferData(silence, AL_FORMAT_MONO16, quiet.data(), 9600, 48000);
+  alSourcei(music, AL_BUFFER, static_cast<ALint>(silence));
+  alSourcei(music, AL_LOOPING, AL_TRUE);
+  alSourcef(music, AL_GAIN, 0.25f);
+  alSourcePlay(music);
+  const auto gameAsItWas = [&] {
+    ALfloat gain = 0;
+    ALint state = 0;
+    alGetSourcef(music, AL_GAIN, &gain);
+    alGetSourcei(music, AL_SOURCE_STATE, &state);
+    return alcGetCurrentContext() == game && alcGetThreadContext() == nullptr &&
+           alGetError() == AL_NO_ERROR && gain == 0.25f && state == AL_PLAYING;
+  };
+  {
+    auto output = SoundOutput::Create(device, 48000, 1);
+    ASSERT_TRUE(output);
+    EXPECT_TRUE(gameAsItWas());
+    const std::vector<int16_t> pcm = Tone(300, 48000, 0.2, 0.3);
+    std::thread([&output, &pcm] {  // a movie's streaming thread
+      ASSERT_TRUE(output->Queue(pcm.data(), static_cast<int>(pcm.size())));
+      output->Play();
+    }).join();
+    output->SetVolume(-600);  // the game's thread
+    output->Pause();
+    EXPECT_TRUE(gameAsItWas());
+    output->Reset();
+  }
+  EXPECT_TRUE(gameAsItWas());
+  alDeleteSources(1, &music);
+  alDeleteBuffers(1, &silence);
+  alcMakeContextCurrent(nullptr);
+  alcDestroyContext(game);
+}
+
 // Movie records live for the process, so their sound may still stream while
 // it ends: no complaint from OpenAL about an open device, no crash from a
 // thread calling it while it tears down.
@@ -128,25 +183,43 @@ TEST(SoundOutputDeathTest, ExitWhileAThreadStreamsIsQuiet) {
       ::testing::ExitedWithCode(0), ::testing::Not(::testing::HasSubstr("alc_cleanup")));
 }
 
-// A device opened ahead is the one the first movie gets; a process that ends
-// while it is still opening ends quietly.
-TEST(SoundOutputDeathTest, DeviceOpenedAheadIsTheFirstUsersAndAnExitWhileOpeningIsQuiet) {
+// A process that ends while the device is still opening ends quietly.
+TEST(SoundOutputDeathTest, AnExitWhileTheDeviceOpensIsQuiet) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process, no device open
   EXPECT_EXIT(
       {
-        AudioDevice::OpenAhead();
-        for (int i = 0; i < 400 && AudioDevice::Opens() == 0; ++i) std::this_thread::sleep_for(5ms);
-        const bool opened = AudioDevice::Opens() == 1;
-        auto device = AudioDevice::Acquire();
-        std::exit(opened && device && AudioDevice::Opens() == 1 ? 0 : 1);
-      },
-      ::testing::ExitedWithCode(0), ::testing::Not(::testing::HasSubstr("alc_cleanup")));
-  EXPECT_EXIT(
-      {
-        AudioDevice::OpenAhead();
+        std::thread([] { AudioDevice::Acquire(); }).detach();
         std::exit(0);
       },
       ::testing::ExitedWithCode(0), ::testing::Not(::testing::HasSubstr("alc_cleanup")));
+}
+
+// OpenAL's mixing thread takes the scheduling of the thread that opens the
+// device, and its name: for a caller the library has made a batch thread,
+// the device is still opened on an ordinary one.
+TEST(SoundOutputDeathTest, TheDevicesMixingThreadIsAnOrdinaryOne) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process, no device open
+  EXPECT_EXIT(
+      {
+        RunInLongTurns();
+        auto device = AudioDevice::Acquire();
+        // The opener ends once the device is taken; OpenAL's threads keep
+        // its name.
+        const auto ordinary = [] {
+          const std::vector<std::string> named = mediagraph_test::ThreadsNamed("cl-audio");
+          for (const std::string &id : named) {
+            if (sched_getscheduler(std::stoi(id)) != SCHED_OTHER) return false;
+          }
+          return !named.empty();
+        };
+        bool mixersOrdinary = false;
+        for (int i = 0; i < 400 && !mixersOrdinary; ++i) {
+          std::this_thread::sleep_for(5ms);
+          mixersOrdinary = ordinary();
+        }
+        std::exit(device && mixersOrdinary ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 TEST(SoundOutputTest, QueuedToneComesOutWhole) {

@@ -4,11 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "mediagraph/graph/com_ptr.h"
 #include "platform/media/media.h"
@@ -45,15 +45,8 @@ struct Event {
 
 // The clock thread's id, found by its name; empty when there is none.
 std::string ClockThread() {
-  DIR *dir = opendir("/proc/self/task");
-  std::string found;
-  while (dirent *entry = dir ? readdir(dir) : nullptr) {
-    std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
-    std::string name;
-    if (std::getline(comm, name) && name == "cl-clock") found = entry->d_name;
-  }
-  if (dir) closedir(dir);
-  return found;
+  const std::vector<std::string> found = mediagraph_test::ThreadsNamed("cl-clock");
+  return found.empty() ? std::string() : found.back();
 }
 
 // How many times it has slept, read once it is asleep; -1 if it never is.

@@ -4,6 +4,7 @@ Run by ctest with CINELINK_LIB set to the built library. Movies are made with
 the ffmpeg command in a temporary directory.
 """
 import ctypes
+import json
 import os
 import shutil
 import subprocess
@@ -62,6 +63,8 @@ class Library:
         c.Movie_GetSurface.restype = ctypes.c_void_p
         c.Movie_SetRepetitive.argtypes = [ctypes.c_int, ctypes.c_int]
         c.Movie_SetVolume.argtypes = [ctypes.c_int, ctypes.c_int]
+        c.Movie_TryLoad.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int,
+                                    ctypes.POINTER(ctypes.c_int)]
         for name in ("Movie_Play", "Movie_Pause", "Movie_Stop", "Movie_Reset",
                      "Movie_Release", "Movie_SetVolume"):
             getattr(c, name).restype = ctypes.c_bool
@@ -299,6 +302,41 @@ class CinelinkTest(unittest.TestCase):
         result = run_child("threads", self.movie, "0.3")
         self.assertEqual((result.returncode, result.stdout), (0, "1\nreturned\n"), result.stderr)
 
+    def test_a_try_that_fails_leaves_the_process_and_the_table_as_they_were(self):
+        c = self.lib.c
+        folder = tempfile.mkdtemp(dir=self.dir)
+        with open(self.movie, "rb") as f:
+            whole = f.read()
+        files = {"truncated.mp4": whole[:len(whole) // 3], "text.mp4": b"not a movie\n" * 300,
+                 "empty.mp4": b""}
+        for name, content in files.items():
+            with open(os.path.join(folder, name), "wb") as f:
+                f.write(content)
+        sound_only = os.path.join(folder, "sound.m4a")
+        ffmpeg("-i", self.movie, "-vn", "-c:a", "copy", sound_only)
+        cases = [os.path.join(folder, name) for name in files] + [
+            sound_only, os.path.join(folder, "missing.mp4"), folder]
+        before = self.load()
+        error = ctypes.c_int(-1)
+        for path in cases:
+            with self.subTest(path=os.path.basename(path)):
+                self.assertEqual(c.Movie_TryLoad(path.encode(), 64, 48, ctypes.byref(error)), -1)
+                # The code Movie_Load's report gives, and ends the process with.
+                self.assertEqual(error.value & 0xFF, run_child("wide", path).returncode)
+                self.assertNotEqual(error.value, 0)
+        for path, size, code in ((b"/tmp/\xff.mp4", (64, 48), 1113), (None, (64, 48), 87),
+                                 (self.movie.encode(), (0, 48), 87),
+                                 (self.movie.encode(), (16384, 1), 87)):
+            self.assertEqual(c.Movie_TryLoad(path, *size, ctypes.byref(error)), -1)
+            self.assertEqual(error.value, code, (path, size))
+        self.assertEqual(c.Movie_TryLoad(b"/nonexistent.mp4", 64, 48, None), -1)
+        good = c.Movie_TryLoad(self.unicode_movie.encode(), 64, 48, ctypes.byref(error))
+        self.assertEqual((good, error.value), (before + 1, 0))  # no handle went to a failure
+        self.assertTrue(c.Movie_Play(good))
+        self.assertTrue(self.play_to_end(good))
+        for h in (before, good):
+            self.assertTrue(c.Movie_Release(h))
+
     def test_non_ascii_names(self):
         c = self.lib.c
         wide = c.Movie_Load_UTF8(self.unicode_movie, 64, 48)
@@ -369,6 +407,51 @@ class FatalReportTest(unittest.TestCase):
                             result.stderr)
 
 
+NEIGHBOUR = r"""
+import ctypes, json, os, sys, time
+threads = lambda: len(os.listdir("/proc/self/task"))
+av = ctypes.CDLL("libavutil.so.57")
+before = threads()
+lib = ctypes.CDLL(sys.argv[1])
+time.sleep(0.5)
+at_load = threads() - before
+av.av_log_set_level(24)
+sdl = ctypes.CDLL("libSDL-1.2.so.0")
+sdl.SDL_Init(0x20); sdl.SDL_SetVideoMode(64, 48, 32, 0)
+lib.Movie_Load_UTF8.argtypes = [ctypes.c_wchar_p, ctypes.c_int, ctypes.c_int]
+lib.Movie_HasSound.restype = ctypes.c_bool
+movie = lib.Movie_Load_UTF8(sys.argv[2], 64, 48)
+sound = lib.Movie_HasSound(movie)
+lib.Movie_Play(movie)
+time.sleep(0.5)
+lib.Movie_Release(movie)
+print(json.dumps([at_load, sound, av.av_log_get_level()]))
+"""
+
+
+class NeighbourTest(unittest.TestCase):
+    """What the library leaves alone in the game's process (its OpenAL: sound_output_test)."""
+
+    def test_no_thread_at_load_and_the_ffmpeg_log_level_stays_the_games(self):
+        with tempfile.TemporaryDirectory(prefix="cinelink-") as folder:
+            movie = os.path.join(folder, "colours.mp4")
+            make_two_colour_movie(movie)
+            result = subprocess.run([sys.executable, "-c", NEIGHBOUR, LIB, movie],
+                                    capture_output=True, text=True, timeout=60)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(json.loads(result.stdout), [0, True, 24])  # threads, sound, level
+
+    def test_the_library_imports_no_process_wide_switch(self):
+        out = subprocess.run(["nm", "-D", "--undefined-only", LIB], capture_output=True,
+                             text=True, check=True).stdout
+        imported = {line.split()[-1].split("@")[0] for line in out.splitlines()}
+        self.assertFalse(imported & {"mallopt", "av_log_set_level", "av_log_set_callback",
+                                     "alcMakeContextCurrent"})
+        dynamic = subprocess.run(["readelf", "-d", LIB], capture_output=True, text=True,
+                                 check=True).stdout
+        self.assertIn("NODELETE", dynamic)  # never unmapped under its own threads
+
+
 class ReadmeExampleTest(unittest.TestCase):
     ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 
@@ -376,13 +459,19 @@ class ReadmeExampleTest(unittest.TestCase):
         with open(os.path.join(self.ROOT, "README.md"), encoding="utf-8") as f:
             blocks = f.read().split("```python\n")[1:]
         self.assertTrue(blocks)
+        shipped = tempfile.mkdtemp(prefix="cinelink-sample-")
+        self.addCleanup(shutil.rmtree, shipped, True)
+        sample = os.path.join(shipped, "sample.mp4")
         for number, block in enumerate(blocks):
             with self.subTest(block=number), \
                     tempfile.TemporaryDirectory(prefix="cinelink-readme-") as game:
-                # Laid out as the README says: the library and the kit beside the script.
+                # Laid out as an installed game folder: the library, the kit and
+                # the sample movie (made once, as the install makes it).
                 shutil.copy(LIB, os.path.join(game, "libcinelink.so"))
                 shutil.copy(os.path.join(self.ROOT, "game", "cinelink.py"), game)
-                make_two_colour_movie(os.path.join(game, "intro.mp4"))
+                subprocess.run([os.path.join(self.ROOT, "scripts", "make-sample-movie.sh"),
+                                sample], check=True)
+                shutil.copy(sample, game)
                 script = os.path.join(game, "example.py")
                 with open(script, "w", encoding="utf-8") as f:
                     f.write(block[:block.index("```")])
@@ -393,7 +482,7 @@ class ReadmeExampleTest(unittest.TestCase):
 
 
 class ExportsTest(unittest.TestCase):
-    def test_the_twelve_exports_and_the_five_additions_only(self):
+    def test_the_twelve_exports_and_the_six_additions_only(self):
         out = subprocess.run(["nm", "-D", "--defined-only", LIB], capture_output=True,
                              text=True, check=True).stdout
         names = sorted(line.split()[-1] for line in out.splitlines()
@@ -403,7 +492,7 @@ class ExportsTest(unittest.TestCase):
             "Movie_CheckVideoStatus", "Movie_Play", "Movie_Pause", "Movie_Stop",
             "Movie_Reset", "Movie_Release", "Movie_SetVolume", "Movie_GetState",
             "Movie_GetDuration", "Movie_GetPosition", "Movie_SetPosition",
-            "Movie_GetVideoSize", "Movie_HasSound"]))
+            "Movie_GetVideoSize", "Movie_HasSound", "Movie_TryLoad"]))
 
 
 if __name__ == "__main__":

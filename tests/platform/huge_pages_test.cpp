@@ -1,7 +1,5 @@
 #include "platform/host/huge_pages.h"
 
-#include "platform/host/heap_reuse.h"
-
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -55,6 +53,10 @@ TEST(PageWarmerTest, BacksTheRangeAheadAndKeepsWhatItHolds) {
   // Nothing backed in the block's last 2 MB either: a piece partly backed
   // with small pages is one the kernel later rebuilds holding the memory map.
   ASSERT_EQ(0u, ResidentPages(block, size_t{6} << 20));
+  // Advice on the block the library mapped, never on the shared heap.
+  if (std::ifstream("/sys/kernel/mm/transparent_hugepage/enabled")) {
+    EXPECT_TRUE(AdvisedHuge(block));
+  }
   const std::atomic<bool> enough{true};
   PopulatePages(block, kBytes, &enough);  // asked to end before it begins
   EXPECT_EQ(0u, ResidentPages(block, whole));
@@ -70,28 +72,4 @@ TEST(PageWarmerTest, BacksTheRangeAheadAndKeepsWhatItHolds) {
     ASSERT_EQ(i >= 100 && i < 1100 ? 0x5A : 0, block[i]) << i;
   }
   UnmapHugePageBlock(block, kBytes);
-}
-
-TEST(HeapReuseTest, WhatAThreadAllocatesAfterBackingItsHeapIsInMemory) {
-  // On a thread of its own: a new thread's heap is fresh.
-  bool backed = false;
-  size_t resident = 0;
-  size_t pages = 0;
-  std::thread([&] {
-    backed = BackHeapAhead(size_t{12} << 20);
-    if (!backed) return;
-    constexpr size_t kBytes = size_t{8} << 20;
-    auto *const block = static_cast<unsigned char *>(std::malloc(kBytes));
-    ASSERT_NE(block, nullptr);
-    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    unsigned char *const first = block + (page - reinterpret_cast<uintptr_t>(block) % page);
-    pages = (kBytes - page) / page;
-    resident = ResidentPages(first, pages * page);
-    // Left advised, the pieces a reused heap holds in 4 KB pages are rebuilt
-    // later by the kernel, holding the whole memory map meanwhile.
-    EXPECT_FALSE(AdvisedHuge(block + (size_t{4} << 20)));
-    std::free(block);
-  }).join();
-  if (!backed) GTEST_SKIP() << "not glibc's heap";
-  EXPECT_EQ(pages, resident);
 }

@@ -92,7 +92,7 @@ bool HasPerThreadTurns() {
 }
 
 // On a thread of its own: a raised nice cannot be lowered without privilege.
-TEST(ThreadTurnsTest, SetPolicyAndTurnKeepNiceAndPassToNewThreads) {
+TEST(ThreadTurnsTest, SetPolicyAndTurnKeepNiceAndPassOnlyThePolicyToNewThreads) {
   if (!HasPerThreadTurns()) GTEST_SKIP() << "no per-thread turns on this kernel";
   std::thread([] {
     const long long ordinary = OwnTurn();
@@ -101,20 +101,25 @@ TEST(ThreadTurnsTest, SetPolicyAndTurnKeepNiceAndPassToNewThreads) {
     RunInLongTurns();
     const long long longTurn = OwnTurn();
     EXPECT_GT(longTurn, ordinary);
-    EXPECT_EQ(sched_getscheduler(0), SCHED_BATCH);
+    EXPECT_EQ(sched_getscheduler(0), SCHED_BATCH | SCHED_RESET_ON_FORK);
     EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(self)), 3);
     long long inherited = 0;
-    std::thread([&inherited] { inherited = OwnTurn(); }).join();
-    EXPECT_EQ(inherited, longTurn);
+    int policy = -1;
+    std::thread([&] {
+      inherited = OwnTurn();
+      policy = sched_getscheduler(0);
+    }).join();
+    EXPECT_EQ(inherited, ordinary);  // reset on fork
+    EXPECT_EQ(policy, SCHED_BATCH);
     // Between the two: before the decoders at a core's turn, after the game.
     RunInTimedTurns();
     const long long timed = OwnTurn();
     EXPECT_GT(timed, ordinary);
     EXPECT_LT(timed, longTurn);
-    EXPECT_EQ(sched_getscheduler(0), SCHED_OTHER);
+    EXPECT_EQ(sched_getscheduler(0), SCHED_OTHER | SCHED_RESET_ON_FORK);
     RunInBufferedTurns();
     EXPECT_EQ(OwnTurn(), timed);
-    EXPECT_EQ(sched_getscheduler(0), SCHED_BATCH);
+    EXPECT_EQ(sched_getscheduler(0), SCHED_BATCH | SCHED_RESET_ON_FORK);
     EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(self)), 3);
   }).join();
 }
@@ -125,7 +130,7 @@ TEST(ThreadTurnsTest, MakeAnotherBackgroundThreadForeground) {
   std::thread([] {
     RunAsBackgroundThread();
     MakeForegroundThread(0);
-    EXPECT_EQ(sched_getscheduler(0), SCHED_BATCH);
+    EXPECT_EQ(sched_getscheduler(0), SCHED_BATCH | SCHED_RESET_ON_FORK);
     std::atomic<long> id{0};
     std::atomic<bool> checked{false};
     std::atomic<int> policy{-1};
@@ -138,8 +143,8 @@ TEST(ThreadTurnsTest, MakeAnotherBackgroundThreadForeground) {
     MakeForegroundThread(id);
     checked = true;
     other.join();
-    EXPECT_EQ(policy, SCHED_OTHER);  // it was born a background one
-    EXPECT_EQ(sched_getscheduler(0), SCHED_BATCH);
+    EXPECT_EQ(policy, SCHED_OTHER | SCHED_RESET_ON_FORK);  // it was born a background one
+    EXPECT_EQ(sched_getscheduler(0), SCHED_BATCH | SCHED_RESET_ON_FORK);
   }).join();
 }
 

@@ -101,6 +101,18 @@ bool Near(const Bgr &c, int r, int g, int b, int tolerance) {
 
 int ThreadCount() { return CountEntries("/proc/self/task"); }
 
+std::vector<std::string> ThreadsNamed(const std::string &name) {
+  std::vector<std::string> found;
+  DIR *dir = opendir("/proc/self/task");
+  while (dirent *entry = dir ? readdir(dir) : nullptr) {
+    std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
+    std::string named;
+    if (std::getline(comm, named) && named == name) found.push_back(entry->d_name);
+  }
+  if (dir) closedir(dir);
+  return found;
+}
+
 int SettledThreadCount() {
   int threads = ThreadCount();
   for (int waited = 0, steady = 0; waited < 2000 && steady < 100; waited += 10) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "tests/mediagraph/support/test_video_renderer.h"
 
@@ -83,5 +84,8 @@ int OpenFileCount();
 // the count once it is down to `threads` (at most 2 s).
 int SettledThreadCount();
 int ThreadCountOnceBackTo(int threads);
+// The ids (as /proc/self/task names them) of this process's threads named
+// `name`, as the library names its own (and the threads they start).
+std::vector<std::string> ThreadsNamed(const std::string &name);
 
 }  // namespace mediagraph_test
