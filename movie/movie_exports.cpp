@@ -81,9 +81,9 @@ int LoadWide(const wchar_t *path, int width, int height, bool fatal) {
     if (fatal) ReportFatalError(L"Movie_Load");
     const DWORD error = GetLastError();
     // The record stays among all records, which are never destroyed, but
-    // holds nothing more: no handle ever named it.
+    // holds nothing more: no handle ever named it. The graph's worker takes
+    // it apart, and the renderer, going, has the sink give back its surfaces.
     record->ReleaseGraph();
-    record->flusher->ReleaseSurfaces();
     SetLastError(error != ERROR_SUCCESS ? error : ERROR_BAD_FORMAT);
     return -1;
   }

@@ -9,7 +9,6 @@
 
 #include "mediagraph/source/rows_forecast.h"
 #include "platform/host/background_thread.h"
-#include "platform/host/heap_reuse.h"
 #include "platform/host/huge_pages.h"
 #include "platform/host/thread_name.h"
 
@@ -27,10 +26,6 @@ constexpr REFERENCE_TIME kLongestJump = 100000000;  // 10 s
 constexpr double kOneThreadPixelsPerSecond = 1920.0 * 1080.0 * 30.0 * 1.01;
 // Samples larger than a 1080p picture's have their pages backed ahead.
 constexpr LONG kWarmedSampleBytes = LONG{12} << 20;
-// What a decoder allocates and zeroes at its first picture (its tables and
-// the packet's copy), about a byte and a half per pixel, is backed ahead on
-// the video thread where it is more than a 1080p picture's.
-constexpr size_t kBackedHeapBytes = size_t{4} << 20;
 
 // 0 lets FFmpeg choose.
 int DecoderThreads(const MovieFile &file) {
@@ -90,18 +85,7 @@ class DecoderOpener {
 }  // namespace
 
 VideoStreamer::VideoStreamer(const MovieFile *file, std::unique_ptr<StreamDecoder> lone)
-    : file_(file), lone_(std::move(lone)), converter_(file->Shape()) {
-  const AVCodecParameters *shape = file_->VideoStream()->codecpar;
-  const size_t bytes =
-      size_t(std::max(shape->width, 0)) * size_t(std::max(shape->height, 0)) * 3 / 2;
-  if (thread_.HasThread() && bytes >= kBackedHeapBytes) {
-    // Gives way once a Run is posted; ahead of its time, as decoding is.
-    thread_.Post([this, bytes] {
-      RunInLongTurns();
-      BackHeapAhead(bytes, &started_);
-    });
-  }
-}
+    : file_(file), lone_(std::move(lone)), converter_(file->Shape()) {}
 
 VideoStreamer::~VideoStreamer() { Stop(); }
 
@@ -126,7 +110,6 @@ void VideoStreamer::Start(PacketBuffer *buffer, const Downstream &downstream,
 
 void VideoStreamer::Stop() {
   stopping_ = true;
-  // Not for the heap's backing alone: the load stops the filters too.
   if (started_.exchange(false)) thread_.AwaitIdle();
   if (decoder_) decoder_->Flush();
   NoteFirstPicture(false);
@@ -280,8 +263,8 @@ VideoStreamer::Ahead VideoStreamer::ShowAhead(const AVPacket *packet,
 }
 
 void VideoStreamer::Run(PacketBuffer *buffer, Downstream downstream, Segment segment) {
-  // Decoding is ahead of its time; FFmpeg's threads, started by the opener,
-  // inherit the turns.
+  // Decoding is ahead of its time (FFmpeg's threads, started by the opener,
+  // keep the batch policy but not the turn).
   RunInLongTurns();
   FramePtr frame = MakeFrame();
   if (!frame) return;

@@ -20,11 +20,10 @@
 // holds it until the run reaches it) while the video thread decodes on, and
 // the decoder's own copy of it is dropped.
 //
-// The video thread is made with the streamer and kept: a new thread's heap is
-// fresh memory, and the decoder's tables for a big first picture are backed
-// in it ahead, at the load, rather than faulted in while that picture decodes.
+// The video thread is made with the streamer and kept: a thread made per
+// segment would map its stack on the way to every first picture.
 //
-// Threads: Start and Stop on the application thread (under the filter lock);
+// Threads: Start and Stop on the graph's worker (under the filter lock);
 // everything else on the video thread. Before Stop, whoever stops must make
 // sure the thread cannot stay blocked downstream: abort the packet buffer and
 // flush or stop the peer, and decommit the allocator.
@@ -145,8 +144,7 @@ class VideoStreamer {
   REFERENCE_TIME firstTime_ = 0;       // its movie time and duration
   REFERENCE_TIME firstDuration_ = 0;
 
-  // Last: runs Run, and the heap's backing first, once everything they use
-  // exists.
+  // Last: runs Run once everything it uses exists.
   JobThread thread_{"cl-video"};
 };
 
