@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -46,6 +47,11 @@ struct Shared {
   // The opener: `opening` until it has tried. Guarded by `mutex`.
   bool opening = false;
   std::condition_variable opened;
+  // Sources mixing, and since when none has; whether the device is paused.
+  // Guarded by `mutex`; the closer pauses it (idleChanged).
+  int mixing = 0;
+  std::chrono::steady_clock::time_point unmixedSince;
+  bool paused = false;
 };
 
 Shared &State() {
@@ -64,6 +70,11 @@ constexpr auto kLinger = std::chrono::seconds(3);
 // Looks a millisecond apart at a device just opened, to see a mix happen.
 constexpr int kLooksToLearn = 100;
 
+// How long the device goes on mixing with no source of ours playing: a
+// game's pause and play should not restart it, an idle movie should not
+// keep it awake.
+constexpr auto kPauseAfter = std::chrono::milliseconds(250);
+
 void SetExitHandler(Shared &state, void (*handler)()) {
   if (state.exitHandlerSet) return;
   // Runs before OpenAL's own teardown, which comes with the unloading of
@@ -81,14 +92,27 @@ void CloseWhenIdle() {
   const auto ending = [&state] { return state.closed.load(); };
   std::unique_lock<std::mutex> lock(state.mutex);
   while (state.kept && !ending()) {
-    if (!state.idle) {
-      state.idleChanged.wait(lock, [&] { return state.idle || ending(); });
+    const bool unmixed = state.mixing == 0 && !state.paused;
+    if (!state.idle && !unmixed) {
+      state.idleChanged.wait(lock, [&] {
+        return state.idle || (state.mixing == 0 && !state.paused) || ending();
+      });
       continue;
     }
-    if (state.idleChanged.wait_until(lock, state.idleSince + kLinger,
-                                     [&] { return !state.idle || ending(); })) {
+    const auto pauseAt = unmixed ? state.unmixedSince + kPauseAfter
+                                 : std::chrono::steady_clock::time_point::max();
+    const auto closeAt = state.idle ? state.idleSince + kLinger
+                                    : std::chrono::steady_clock::time_point::max();
+    const auto mixing = state.mixing;
+    const bool idle = state.idle;
+    if (state.idleChanged.wait_until(lock, std::min(pauseAt, closeAt), [&] {
+          return state.mixing != mixing || state.idle != idle || ending();
+        })) {
       continue;  // taken again, or the exit handler closes it
     }
+    const auto now = std::chrono::steady_clock::now();
+    if (unmixed && now >= pauseAt && state.kept) state.kept->PauseMixing();
+    if (!idle || now < closeAt) continue;
     state.idle = false;
     if (state.open == state.kept.get()) state.open = nullptr;
     // Closing under the mutex: a new Acquire never opens a second device
@@ -239,6 +263,16 @@ std::shared_ptr<AudioDevice> AudioDevice::Open() {
     if (access && alIsExtensionPresent("AL_SOFT_source_latency")) {
       device->getSourcei64v_ =
           reinterpret_cast<LPALGETSOURCEI64VSOFT>(alGetProcAddress("alGetSourcei64vSOFT"));
+      // A device that writes a file (OpenAL's wave writer) starts the file
+      // again when it resumes: it keeps mixing, silence included.
+      const ALCchar *name = alcGetString(device->device_, ALC_ALL_DEVICES_SPECIFIER);
+      const bool writesFile = name != nullptr && std::strstr(name, "Wave File Writer") != nullptr;
+      if (!writesFile && alcIsExtensionPresent(device->device_, "ALC_SOFT_pause_device")) {
+        device->pauseDevice_ = reinterpret_cast<LPALCDEVICEPAUSESOFT>(
+            alcGetProcAddress(device->device_, "alcDevicePauseSOFT"));
+        device->resumeDevice_ = reinterpret_cast<LPALCDEVICERESUMESOFT>(
+            alcGetProcAddress(device->device_, "alcDeviceResumeSOFT"));
+      }
       if (alcIsExtensionPresent(device->device_, "ALC_SOFT_device_clock")) {
         device->getDeviceInteger64v_ = reinterpret_cast<LPALCGETINTEGER64VSOFT>(
             alcGetProcAddress(device->device_, "alcGetInteger64vSOFT"));
@@ -247,6 +281,9 @@ std::shared_ptr<AudioDevice> AudioDevice::Open() {
   }
   state.kept = std::move(device);
   state.open = state.kept.get();
+  state.mixing = 0;
+  state.paused = false;
+  state.unmixedSince = std::chrono::steady_clock::now();
   ++state.opens;
   if (!state.closerRunning) {
     try {
@@ -311,6 +348,62 @@ bool AudioDevice::SourceOffsetAndClock(ALuint source, int64_t *frames, int64_t *
   *frames = values[0] >> 32;  // 32.32 fixed point
   *clockNs = values[1];
   return true;
+}
+
+void AudioDevice::Mixing(bool starts) {
+  Shared &state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  if (!starts) {
+    if (--state.mixing == 0) {
+      state.unmixedSince = std::chrono::steady_clock::now();
+      state.idleChanged.notify_all();
+    }
+    return;
+  }
+  if (state.mixing++ > 0 || !state.paused) {
+    state.idleChanged.notify_all();
+    return;
+  }
+  state.paused = false;
+  if (resumeDevice_ == nullptr || state.closed.load()) return;
+  // The resume starts the device's mixing thread, which takes the policy of
+  // the thread that starts it: an ordinary one.
+  pthread_attr_t attributes;
+  pthread_t thread;
+  bool resumed = false;
+  if (pthread_attr_init(&attributes) == 0) {
+    sched_param ordinary{};
+    pthread_attr_setinheritsched(&attributes, PTHREAD_EXPLICIT_SCHED);
+    pthread_attr_setschedpolicy(&attributes, SCHED_OTHER);
+    pthread_attr_setschedparam(&attributes, &ordinary);
+    resumed = pthread_create(&thread, &attributes, &AudioDevice::Resume, this) == 0;
+    pthread_attr_destroy(&attributes);
+  }
+  if (resumed) {
+    pthread_join(thread, nullptr);
+  } else {
+    resumeDevice_(device_);  // mixing on this thread's policy beats silence
+  }
+  {
+    std::lock_guard<std::mutex> timeline(timelineMutex_);
+    timeline_ = MixTimeline();
+    periodNs_ = 0;
+    heardOffset_ = 0;
+    blockNs_ = 0;
+  }
+  ++restarts_;
+}
+
+void *AudioDevice::Resume(void *device) {
+  auto *const self = static_cast<AudioDevice *>(device);
+  self->resumeDevice_(self->device_);
+  return nullptr;
+}
+
+void AudioDevice::PauseMixing() {
+  if (pauseDevice_ == nullptr || State().closed.load()) return;
+  pauseDevice_(device_);
+  State().paused = true;
 }
 
 void AudioDevice::NoteClock(int64_t now, int64_t clockNs, int64_t latencyNs) {

@@ -74,6 +74,18 @@ class AudioDevice {
   // not hold it up.
   bool Timeline(int64_t *heardOffset, int64_t *periodNs, int64_t *blockNs = nullptr) const;
 
+  // A source of ours starts or stops mixing. The device mixes only while one
+  // does, or for kPauseAfter after the last stopped: an idle device's mixing
+  // thread would wake every period for nothing. Started again (on a thread of
+  // ordinary scheduling, for the mixing thread it makes), its clock has stood
+  // still: its timeline is learnt afresh. Any thread; pairs of calls.
+  void Mixing(bool starts);
+  // How often the device was started again after a pause. Any thread.
+  int Restarts() const { return restarts_.load(); }
+  // The device stops mixing (kept open). The closer's, with the library's
+  // device mutex held.
+  void PauseMixing();
+
   // Scope of a sound user's OpenAL calls, on any thread: the device's context
   // is the thread's own meanwhile, and what the thread had before is back
   // after it. False once the process is ending: the device is closed (or
@@ -105,6 +117,8 @@ class AudioDevice {
   // in flight. Later Acquires give null, later Accesses false.
   static void CloseForExit();
   void Close();
+  // The resume, on a thread of ordinary scheduling (`device`: this).
+  static void *Resume(void *device);
 
   ALCdevice *device_ = nullptr;
   ALCcontext *context_ = nullptr;
@@ -112,6 +126,9 @@ class AudioDevice {
   int mixesPerSecond_ = 0;
   LPALGETSOURCEI64VSOFT getSourcei64v_ = nullptr;
   LPALCGETINTEGER64VSOFT getDeviceInteger64v_ = nullptr;  // with the device clock only
+  LPALCDEVICEPAUSESOFT pauseDevice_ = nullptr;    // where it can pause (ALC_SOFT_pause_device)
+  LPALCDEVICERESUMESOFT resumeDevice_ = nullptr;
+  std::atomic<int> restarts_{0};
   std::mutex timelineMutex_;
   MixTimeline timeline_;  // guarded by timelineMutex_
   // Published from it after every reading (0: not known). Read apart, they

@@ -32,6 +32,7 @@ std::unique_ptr<SoundOutput> SoundOutput::Create(std::shared_ptr<AudioDevice> de
 }
 
 SoundOutput::~SoundOutput() {
+  if (mixing_.exchange(false)) device_->Mixing(false);
   // A closed device took its sources and buffers with it.
   const AudioDevice::Access access(*device_);
   if (!access) return;
@@ -148,6 +149,7 @@ void SoundOutput::Play(int64_t skipFrames) {
   ALint state = AL_INITIAL;
   alGetSourcei(source_, AL_SOURCE_STATE, &state);
   if (state == AL_PLAYING) return;
+  if (!mixing_.exchange(true)) device_->Mixing(true);
   if (skipFrames > 0) {
     Reclaim();
     int64_t inQueue = 0;
@@ -164,6 +166,7 @@ void SoundOutput::Play(int64_t skipFrames) {
 void SoundOutput::Pause() {
   const AudioDevice::Access access(*device_);
   if (access) alSourcePause(source_);
+  if (mixing_.exchange(false)) device_->Mixing(false);
 }
 
 void SoundOutput::Reset() {
@@ -176,6 +179,7 @@ void SoundOutput::Reset() {
   alSourceRewind(source_);
   queuedTotal_ = 0;
   unqueuedTotal_ = 0;
+  if (mixing_.exchange(false)) device_->Mixing(false);
 }
 
 bool SoundOutput::DropNewest(int frames) {

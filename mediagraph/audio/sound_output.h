@@ -14,6 +14,7 @@
 // still running parks in its wait for room.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -67,12 +68,15 @@ class SoundOutput {
   bool GetTiming(Timing *timing);
   // When the device's mixes are heard, learnt from every reading above
   // (AudioDevice::Timeline). Any thread.
+  // How often the device started again after a pause (its timeline is new).
+  int DeviceRestarts() const { return device_->Restarts(); }
   bool Timeline(int64_t *heardOffset, int64_t *periodNs, int64_t *blockNs = nullptr) const {
     return device_->Timeline(heardOffset, periodNs, blockNs);
   }
 
   // Starts or resumes; when `skipFrames` is positive, that many pending
   // frames are skipped first (they are already late).
+  // The device mixes while a source of it plays (AudioDevice::Mixing).
   void Play(int64_t skipFrames = 0);
   void Pause();
   // Stops and forgets every queued frame; positions start again at 0.
@@ -100,6 +104,7 @@ class SoundOutput {
   void Reclaim();
   void RewindIfStopped();
 
+  std::atomic<bool> mixing_{false};  // counted in the device's Mixing
   std::shared_ptr<AudioDevice> device_;
   ALuint source_ = 0;
   ALenum format_ = 0;

@@ -473,8 +473,13 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
 
     std::chrono::milliseconds wait(10);
     // Until a mix has been seen as it happened, the device is watched closely
-    // (for a quarter of a second at most).
-    if (timed && !mixesKnown && learning_ > 0) {
+    // while the sound plays (for a quarter of a second at most); a device
+    // started again after a pause has a new timeline to learn.
+    if (const int restarts = output_->DeviceRestarts(); restarts != deviceRestarts_) {
+      deviceRestarts_ = restarts;
+      learning_ = kLearningLooks;
+    }
+    if (running && timed && !mixesKnown && learning_ > 0) {
       --learning_;
       wait = std::chrono::milliseconds(1);
     }
@@ -485,13 +490,13 @@ void SoundStreamer::Stream(PacketBuffer *buffer, Segment segment) {
       completed = false;
       // Known before the run, so that the graph can start it far enough ahead.
       NoteLatency(output_->GetPosition());
-      // Held with all it needs queued (and the device's mixes learnt): nothing
-      // changes until the graph asks, so the thread sleeps until then.
+      // Held with all it needs queued: nothing changes until the graph asks,
+      // so the thread sleeps until then (the device may not be mixing).
       const int64_t ahead = output_->PendingFrames() +
                             static_cast<int64_t>(staging_.size()) / resampler_->Channels();
       const bool full = (decoded_ && padded_ && staging_.empty()) ||
                         ahead * kUnitsPerSecond / rate >= kLead;
-      idle = full && (!timed || mixesKnown || learning_ <= 0);
+      idle = full;
     } else {
       if (runSerial != serial) {
         // A new run: start again in step with its start time.

@@ -219,7 +219,9 @@ class SoundStreamer {
     bool resumeStretch = false;  // once the new pass's sound is joined
   };
   Sync sync_;
-  int learning_ = 250;  // close looks left to see a mix by (the device's timeline)
+  static constexpr int kLearningLooks = 250;
+  int learning_ = kLearningLooks;  // close looks left to see a mix by (the device's timeline)
+  int deviceRestarts_ = 0;         // the device's restarts when learning_ was last filled
   // --- application thread, between Stop and Start
   bool carried_ = false;
   bool syncCarried_ = false;  // for the next thread: sync_ goes on
