@@ -19,6 +19,11 @@ namespace {
 
 // Further than this ahead of the last picture is a jump of the clock.
 constexpr REFERENCE_TIME kLongestJump = 100000000;  // 10 s
+// The time of a picture that must not be shown: none can be told for it.
+constexpr REFERENCE_TIME kUntimed = INT64_MIN / 2;
+// After a jump, pictures without times are dropped until one has a time; a
+// stream that never gives one shows the next as the target after this many.
+constexpr int kMostUntimed = 50;
 
 // Up to a 1080p30 picture rate one thread decodes in time, a few ms a
 // picture. Above it FFmpeg picks its thread count from the cores: frame
@@ -189,10 +194,15 @@ void VideoStreamer::PictureTimes(const AVFrame *frame, REFERENCE_TIME last,
   // back every picture after it. Where time stamps may jump, a picture far
   // ahead of the last one is taken as a break too, rather than waited for
   // (as players do).
+  // A segment's first picture without a time is not known to be at its
+  // start: after a jump it may be the key frame far before it (AVI stores
+  // decode times only, and a reordering decoder gives its first picture none).
   REFERENCE_TIME at = file_->ToMovieTime(stream, frame->best_effort_timestamp);
   const REFERENCE_TIME since = last == AV_NOPTS_VALUE ? segment.start : last;
-  if (at == AV_NOPTS_VALUE || (last != AV_NOPTS_VALUE && at <= last) ||
-      (file_->TimeStampsMayJump() && at > since + kLongestJump)) {
+  if (at == AV_NOPTS_VALUE && last == AV_NOPTS_VALUE && segment.start > 0) {
+    at = kUntimed;
+  } else if (at == AV_NOPTS_VALUE || (last != AV_NOPTS_VALUE && at <= last) ||
+             (file_->TimeStampsMayJump() && at > since + kLongestJump)) {
     at = last == AV_NOPTS_VALUE ? segment.start : last + file_->FrameDuration();
   }
   REFERENCE_TIME length = frame->pkt_duration > 0
@@ -203,7 +213,7 @@ void VideoStreamer::PictureTimes(const AVFrame *frame, REFERENCE_TIME last,
   // must not carry it past the movie's end (the nominal one may be damaged
   // as well).
   const REFERENCE_TIME end = file_->Duration();
-  if (end > 0 && at + length > end) {
+  if (at != kUntimed && end > 0 && at + length > end) {
     length = at < end ? end - at : std::min(length, file_->FrameDuration());
   }
   *time = at;
@@ -257,7 +267,7 @@ VideoStreamer::Ahead VideoStreamer::ShowAhead(const AVPacket *packet,
   REFERENCE_TIME duration = 0;
   if (decoded) PictureTimes(picture.get(), AV_NOPTS_VALUE, segment, time, &duration);
   if (!decoded || (picture->flags & AV_FRAME_FLAG_CORRUPT) != 0 ||
-      picture->decode_error_flags != 0 || *time >= segment.stop ||
+      picture->decode_error_flags != 0 || *time == kUntimed || *time >= segment.stop ||
       *time + duration <= segment.start) {
     warmer.Wait();
     if (taken != nullptr) taken->Release();
@@ -294,6 +304,7 @@ void VideoStreamer::Run(PacketBuffer *buffer, Downstream downstream, Segment seg
   bool skipping = false;
   int64_t shownStamp = AV_NOPTS_VALUE;
   bool tryAhead = false;
+  int untimed = 0;  // pictures dropped for want of a time
   if (segment.start == 0 && firstPicture_) {
     NoteFirstPicture(true);
     if (!Deliver(nullptr, downstream, segment, firstTime_, firstDuration_, true)) return;
@@ -322,6 +333,13 @@ void VideoStreamer::Run(PacketBuffer *buffer, Downstream downstream, Segment seg
       REFERENCE_TIME time = 0;
       REFERENCE_TIME duration = 0;
       PictureTimes(frame.get(), last, segment, &time, &duration);
+      if (time == kUntimed) {
+        if (++untimed < kMostUntimed) {
+          av_frame_unref(frame.get());
+          continue;
+        }
+        time = segment.start;
+      }
       last = time;
       if (time >= segment.stop) {
         av_frame_unref(frame.get());
