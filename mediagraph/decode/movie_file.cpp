@@ -1,8 +1,10 @@
 #include "mediagraph/decode/movie_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 extern "C" {
 #include <libavutil/avutil.h>
@@ -12,6 +14,12 @@ extern "C" {
 namespace mediagraph {
 
 namespace {
+
+// The first aim before a jump's target, and how often it moves further back.
+constexpr int64_t kSeekMargin = 5000000;  // 0.5 s
+constexpr int kSeekAttempts = 5;
+// Packets read after a jump to find its first key frame.
+constexpr int kKeyFrameSearch = 2000;
 
 // What a failure of FFmpeg's means once the file itself is open: a file
 // missing or refused is one the container named.
@@ -199,6 +207,15 @@ int64_t MovieFile::ToReferenceTime(const AVStream *stream, int64_t length) {
 }
 
 int MovieFile::ReadPacket(AVPacket *packet) {
+  if (!pending_.empty()) {
+    av_packet_move_ref(packet, pending_.front().get());
+    pending_.pop_front();
+    return 0;
+  }
+  return ReadOwnPacket(packet);
+}
+
+int MovieFile::ReadOwnPacket(AVPacket *packet) {
   for (;;) {
     const int error = av_read_frame(format_.get(), packet);
     if (error < 0) return error;
@@ -207,7 +224,8 @@ int MovieFile::ReadPacket(AVPacket *packet) {
   }
 }
 
-bool MovieFile::SeekTo(int64_t position) {
+bool MovieFile::SeekNear(int64_t position) {
+  pending_.clear();
   AVFormatContext *format = format_.get();
   const int64_t target =
       av_rescale_q(position + origin_, kReferenceTimeBase, AV_TIME_BASE_Q);
@@ -223,6 +241,50 @@ bool MovieFile::SeekTo(int64_t position) {
   // Containers without an index can still go back to their first byte.
   if (position <= 0 && av_seek_frame(format, -1, 0, AVSEEK_FLAG_BYTE) >= 0) return true;
   return false;
+}
+
+int64_t MovieFile::ReadToKeyFrame() {
+  const AVStream *picture = VideoStream();
+  for (int read = 0; read < kKeyFrameSearch; ++read) {
+    PacketPtr packet = MakePacket();
+    if (!packet || ReadOwnPacket(packet.get()) < 0) break;
+    const bool video = packet->stream_index == videoIndex_;
+    if (video && (packet->flags & AV_PKT_FLAG_KEY) != 0) {
+      // Shown after its decode time by the stream's reordering (three pictures
+      // with MPEG's two B-frames) where the container does not say.
+      const bool shown = packet->pts != AV_NOPTS_VALUE;
+      const int64_t stamp = shown ? packet->pts : packet->dts;
+      const int64_t reorder =
+          shown ? 0 : int64_t{std::max(picture->codecpar->video_delay + 1, 3)} * frameDuration_;
+      pending_.push_back(std::move(packet));
+      // Pictures before it would decode without their references.
+      for (auto it = pending_.begin(); it + 1 != pending_.end();) {
+        it = (*it)->stream_index == videoIndex_ ? pending_.erase(it) : it + 1;
+      }
+      return stamp == AV_NOPTS_VALUE ? INT64_MIN : ToMovieTime(picture, stamp) + reorder;
+    }
+    pending_.push_back(std::move(packet));
+  }
+  return INT64_MIN;  // none found: everything read plays as it is
+}
+
+bool MovieFile::SeekTo(int64_t position) {
+  if (position <= 0) return SeekNear(0);
+  // Demuxers that search by time stamp or byte (MPEG program streams) may land
+  // after the target: aim before it, and further back while the first key
+  // frame comes after it.
+  int64_t margin = kSeekMargin;
+  for (int attempt = 0; attempt < kSeekAttempts; ++attempt) {
+    const int64_t aim = position - margin;
+    if (aim <= 0) break;
+    if (!SeekNear(aim)) return attempt > 0 && SeekNear(0);
+    const int64_t key = ReadToKeyFrame();
+    if (key <= position) return true;
+    margin = 2 * margin + (key - position);
+  }
+  if (!SeekNear(0)) return false;
+  ReadToKeyFrame();
+  return true;
 }
 
 }  // namespace mediagraph

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 
@@ -58,13 +59,19 @@ class MovieFile {
   int ReadPacket(AVPacket *packet);
 
   // Repositions so that the next packets start at or before `position` (100 ns
-  // from the start of the movie) on a key frame. False when the container
-  // cannot be repositioned there.
+  // from the start of the movie) on a key frame: the first picture packet read
+  // then is that key frame where one was found. Reads ahead to check where it
+  // landed. False when the container cannot be repositioned there.
   bool SeekTo(int64_t position);
 
  private:
   MovieFile() = default;
   int64_t DeclaredSoundEnd() const;  // for SoundEnd(), once the rest is known
+  int ReadOwnPacket(AVPacket *packet);  // from the demuxer, past pending_
+  bool SeekNear(int64_t position);      // one demuxer seek
+  // Reads into pending_ up to the first key frame of the picture, dropping the
+  // picture packets before it; its movie time, INT64_MIN when not known.
+  int64_t ReadToKeyFrame();
 
   std::unique_ptr<FileInput> input_;  // outlives format_, which reads through it
   FormatContextPtr format_;
@@ -75,6 +82,7 @@ class MovieFile {
   int64_t frameDuration_ = 0;
   int64_t soundEnd_ = INT64_MAX;
   PictureShape shape_;
+  std::deque<PacketPtr> pending_;  // read ahead by a seek, handed out first
   bool probed_ = true;  // FFmpeg probed the streams (the headers left things open)
 };
 
