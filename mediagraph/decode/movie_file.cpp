@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -20,6 +21,10 @@ constexpr int64_t kSeekMargin = 5000000;  // 0.5 s
 constexpr int kSeekAttempts = 5;
 // Packets read after a jump to find its first key frame.
 constexpr int kKeyFrameSearch = 2000;
+// Reading the end of a file whose length is not told: how much, and for how
+// long at most on the load's time (a raw stream is read whole).
+constexpr int64_t kEndScanBytes = int64_t{4} << 20;
+constexpr std::chrono::milliseconds kEndScanBudget{150};
 
 // What a failure of FFmpeg's means once the file itself is open: a file
 // missing or refused is one the container named.
@@ -163,6 +168,13 @@ OpenStatus MovieFile::Open(const std::string &path, std::unique_ptr<MovieFile> *
   } else {
     file->frameDuration_ = 400000;  // 25 pictures a second when the file does not say
   }
+  // A length guessed from the bit rate (raw elementary streams say a few ms
+  // for movies of many seconds), or none: the picture's own end, read.
+  const bool guessed = format->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE;
+  if (file->duration_ <= 0 || (file->probed_ && guessed)) {
+    const int64_t end = file->ScanPictureEnd();
+    if (end > 0 && (guessed || file->duration_ <= 0)) file->duration_ = end;
+  }
   file->soundEnd_ = file->DeclaredSoundEnd();
   *out = std::move(file);
   return OpenStatus::kOk;
@@ -191,6 +203,45 @@ int64_t MovieFile::DeclaredSoundEnd() const {
   // padding.
   const bool exact = std::strcmp(format_->iformat->name, "mov,mp4,m4a,3gp,3g2,mj2") == 0;
   return exact || std::llabs(soundEnd - pictureEnd) <= frameDuration_ ? soundEnd : INT64_MAX;
+}
+
+int64_t MovieFile::ScanPictureEnd() {
+  AVFormatContext *format = format_.get();
+  const auto deadline = std::chrono::steady_clock::now() + kEndScanBudget;
+  // Raw streams count their pictures' times from where reading starts.
+  const bool counted = (format->iformat->flags & AVFMT_NOTIMESTAMPS) != 0;
+  const int64_t size = format->pb != nullptr ? avio_size(format->pb) : -1;
+  if (!counted && size > kEndScanBytes &&
+      av_seek_frame(format, -1, size - kEndScanBytes, AVSEEK_FLAG_BYTE | AVSEEK_FLAG_ANY) < 0) {
+    return -1;
+  }
+  const AVStream *picture = VideoStream();
+  int64_t end = -1;
+  bool whole = false;
+  PacketPtr packet = MakePacket();
+  while (packet && std::chrono::steady_clock::now() < deadline) {
+    const int read = ReadOwnPacket(packet.get());
+    if (read < 0) {
+      whole = read == AVERROR_EOF;
+      break;
+    }
+    const int64_t stamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+    if (packet->stream_index == videoIndex_ && stamp != AV_NOPTS_VALUE) {
+      const int64_t length = packet->duration > 0 ? ToReferenceTime(picture, packet->duration)
+                                                  : frameDuration_;
+      end = std::max(end, ToMovieTime(picture, stamp) + length);
+    }
+    av_packet_unref(packet.get());
+  }
+  // The streams start from the beginning again (the first load reads on).
+  if (!SeekNear(0)) return -1;
+  return whole ? end : -1;
+}
+
+void MovieFile::ExtendDuration(int64_t end) {
+  int64_t known = duration_.load();
+  while (end > known && !duration_.compare_exchange_weak(known, end)) {
+  }
 }
 
 bool MovieFile::TimeStampsMayJump() const {

@@ -54,7 +54,11 @@ void PacketReader::Read(MovieFile *file, PacketBuffer *buffer) {
     }
     buffer->Push(stream, std::move(packet));
   }
-  if (whole && !file->TimeStampsMayJump()) pictureEnd_ = pictureEnd;
+  if (whole && !file->TimeStampsMayJump()) {
+    pictureEnd_ = pictureEnd;
+    // A length that was not told or could not be read in time at the load.
+    file->ExtendDuration(pictureEnd);
+  }
   buffer->PushEnd();
 }
 
