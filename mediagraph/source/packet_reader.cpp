@@ -1,6 +1,7 @@
 #include "mediagraph/source/packet_reader.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/host/background_thread.h"
 #include "platform/host/thread_name.h"
@@ -19,9 +20,17 @@ bool PacketReader::PictureEnd(int64_t *end) const {
   return true;
 }
 
+bool PacketReader::SoundEnd(int64_t *end) const {
+  const int64_t known = soundEnd_.load();
+  if (known < 0) return false;
+  *end = known;
+  return true;
+}
+
 void PacketReader::Join() {
   if (thread_.joinable()) thread_.join();
   pictureEnd_ = -1;  // the next session reads from elsewhere
+  soundEnd_ = -1;
 }
 
 void PacketReader::Read(MovieFile *file, PacketBuffer *buffer) {
@@ -31,8 +40,13 @@ void PacketReader::Read(MovieFile *file, PacketBuffer *buffer) {
   RunInLongTurns();
   GiveWayToStarter();
   const AVStream *picture = file->VideoStream();
+  const AVStream *sound = file->AudioStream();
   int64_t pictureEnd = 0;
+  int64_t soundEnd = 0;
   bool whole = false;
+  // The last sound packet read, handed on once the next one is read: the
+  // sound thread learns where the file ends before it stages its end.
+  PacketPtr heldSound;
   while (buffer->WaitForRoom()) {
     PacketPtr packet = MakePacket();
     if (!packet) break;
@@ -52,13 +66,23 @@ void PacketReader::Read(MovieFile *file, PacketBuffer *buffer) {
                                  : file->FrameDuration();
       pictureEnd = std::max(pictureEnd, file->ToMovieTime(picture, packet->pts) + length);
     }
+    if (stream == PacketBuffer::kAudio) {
+      if (packet->pts != AV_NOPTS_VALUE) {
+        soundEnd = std::max(soundEnd, file->ToMovieTime(sound, packet->pts) +
+                                          MovieFile::ToReferenceTime(sound, packet->duration));
+      }
+      std::swap(packet, heldSound);
+      if (!packet) continue;
+    }
     buffer->Push(stream, std::move(packet));
   }
   if (whole && !file->TimeStampsMayJump()) {
+    soundEnd_ = soundEnd;
     pictureEnd_ = pictureEnd;
     // A length that was not told or could not be read in time at the load.
     file->ExtendDuration(pictureEnd);
   }
+  if (heldSound) buffer->Push(PacketBuffer::kAudio, std::move(heldSound));
   buffer->PushEnd();
 }
 

@@ -29,12 +29,16 @@ class PacketReader {
   // its last picture ends, from the packets' own times. False before, or
   // where time stamps may jump (no end can be told from them). Any thread.
   bool PictureEnd(int64_t *end) const;
+  // Likewise where the last sound packet ends. Both are known before that
+  // packet is handed on.
+  bool SoundEnd(int64_t *end) const;
 
  private:
   void Read(MovieFile *file, PacketBuffer *buffer);
 
   std::thread thread_;
   std::atomic<int64_t> pictureEnd_{-1};  // -1 until the end of the file
+  std::atomic<int64_t> soundEnd_{-1};
 };
 
 }  // namespace mediagraph
