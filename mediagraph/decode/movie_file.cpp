@@ -173,7 +173,11 @@ OpenStatus MovieFile::Open(const std::string &path, std::unique_ptr<MovieFile> *
   const bool guessed = format->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE;
   if (file->duration_ <= 0 || (file->probed_ && guessed)) {
     const int64_t end = file->ScanPictureEnd();
-    if (end > 0 && (guessed || file->duration_ <= 0)) file->duration_ = end;
+    if (end > 0) {
+      file->duration_ = end;
+    } else {
+      file->lengthOpen_ = true;  // the reader tells it once it reaches the end
+    }
   }
   file->soundEnd_ = file->DeclaredSoundEnd();
   *out = std::move(file);
@@ -239,6 +243,7 @@ int64_t MovieFile::ScanPictureEnd() {
 }
 
 void MovieFile::ExtendDuration(int64_t end) {
+  if (!lengthOpen_) return;
   int64_t known = duration_.load();
   while (end > known && !duration_.compare_exchange_weak(known, end)) {
   }

@@ -41,8 +41,8 @@ class MovieFile {
   // none or only guesses, the picture's end read from the file (0 when that
   // could not be read in time). Any thread.
   int64_t Duration() const { return duration_.load(); }
-  // The picture was found to end at `end` (100 ns) while it played: the
-  // length grows to it. Any thread.
+  // The picture was found to end at `end` (100 ns) while it played: a length
+  // that could not be read at the load grows to it. Any thread.
   void ExtendDuration(int64_t end);
   // Nominal time of one picture in 100 ns units, from the stream's frame rate.
   int64_t FrameDuration() const { return frameDuration_; }
@@ -89,6 +89,7 @@ class MovieFile {
   int audioIndex_ = -1;
   int64_t origin_ = 0;  // container start time, 100 ns
   std::atomic<int64_t> duration_{0};
+  bool lengthOpen_ = false;  // set once by Open: ExtendDuration may grow it
   int64_t frameDuration_ = 0;
   int64_t soundEnd_ = INT64_MAX;
   PictureShape shape_;

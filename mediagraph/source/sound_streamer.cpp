@@ -394,7 +394,15 @@ bool SoundStreamer::PadToEnd(const Segment &segment) {
   const int64_t rate = resampler_->Rate();
   const REFERENCE_TIME passEnd = segment.ToStreamTime(pictureEnd) - shift_;
   const int64_t missing = (passEnd - StagedEnd()) * rate / kUnitsPerSecond;
-  if (missing <= 0 || (padding_ == 0 && passEnd - StagedEnd() <= kSeamSlack)) return true;
+  if (missing <= 0) return true;
+  // A picture that ends a little later only because it starts as much later
+  // than the sound is as long: the pass ends with the sound.
+  int64_t pictureStart = 0;
+  const REFERENCE_TIME shortBy = passEnd - StagedEnd();
+  if (padding_ == 0 && shortBy <= kSeamSlack && reader_->PictureStart(&pictureStart) &&
+      shortBy <= pictureStart - shift_) {
+    return true;
+  }
   padding_ += std::min<int64_t>(missing, rate / 50);
   // In pieces, kept kLead ahead like the sound: a long picture after a short
   // sound needs no long buffer.
