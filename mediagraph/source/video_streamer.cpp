@@ -21,9 +21,9 @@ namespace {
 constexpr REFERENCE_TIME kLongestJump = 100000000;  // 10 s
 // The time of a picture that must not be shown: none can be told for it.
 constexpr REFERENCE_TIME kUntimed = INT64_MIN / 2;
-// After a jump, pictures without times are dropped until one has a time; a
-// stream that never gives one shows the next as the target after this many.
-constexpr int kMostUntimed = 50;
+// After a jump, pictures without times (or broken) are dropped until one is
+// fine; a stream that never gives one shows the next after this many.
+constexpr int kMostDropped = 50;
 
 // Up to a 1080p30 picture rate one thread decodes in time, a few ms a
 // picture. Above it FFmpeg picks its thread count from the cores: frame
@@ -304,7 +304,7 @@ void VideoStreamer::Run(PacketBuffer *buffer, Downstream downstream, Segment seg
   bool skipping = false;
   int64_t shownStamp = AV_NOPTS_VALUE;
   bool tryAhead = false;
-  int untimed = 0;  // pictures dropped for want of a time
+  int dropped = 0;  // first pictures dropped for want of a time or references
   if (segment.start == 0 && firstPicture_) {
     NoteFirstPicture(true);
     if (!Deliver(nullptr, downstream, segment, firstTime_, firstDuration_, true)) return;
@@ -333,13 +333,14 @@ void VideoStreamer::Run(PacketBuffer *buffer, Downstream downstream, Segment seg
       REFERENCE_TIME time = 0;
       REFERENCE_TIME duration = 0;
       PictureTimes(frame.get(), last, segment, &time, &duration);
-      if (time == kUntimed) {
-        if (++untimed < kMostUntimed) {
-          av_frame_unref(frame.get());
-          continue;
-        }
-        time = segment.start;
+      // Nor is a first picture the decoder says it made without its
+      // references (a jump into a stream whose key frame it did not see).
+      const bool broken = (frame->flags & AV_FRAME_FLAG_CORRUPT) != 0 && first;
+      if ((time == kUntimed || broken) && ++dropped < kMostDropped) {
+        av_frame_unref(frame.get());
+        continue;
       }
+      if (time == kUntimed) time = segment.start;
       last = time;
       if (time >= segment.stop) {
         av_frame_unref(frame.get());
