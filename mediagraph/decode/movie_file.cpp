@@ -212,8 +212,10 @@ int64_t MovieFile::DeclaredSoundEnd() const {
 int64_t MovieFile::ScanPictureEnd() {
   AVFormatContext *format = format_.get();
   const auto deadline = std::chrono::steady_clock::now() + kEndScanBudget;
-  // Raw streams count their pictures' times from where reading starts.
-  const bool counted = (format->iformat->flags & AVFMT_NOTIMESTAMPS) != 0;
+  // Raw streams (no start time found) count their pictures' times from where
+  // reading starts.
+  const bool counted = (format->iformat->flags & AVFMT_NOTIMESTAMPS) != 0 ||
+                       VideoStream()->start_time == AV_NOPTS_VALUE;
   const int64_t size = format->pb != nullptr ? avio_size(format->pb) : -1;
   if (!counted && size > kEndScanBytes &&
       av_seek_frame(format, -1, size - kEndScanBytes, AVSEEK_FLAG_BYTE | AVSEEK_FLAG_ANY) < 0) {
