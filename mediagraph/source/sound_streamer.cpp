@@ -396,11 +396,12 @@ bool SoundStreamer::PadToEnd(const Segment &segment) {
   const int64_t missing = (passEnd - StagedEnd()) * rate / kUnitsPerSecond;
   if (missing <= 0) return true;
   // A picture that ends a little later only because it starts as much later
-  // than the sound is as long: the pass ends with the sound.
+  // than the sound (to the container's rounding) is as long: the pass ends
+  // with the sound.
   int64_t pictureStart = 0;
   const REFERENCE_TIME shortBy = passEnd - StagedEnd();
   if (padding_ == 0 && shortBy <= kSeamSlack && reader_->PictureStart(&pictureStart) &&
-      shortBy <= pictureStart - shift_) {
+      pictureStart > shift_ && shortBy <= pictureStart - shift_ + kStampJitter) {
     return true;
   }
   padding_ += std::min<int64_t>(missing, rate / 50);
