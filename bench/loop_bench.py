@@ -15,7 +15,8 @@ calls Movie_CheckVideoStatus once per tick and reads the movie's surface.
 
   wraps --spin: how soon after the status check that wraps the first frame is
          on the surface.
-  seam   a 2 s 500 Hz tone of whole cycles (--codec pcm or aac) looped 4 times
+  seam   a 2 s 500 Hz tone of whole cycles (--codec pcm, aac, mkv-pcm, mkv-vorbis,
+         webm-opus, ogg-vorbis, avi-pcm) looped 4 times
          into the wave driver: sample jumps and silences over 1 ms.
 
   --shape (wraps, sync): the sound against the picture. same: as long as the
@@ -109,12 +110,29 @@ def make_flash_movie(path, shape="same"):
            "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "pcm_s16le", "-t", "1", path)
 
 
+# --codec: the file's name (its container), its picture and its sound.
+SEAM_MOVIES = {
+    "pcm": ("seam.mov", "libx264", ["-c:a", "pcm_s16le"]),
+    "aac": ("seam.mp4", "libx264", ["-c:a", "aac", "-b:a", "192k"]),
+    "mkv-pcm": ("seam.mkv", "libx264", ["-c:a", "pcm_s16le"]),
+    "mkv-vorbis": ("seam.mkv", "libx264", ["-c:a", "libvorbis"]),
+    "webm-opus": ("seam.webm", "libvpx", ["-c:a", "libopus"]),
+    "ogg-vorbis": ("seam.ogv", "libtheora", ["-c:a", "libvorbis"]),
+    "avi-pcm": ("seam.avi", "mpeg4", ["-c:a", "pcm_s16le"]),
+}
+
+
+SEAM_MARK_S = 0.04  # the tone's first 20 cycles at half its level mark each pass
+
+
 def make_seam_movie(path, codec):
     """2 s of black with a 500 Hz tone of 1000 whole cycles (96 samples each)."""
-    audio = ["-c:a", "pcm_s16le"] if codec == "pcm" else ["-c:a", "aac", "-b:a", "192k"]
+    _, video, audio = SEAM_MOVIES[codec]
     ffmpeg("-f", "lavfi", "-i", f"color=c=black:s={W}x{H}:r={FPS}:d=2",
-           "-f", "lavfi", "-i", "aevalsrc='0.5*sin(2*PI*500*t)':s=48000:d=2",
-           "-c:v", "libx264", "-pix_fmt", "yuv420p", *audio, "-t", "2", path)
+           "-f", "lavfi", "-i", f"aevalsrc='if(lt(t,{SEAM_MARK_S}),0.25,0.5)*sin(2*PI*500*t)'"
+           ":s=48000:d=2",
+           "-c:v", video, *(["-pix_fmt", "yuv420p"] if video == "libx264" else []), *audio,
+           "-t", "2", path)
 
 
 def use_wave_driver(directory):
@@ -418,7 +436,7 @@ def sync(args):
 def seam(args):
     with tempfile.TemporaryDirectory() as d:
         game, wave = heard_game(d, args.lib, lambda p: make_seam_movie(p, args.codec),
-                                "seam.mov" if args.codec == "pcm" else "seam.mp4")
+                                SEAM_MOVIES[args.codec][0])
         game.run(4 * 2.0 + 0.5, args.tick_ms / 1000.0)
         game.release()
         rate, left = read_wave_left(wave)
@@ -430,8 +448,16 @@ def seam(args):
              if abs(left[i + 1] - left[i]) > 1600]
     silences = [((b - a) * 1000.0 / rate, (a - first) / rate) for a, b in zip(loud, loud[1:])
                 if b - a > rate // 1000]
+    # Each pass starts where a cycle's peak drops from the full level to half.
+    cycle = rate // 500
+    peaks = [max(abs(x) for x in left[i:i + cycle]) for i in range(first, last - cycle, cycle)]
+    level = max(peaks)
+    marks = [first + k * cycle for k in range(1, len(peaks))
+             if peaks[k] < 0.75 * level <= peaks[k - 1]]
+    periods = [(b - a) / rate for a, b in zip(marks, marks[1:])]
     print(f"seam ({args.codec}): tick {args.tick_ms} ms, {(last - first) / rate:.4f} s of "
-          f"sound for 4 passes of 2 s")
+          f"sound for 4 passes of 2 s; period s: " +
+          (" ".join(f"{p:.4f}" for p in periods) if periods else "none found"))
     print(f"  sample jumps: {len(jumps)}" + (" (s: from, to) " + ", ".join(
         f"{t:.4f}: {a}, {b}" for t, a, b in jumps[:10]) if jumps else ""))
     print(f"  silences over 1 ms: {len(silences)}" +
@@ -450,7 +476,8 @@ def main():
                         help="wraps: time from the wrapping check to the first frame instead")
     parser.add_argument("--shape", choices=sorted(SHAPES), default=None,
                         help="wraps, sync: the sound against the picture")
-    parser.add_argument("--codec", choices=["pcm", "aac"], default="pcm", help="seam: the sound")
+    parser.add_argument("--codec", choices=sorted(SEAM_MOVIES), default="pcm",
+                        help="seam: the sound and its container")
     parser.add_argument("--seconds", type=float, default=62.0, help="sync: how long")
     args = parser.parse_args()
     if args.loops is None:

@@ -1,8 +1,11 @@
 #include "mediagraph/decode/movie_file.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 extern "C" {
 #include <libavutil/avutil.h>
@@ -14,6 +17,16 @@ extern "C" {
 namespace mediagraph {
 
 namespace {
+
+// The first aim before a jump's target, and how often it moves further back.
+constexpr int64_t kSeekMargin = 5000000;  // 0.5 s
+constexpr int kSeekAttempts = 5;
+// Packets read after a jump to find its first key frame.
+constexpr int kKeyFrameSearch = 2000;
+// Reading the end of a file whose length is not told: how much, and for how
+// long at most on the load's time (a raw stream is read whole).
+constexpr int64_t kEndScanBytes = int64_t{4} << 20;
+constexpr std::chrono::milliseconds kEndScanBudget{150};
 
 // What a failure of FFmpeg's means once the file itself is open: a file
 // missing or refused is one the container named.
@@ -159,6 +172,17 @@ OpenStatus MovieFile::Open(const std::string &path, std::unique_ptr<MovieFile> *
   } else {
     file->frameDuration_ = 400000;  // 25 pictures a second when the file does not say
   }
+  // A length guessed from the bit rate (raw elementary streams say a few ms
+  // for movies of many seconds), or none: the picture's own end, read.
+  const bool guessed = format->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE;
+  if (file->duration_ <= 0 || (file->probed_ && guessed)) {
+    const int64_t end = file->ScanPictureEnd();
+    if (end > 0) {
+      file->duration_ = end;
+    } else {
+      file->lengthOpen_ = true;  // the reader tells it once it reaches the end
+    }
+  }
   file->soundEnd_ = file->DeclaredSoundEnd();
   *out = std::move(file);
   return OpenStatus::kOk;
@@ -189,6 +213,48 @@ int64_t MovieFile::DeclaredSoundEnd() const {
   return exact || std::llabs(soundEnd - pictureEnd) <= frameDuration_ ? soundEnd : INT64_MAX;
 }
 
+int64_t MovieFile::ScanPictureEnd() {
+  AVFormatContext *format = format_.get();
+  const auto deadline = std::chrono::steady_clock::now() + kEndScanBudget;
+  // Raw streams (no start time found) count their pictures' times from where
+  // reading starts.
+  const bool counted = (format->iformat->flags & AVFMT_NOTIMESTAMPS) != 0 ||
+                       VideoStream()->start_time == AV_NOPTS_VALUE;
+  const int64_t size = format->pb != nullptr ? avio_size(format->pb) : -1;
+  if (!counted && size > kEndScanBytes &&
+      av_seek_frame(format, -1, size - kEndScanBytes, AVSEEK_FLAG_BYTE | AVSEEK_FLAG_ANY) < 0) {
+    return -1;
+  }
+  const AVStream *picture = VideoStream();
+  int64_t end = -1;
+  bool whole = false;
+  PacketPtr packet = MakePacket();
+  while (packet && std::chrono::steady_clock::now() < deadline) {
+    const int read = ReadOwnPacket(packet.get());
+    if (read < 0) {
+      whole = read == AVERROR_EOF;
+      break;
+    }
+    const int64_t stamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+    if (packet->stream_index == videoIndex_ && stamp != AV_NOPTS_VALUE) {
+      const int64_t length = packet->duration > 0 ? ToReferenceTime(picture, packet->duration)
+                                                  : frameDuration_;
+      end = std::max(end, ToMovieTime(picture, stamp) + length);
+    }
+    av_packet_unref(packet.get());
+  }
+  // The streams start from the beginning again (the first load reads on).
+  if (!SeekNear(0)) return -1;
+  return whole ? end : -1;
+}
+
+void MovieFile::ExtendDuration(int64_t end) {
+  if (!lengthOpen_) return;
+  int64_t known = duration_.load();
+  while (end > known && !duration_.compare_exchange_weak(known, end)) {
+  }
+}
+
 bool MovieFile::TimeStampsMayJump() const {
   return (format_->iformat->flags & AVFMT_TS_DISCONT) != 0;
 }
@@ -203,6 +269,15 @@ int64_t MovieFile::ToReferenceTime(const AVStream *stream, int64_t length) {
 }
 
 int MovieFile::ReadPacket(AVPacket *packet) {
+  if (!pending_.empty()) {
+    av_packet_move_ref(packet, pending_.front().get());
+    pending_.pop_front();
+    return 0;
+  }
+  return ReadOwnPacket(packet);
+}
+
+int MovieFile::ReadOwnPacket(AVPacket *packet) {
   for (;;) {
     const int error = av_read_frame(format_.get(), packet);
     if (error < 0) return error;
@@ -211,7 +286,8 @@ int MovieFile::ReadPacket(AVPacket *packet) {
   }
 }
 
-bool MovieFile::SeekTo(int64_t position) {
+bool MovieFile::SeekNear(int64_t position) {
+  pending_.clear();
   AVFormatContext *format = format_.get();
   const int64_t target =
       av_rescale_q(position + origin_, kReferenceTimeBase, AV_TIME_BASE_Q);
@@ -227,6 +303,50 @@ bool MovieFile::SeekTo(int64_t position) {
   // Containers without an index can still go back to their first byte.
   if (position <= 0 && av_seek_frame(format, -1, 0, AVSEEK_FLAG_BYTE) >= 0) return true;
   return false;
+}
+
+int64_t MovieFile::ReadToKeyFrame() {
+  const AVStream *picture = VideoStream();
+  for (int read = 0; read < kKeyFrameSearch; ++read) {
+    PacketPtr packet = MakePacket();
+    if (!packet || ReadOwnPacket(packet.get()) < 0) break;
+    const bool video = packet->stream_index == videoIndex_;
+    if (video && (packet->flags & AV_PKT_FLAG_KEY) != 0) {
+      // Shown after its decode time by the stream's reordering (three pictures
+      // with MPEG's two B-frames) where the container does not say.
+      const bool shown = packet->pts != AV_NOPTS_VALUE;
+      const int64_t stamp = shown ? packet->pts : packet->dts;
+      const int64_t reorder =
+          shown ? 0 : int64_t{std::max(picture->codecpar->video_delay + 1, 3)} * frameDuration_;
+      pending_.push_back(std::move(packet));
+      // Pictures before it would decode without their references.
+      for (auto it = pending_.begin(); it + 1 != pending_.end();) {
+        it = (*it)->stream_index == videoIndex_ ? pending_.erase(it) : it + 1;
+      }
+      return stamp == AV_NOPTS_VALUE ? INT64_MIN : ToMovieTime(picture, stamp) + reorder;
+    }
+    pending_.push_back(std::move(packet));
+  }
+  return INT64_MIN;  // none found: everything read plays as it is
+}
+
+bool MovieFile::SeekTo(int64_t position) {
+  if (position <= 0) return SeekNear(0);
+  // Demuxers that search by time stamp or byte (MPEG program streams) may land
+  // after the target: aim before it, and further back while the first key
+  // frame comes after it.
+  int64_t margin = kSeekMargin;
+  for (int attempt = 0; attempt < kSeekAttempts; ++attempt) {
+    const int64_t aim = position - margin;
+    if (aim <= 0) break;
+    if (!SeekNear(aim)) return attempt > 0 && SeekNear(0);
+    const int64_t key = ReadToKeyFrame();
+    if (key <= position) return true;
+    margin = 2 * margin + (key - position);
+  }
+  if (!SeekNear(0)) return false;
+  ReadToKeyFrame();
+  return true;
 }
 
 }  // namespace mediagraph

@@ -1,11 +1,14 @@
 // One opened movie file: the demuxer, its chosen video and audio streams, the
 // movie's time origin and length, reading packets and repositioning.
 //
-// Not thread-safe: one thread at a time (the demux thread while streaming, the
-// application thread while the streaming threads are stopped).
+// Not thread-safe (but for the length): one thread at a time (the demux
+// thread while streaming, the application thread while the streaming threads
+// are stopped).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 
@@ -34,8 +37,13 @@ class MovieFile {
   const PictureShape &Shape() const { return shape_; }
   int AudioIndex() const { return audioIndex_; }
 
-  // Length of the movie in 100 ns units (0 when the container does not tell).
-  int64_t Duration() const { return duration_; }
+  // Length of the movie in 100 ns units: the container's, or where it tells
+  // none or only guesses, the picture's end read from the file (0 when that
+  // could not be read in time). Any thread.
+  int64_t Duration() const { return duration_.load(); }
+  // The picture was found to end at `end` (100 ns) while it played: a length
+  // that could not be read at the load grows to it. Any thread.
+  void ExtendDuration(int64_t end);
   // Nominal time of one picture in 100 ns units, from the stream's frame rate.
   int64_t FrameDuration() const { return frameDuration_; }
   // Movie time at which the sound ends by the container's own account, where
@@ -58,23 +66,34 @@ class MovieFile {
   int ReadPacket(AVPacket *packet);
 
   // Repositions so that the next packets start at or before `position` (100 ns
-  // from the start of the movie) on a key frame. False when the container
-  // cannot be repositioned there.
+  // from the start of the movie) on a key frame: the first picture packet read
+  // then is that key frame where one was found. Reads ahead to check where it
+  // landed. False when the container cannot be repositioned there.
   bool SeekTo(int64_t position);
 
  private:
   MovieFile() = default;
   int64_t DeclaredSoundEnd() const;  // for SoundEnd(), once the rest is known
+  int ReadOwnPacket(AVPacket *packet);  // from the demuxer, past pending_
+  bool SeekNear(int64_t position);      // one demuxer seek
+  // Reads into pending_ up to the first key frame of the picture, dropping the
+  // picture packets before it; its movie time, INT64_MIN when not known.
+  int64_t ReadToKeyFrame();
+  // The picture's end read from the file's end (a raw stream: the whole file),
+  // within a time budget; -1 when not found. Leaves the file at its start.
+  int64_t ScanPictureEnd();
 
   std::unique_ptr<FileInput> input_;  // outlives format_, which reads through it
   FormatContextPtr format_;
   int videoIndex_ = -1;
   int audioIndex_ = -1;
   int64_t origin_ = 0;  // container start time, 100 ns
-  int64_t duration_ = 0;
+  std::atomic<int64_t> duration_{0};
+  bool lengthOpen_ = false;  // set once by Open: ExtendDuration may grow it
   int64_t frameDuration_ = 0;
   int64_t soundEnd_ = INT64_MAX;
   PictureShape shape_;
+  std::deque<PacketPtr> pending_;  // read ahead by a seek, handed out first
   bool probed_ = true;  // FFmpeg probed the streams (the headers left things open)
 };
 

@@ -29,12 +29,18 @@ class PacketReader {
   // its last picture ends, from the packets' own times. False before, or
   // where time stamps may jump (no end can be told from them). Any thread.
   bool PictureEnd(int64_t *end) const;
+  // Likewise where the first picture starts and the last sound packet ends.
+  // All three are known before that packet is handed on.
+  bool PictureStart(int64_t *start) const;
+  bool SoundEnd(int64_t *end) const;
 
  private:
   void Read(MovieFile *file, PacketBuffer *buffer);
 
   std::thread thread_;
   std::atomic<int64_t> pictureEnd_{-1};  // -1 until the end of the file
+  std::atomic<int64_t> pictureStart_{-1};
+  std::atomic<int64_t> soundEnd_{-1};
 };
 
 }  // namespace mediagraph

@@ -32,6 +32,17 @@ constexpr REFERENCE_TIME kSkipAbove = 20000;       // 2 ms
 // How far the timeline may put the next block's sound from where the
 // latency alone puts it, beyond two mixing periods.
 constexpr REFERENCE_TIME kPlausible = 100000;      // 10 ms
+// Containers stamp sound coarsely (Matroska to the millisecond): a frame
+// stamped this close to where the last one ended follows it sample-exactly.
+constexpr REFERENCE_TIME kStampJitter = 20000;     // 2 ms
+// A pass's sound that starts this little after the pass (Vorbis's first
+// packet gives none; Opus skips its first samples) or ends this little before
+// its picture (containers round each stream's start) starts and ends with the
+// pass: a loop joins it to the next without silence.
+constexpr REFERENCE_TIME kSeamSlack = 100000;      // 10 ms
+// Sound decoded past the picture's end by no more than this, where the
+// container cannot tell where the sound ends, is the encoder's padding.
+constexpr REFERENCE_TIME kMostPadding = 1000000;   // 100 ms
 
 std::chrono::milliseconds Millis(REFERENCE_TIME units) {
   return std::chrono::milliseconds(std::max<REFERENCE_TIME>(0, units / 10000));
@@ -48,6 +59,7 @@ SoundStreamer::SoundStreamer(const MovieFile *file, std::unique_ptr<StreamDecode
       output_(std::move(output)),
       playedOut_(std::move(playedOut)),
       frame_(MakeFrame()) {
+  startStamps_.reserve(kStampsKept);
   // Known from the start: the graph may pick a run's start time before the
   // thread has looked at the device.
   NoteLatency(output_->GetPosition());
@@ -85,9 +97,11 @@ void SoundStreamer::Start(PacketBuffer *buffer, const PacketReader *reader,
   sync_.resumeStretch = std::abs(sync_.stretchLeft) * 1000 >= resampler_->Rate();
   carried_ = false;
   continued_ = 0;
+  counting_ = false;
   draining_ = false;
   decoded_ = false;
   padded_ = false;
+  padding_ = 0;
   end_ = segment.base;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -231,15 +245,12 @@ void SoundStreamer::Stage(const AVFrame *frame, const Segment &segment) {
   const int channels = resampler_->Channels();
   const int64_t rate = resampler_->Rate();
 
-  const REFERENCE_TIME stamp = file_->ToMovieTime(file_->AudioStream(), frame->best_effort_timestamp);
-  REFERENCE_TIME time = stamp == AV_NOPTS_VALUE ? (haveOrigin_ ? StagedEnd() : segment.base)
-                                                : segment.ToStreamTime(stamp);
+  const REFERENCE_TIME time = FrameTime(frame, segment);
   // A stretch holds back a few frames in the resampler: the frame that
   // reaches the end brings them out, or the sound would end a little early.
-  const REFERENCE_TIME stop = std::min<REFERENCE_TIME>(segment.stop, file_->SoundEnd());
+  const REFERENCE_TIME stop = StreamStop(segment);
   if (stop != kToTheEnd && frame->sample_rate > 0 &&
-      time + frame->nb_samples * kUnitsPerSecond / frame->sample_rate >=
-          segment.ToStreamTime(stop)) {
+      time + frame->nb_samples * kUnitsPerSecond / frame->sample_rate >= stop) {
     resampler_->Drain(&converted_);
   }
   const int64_t frames = static_cast<int64_t>(converted_.size()) / channels;
@@ -289,13 +300,80 @@ void SoundStreamer::Stage(const AVFrame *frame, const Segment &segment) {
   }
 }
 
+REFERENCE_TIME SoundStreamer::FrameTime(const AVFrame *frame, const Segment &segment) {
+  const REFERENCE_TIME stamp =
+      file_->ToMovieTime(file_->AudioStream(), frame->best_effort_timestamp);
+  const int rate = frame->sample_rate;
+  const REFERENCE_TIME counted =
+      countFrom_ + (rate > 0 ? countedSamples_ * kUnitsPerSecond / rate : 0);
+  REFERENCE_TIME time = 0;
+  if (stamp == AV_NOPTS_VALUE) {
+    time = counting_ ? counted : haveOrigin_ ? StagedEnd() : segment.base;
+  } else {
+    time = segment.ToStreamTime(stamp);
+    // Once, from the movie's first sound: a demuxer back at the start may
+    // not give that packet again (Matroska lands on the picture's cue).
+    if (!shiftKnown_ && !counting_ && segment.start == 0 && trimUntil_ == segment.base) {
+      shiftKnown_ = true;
+      const REFERENCE_TIME lead = time - segment.base;
+      shift_ = lead > 0 && lead <= kSeamSlack ? lead : 0;
+    }
+    time -= shift_;
+    if (counting_ && rate == countRate_ && std::abs(time - counted) <= kStampJitter) {
+      time = counted;
+    }
+    if (segment.start == 0) time = SameAsBefore(stamp, time, segment);
+  }
+  if (!counting_ || rate != countRate_ || time != counted) {
+    counting_ = true;
+    countRate_ = rate;
+    countFrom_ = time;
+    countedSamples_ = 0;
+  }
+  countedSamples_ += frame->nb_samples;
+  return time;
+}
+
+REFERENCE_TIME SoundStreamer::SameAsBefore(REFERENCE_TIME stamp, REFERENCE_TIME time,
+                                          const Segment &segment) {
+  const REFERENCE_TIME offset = time - segment.base;
+  if (!counting_) {
+    // A pass's first frame has nothing to count from: a coarse stamp would
+    // put it a fraction of a millisecond off the samples queued before it.
+    for (const StampAt &seen : startStamps_) {
+      if (seen.stamp == stamp) return segment.base + seen.offset;
+    }
+  } else if (trimUntil_ == segment.base && offset < kStartKept &&
+             startStamps_.size() < startStamps_.capacity()) {
+    for (const StampAt &seen : startStamps_) {
+      if (seen.stamp == stamp) return time;
+    }
+    startStamps_.push_back({stamp, offset});
+  }
+  return time;
+}
+
+REFERENCE_TIME SoundStreamer::StreamStop(const Segment &segment) const {
+  REFERENCE_TIME stop = std::min<REFERENCE_TIME>(segment.stop, file_->SoundEnd());
+  int64_t pictureEnd = 0;
+  int64_t soundEnd = 0;
+  // Where the container cannot tell, sound decoded a little past the picture
+  // is padding (Vorbis in Matroska has no end trimming).
+  if (file_->SoundEnd() == INT64_MAX && reader_ != nullptr &&
+      reader_->PictureEnd(&pictureEnd) && reader_->SoundEnd(&soundEnd) &&
+      soundEnd > pictureEnd && soundEnd - pictureEnd <= kMostPadding) {
+    stop = std::min<REFERENCE_TIME>(stop, pictureEnd);
+  }
+  return stop == kToTheEnd ? kToTheEnd : segment.ToStreamTime(stop) - shift_;
+}
+
 void SoundStreamer::AppendUpToStop(const int16_t *pcm, int64_t frames, const Segment &segment) {
   // The encoder's padding after the sound's end is no part of the movie: a
   // loop would grow by it.
-  const REFERENCE_TIME stop = std::min<REFERENCE_TIME>(segment.stop, file_->SoundEnd());
-  const int64_t room = stop == kToTheEnd ? frames
-                                         : (segment.ToStreamTime(stop) - StagedEnd()) *
-                                               resampler_->Rate() / kUnitsPerSecond;
+  const REFERENCE_TIME stop = StreamStop(segment);
+  const int64_t room = stop == kToTheEnd
+                           ? frames
+                           : (stop - StagedEnd()) * resampler_->Rate() / kUnitsPerSecond;
   if (room < frames) {
     frames = std::max<int64_t>(0, room);
     decoded_ = true;  // the rest lies beyond the stop position
@@ -323,9 +401,19 @@ bool SoundStreamer::PadToEnd(const Segment &segment) {
   int64_t pictureEnd = 0;
   if (reader_ == nullptr || !reader_->PictureEnd(&pictureEnd)) return true;
   const int64_t rate = resampler_->Rate();
-  const REFERENCE_TIME passEnd = segment.ToStreamTime(pictureEnd);
+  const REFERENCE_TIME passEnd = segment.ToStreamTime(pictureEnd) - shift_;
   const int64_t missing = (passEnd - StagedEnd()) * rate / kUnitsPerSecond;
   if (missing <= 0) return true;
+  // A picture that ends a little later only because it starts as much later
+  // than the sound (to the container's rounding) is as long: the pass ends
+  // with the sound.
+  int64_t pictureStart = 0;
+  const REFERENCE_TIME shortBy = passEnd - StagedEnd();
+  if (padding_ == 0 && shortBy <= kSeamSlack && reader_->PictureStart(&pictureStart) &&
+      pictureStart > shift_ && shortBy <= pictureStart - shift_ + kStampJitter) {
+    return true;
+  }
+  padding_ += std::min<int64_t>(missing, rate / 50);
   // In pieces, kept kLead ahead like the sound: a long picture after a short
   // sound needs no long buffer.
   Append(nullptr, std::min<int64_t>(missing, rate / 50), segment);

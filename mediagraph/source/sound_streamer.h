@@ -137,6 +137,15 @@ class SoundStreamer {
   void Stage(const AVFrame *frame, const Segment &segment);
   // Stages what the resampler still holds once the decoder is drained.
   void StageRest(const Segment &segment);
+  // The stream time a decoded frame starts at: counted on from the last frame
+  // where its stamp is that close, moved to the pass's start by shift_.
+  REFERENCE_TIME FrameTime(const AVFrame *frame, const Segment &segment);
+  // A pass from the start: its first frame at the time the same stamp had
+  // in the pass that kept the movie's start; that pass's frames noted.
+  REFERENCE_TIME SameAsBefore(REFERENCE_TIME stamp, REFERENCE_TIME time,
+                              const Segment &segment);
+  // Stream time where the segment's sound ends (kToTheEnd: where it does).
+  REFERENCE_TIME StreamStop(const Segment &segment) const;
   // Append, of no more than the segment's (or the sound's) end leaves room for.
   void AppendUpToStop(const int16_t *pcm, int64_t frames, const Segment &segment);
   // Stages `frames` frames of `pcm` (null: silence), keeping the movie's start.
@@ -200,6 +209,25 @@ class SoundStreamer {
   REFERENCE_TIME latency_ = 0;  // device output latency, 100 ns
   REFERENCE_TIME trimUntil_ = 0;  // sound stamped before this stream time is dropped
   bool padded_ = false;         // silence up to the picture's end is staged
+  int64_t padding_ = 0;         // frames of it staged so far
+  // Where the frames since countFrom_ (stream time) began, and how many
+  // samples at countRate_ they held.
+  bool counting_ = false;
+  REFERENCE_TIME countFrom_ = 0;
+  int64_t countedSamples_ = 0;
+  int countRate_ = 0;
+  // How much earlier than stamped the movie's sound is staged (kSeamSlack),
+  // from its first sound; kept for good.
+  bool shiftKnown_ = false;
+  REFERENCE_TIME shift_ = 0;
+  // The frames of the movie's kept start: each stamp (movie time) and where
+  // it was staged from the pass's start. Reserved once.
+  struct StampAt {
+    REFERENCE_TIME stamp;
+    REFERENCE_TIME offset;
+  };
+  static constexpr size_t kStampsKept = 256;
+  std::vector<StampAt> startStamps_;
   // The movie's first sound from its very start (silence before a late
   // sound), kept across sessions.
   std::vector<int16_t> start_;

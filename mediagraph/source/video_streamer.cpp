@@ -18,6 +18,11 @@ namespace {
 
 // Further than this ahead of the last picture is a jump of the clock.
 constexpr REFERENCE_TIME kLongestJump = 100000000;  // 10 s
+// The time of a picture that must not be shown: none can be told for it.
+constexpr REFERENCE_TIME kUntimed = INT64_MIN / 2;
+// After a jump, pictures without times (or broken) are dropped until one is
+// fine; a stream that never gives one shows the next after this many.
+constexpr int kMostDropped = 50;
 
 // Up to a 1080p30 picture rate one thread decodes in time, a few ms a
 // picture. Above it FFmpeg picks its thread count from the cores: frame
@@ -173,10 +178,15 @@ void VideoStreamer::PictureTimes(const AVFrame *frame, REFERENCE_TIME last,
   // back every picture after it. Where time stamps may jump, a picture far
   // ahead of the last one is taken as a break too, rather than waited for
   // (as players do).
+  // A segment's first picture without a time is not known to be at its
+  // start: after a jump it may be the key frame far before it (AVI stores
+  // decode times only, and a reordering decoder gives its first picture none).
   REFERENCE_TIME at = file_->ToMovieTime(stream, frame->best_effort_timestamp);
   const REFERENCE_TIME since = last == AV_NOPTS_VALUE ? segment.start : last;
-  if (at == AV_NOPTS_VALUE || (last != AV_NOPTS_VALUE && at <= last) ||
-      (file_->TimeStampsMayJump() && at > since + kLongestJump)) {
+  if (at == AV_NOPTS_VALUE && last == AV_NOPTS_VALUE && segment.start > 0) {
+    at = kUntimed;
+  } else if (at == AV_NOPTS_VALUE || (last != AV_NOPTS_VALUE && at <= last) ||
+             (file_->TimeStampsMayJump() && at > since + kLongestJump)) {
     at = last == AV_NOPTS_VALUE ? segment.start : last + file_->FrameDuration();
   }
   REFERENCE_TIME length = frame->pkt_duration > 0
@@ -187,7 +197,7 @@ void VideoStreamer::PictureTimes(const AVFrame *frame, REFERENCE_TIME last,
   // must not carry it past the movie's end (the nominal one may be damaged
   // as well).
   const REFERENCE_TIME end = file_->Duration();
-  if (end > 0 && at + length > end) {
+  if (at != kUntimed && end > 0 && at + length > end) {
     length = at < end ? end - at : std::min(length, file_->FrameDuration());
   }
   *time = at;
@@ -241,7 +251,7 @@ VideoStreamer::Ahead VideoStreamer::ShowAhead(const AVPacket *packet,
   REFERENCE_TIME duration = 0;
   if (decoded) PictureTimes(picture.get(), AV_NOPTS_VALUE, segment, time, &duration);
   if (!decoded || (picture->flags & AV_FRAME_FLAG_CORRUPT) != 0 ||
-      picture->decode_error_flags != 0 || *time >= segment.stop ||
+      picture->decode_error_flags != 0 || *time == kUntimed || *time >= segment.stop ||
       *time + duration <= segment.start) {
     warmer.Wait();
     if (taken != nullptr) taken->Release();
@@ -278,6 +288,7 @@ void VideoStreamer::Run(PacketBuffer *buffer, Downstream downstream, Segment seg
   bool skipping = false;
   int64_t shownStamp = AV_NOPTS_VALUE;
   bool tryAhead = false;
+  int dropped = 0;  // first pictures dropped for want of a time or references
   if (segment.start == 0 && firstPicture_) {
     NoteFirstPicture(true);
     if (!Deliver(nullptr, downstream, segment, firstTime_, firstDuration_, true)) return;
@@ -306,6 +317,14 @@ void VideoStreamer::Run(PacketBuffer *buffer, Downstream downstream, Segment seg
       REFERENCE_TIME time = 0;
       REFERENCE_TIME duration = 0;
       PictureTimes(frame.get(), last, segment, &time, &duration);
+      // Nor is a first picture the decoder says it made without its
+      // references (a jump into a stream whose key frame it did not see).
+      const bool broken = (frame->flags & AV_FRAME_FLAG_CORRUPT) != 0 && first;
+      if ((time == kUntimed || broken) && ++dropped < kMostDropped) {
+        av_frame_unref(frame.get());
+        continue;
+      }
+      if (time == kUntimed) time = segment.start;
       last = time;
       if (time >= segment.stop) {
         av_frame_unref(frame.get());

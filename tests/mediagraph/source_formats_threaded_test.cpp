@@ -2,7 +2,8 @@
 // whole graph: it renders, runs to one EC_COMPLETE, and every picture reaches
 // the renderer in order with its time and the pattern's colours (rows
 // bottom-up), with and without sound, at an odd size and as a single picture;
-// and each loops back to its start at EC_COMPLETE.
+// and each loops back to its start at EC_COMPLETE. Jumps on the containers
+// whose times are hard to tell.
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -11,6 +12,7 @@
 
 #include "platform/media/media.h"
 #include "platform/win32/errors.h"
+#include "platform/win32/windows.h"
 #include "tests/mediagraph/support/movie_player.h"
 #include "tests/mediagraph/support/test_movies.h"
 
@@ -47,14 +49,15 @@ std::vector<Format> Formats() {
   };
 }
 
-class SourceFormats : public ::testing::TestWithParam<Format> {
+template <typename Movie>
+class MovieTable : public ::testing::TestWithParam<Movie> {
  protected:
   static void SetUpTestSuite() { dir_ = new TempDir(); }
   static void TearDownTestSuite() { delete dir_; }
-  static TempDir *dir_;
+  static inline TempDir *dir_ = nullptr;
 };
 
-TempDir *SourceFormats::dir_ = nullptr;
+class SourceFormats : public MovieTable<Format> {};
 
 TEST_P(SourceFormats, RendersAndPlaysEveryFrameInOrderToOneCompletionAndLoops) {
   const Format &format = GetParam();
@@ -115,6 +118,78 @@ TEST_P(SourceFormats, RendersAndPlaysEveryFrameInOrderToOneCompletionAndLoops) {
 
 INSTANTIATE_TEST_SUITE_P(Movies, SourceFormats, ::testing::ValuesIn(Formats()),
                          [](const ::testing::TestParamInfo<Format> &param) {
+                           return std::string(param.param.name);
+                         });
+
+// Containers whose picture times FFmpeg makes up, or whose demuxer lands after
+// a jump's target: jumps while paused, the first right after the load, each
+// show the picture there (decoded from a key frame); a run from the last
+// plays every picture after it once; the length is the picture's.
+struct Jump {
+  const char *name;
+  MovieSpec recipe;
+  std::vector<int> targets;  // pictures jumped to in turn
+  int late;  // pictures by which FFmpeg times every picture later than made
+};
+
+void PrintTo(const Jump &jump, std::ostream *out) { *out << jump.recipe.file; }
+
+std::vector<Jump> Jumps() {
+  return {
+      // Decode times only; the packed B-frames time every picture one late.
+      {"AviMpeg4BFrames", Recipe("bframes.avi", "-c:v mpeg4 -bf 2 -q:v 2 -g 50", "", 64, 48, 50),
+       {10, 44}, 1},
+      // Starts at 0.5 s; found by time stamp, 118 lands on the key frame after it.
+      {"MpegPsLateStart",
+       Recipe("late.vob", "-c:v mpeg2video -bf 2 -g 60 -q:v 2", "-c:a mp2", 64, 48, 150,
+              "-f dvd -output_ts_offset 0.5"),
+       {118, 75}, 0},
+      // No length; past the parser's stamped pictures (16), FFmpeg times them one late.
+      {"RawMpeg1", Recipe("raw.m1v", "-c:v mpeg1video -q:v 2", "", 64, 48, 100, "-f mpeg1video"),
+       {70, 40}, 1},
+      {"H264Chroma444OneKeyFrame",
+       Recipe("444.mkv", "-c:v libx264 -pix_fmt yuv444p -g 1000 -sc_threshold 0", "", 64, 48, 150),
+       {140, 90}, 0},
+  };
+}
+
+class SourceJumps : public MovieTable<Jump> {};
+
+TEST_P(SourceJumps, ShowThePictureThereAndPlayOnFromIt) {
+  const Jump &jump = GetParam();
+  const MovieSpec &recipe = jump.recipe;
+  const std::string path = MakeMovie(*dir_, recipe);
+  ASSERT_FALSE(path.empty()) << "ffmpeg could not make " << recipe.file;
+  MoviePlayer player;
+  player.renderer->SetProbes({MarkerPoint()});
+  ASSERT_EQ(S_OK, player.Load(path));
+  REFTIME length = 0;
+  ASSERT_EQ(S_OK, player.position->get_Duration(&length));
+  EXPECT_GE(length, recipe.frames / double(recipe.fps) - 0.05);
+  const auto shown = [&player] {
+    const auto held = player.renderer->Held();
+    return held.empty() ? -1 : MarkerFrame(held.back().probes[0]) % 32;
+  };
+  const HRESULT paused = player.control->Pause();
+  ASSERT_TRUE(paused == S_OK || paused == S_FALSE);
+  for (const int target : jump.targets) {
+    // Inside the picture: containers round its times.
+    ASSERT_EQ(S_OK, player.position->put_CurrentPosition((target + jump.late + 0.5) / recipe.fps));
+    for (int ms = 0; ms < kPatienceMs && shown() != target % 32; ms += 10) Sleep(10);
+    ASSERT_EQ(target % 32, shown()) << "jumped to " << target;
+  }
+  const size_t from = player.renderer->FrameCount();
+  ASSERT_EQ(S_OK, player.control->Run());
+  ASSERT_TRUE(player.WaitFor(EC_COMPLETE, kPatienceMs));
+  const auto frames = player.renderer->Frames();
+  ASSERT_EQ(from + recipe.frames - jump.targets.back(), frames.size());
+  for (size_t i = from; i < frames.size(); ++i) {
+    EXPECT_EQ(int(jump.targets.back() + i - from) % 32, MarkerFrame(frames[i].probes[0]) % 32) << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Movies, SourceJumps, ::testing::ValuesIn(Jumps()),
+                         [](const ::testing::TestParamInfo<Jump> &param) {
                            return std::string(param.param.name);
                          });
 

@@ -97,6 +97,18 @@ HRESULT TestVideoRenderer::DecideDrawTiming(IMediaSample *sample, REFERENCE_TIME
 }
 
 HRESULT TestVideoRenderer::DrawSample(IMediaSample *sample) {
+  Record(sample, &frames_);
+  return S_OK;
+}
+
+void TestVideoRenderer::OnPrerollSample(IMediaSample *sample) { Record(sample, &held_); }
+
+std::vector<DrawnFrame> TestVideoRenderer::Held() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return held_;
+}
+
+void TestVideoRenderer::Record(IMediaSample *sample, std::vector<DrawnFrame> *into) {
   DrawnFrame frame;
   frame.hasTime = SUCCEEDED(sample->GetTime(&frame.start, &frame.stop));
   frame.discontinuity = sample->IsDiscontinuity() == S_OK;
@@ -116,9 +128,8 @@ HRESULT TestVideoRenderer::DrawSample(IMediaSample *sample) {
       frame.probes.push_back({data[offset], data[offset + 1], data[offset + 2]});
     }
   }
-  frames_.push_back(std::move(frame));
+  into->push_back(std::move(frame));
   drawn_.notify_all();
-  return S_OK;
 }
 
 }  // namespace mediagraph_test

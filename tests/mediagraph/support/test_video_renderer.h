@@ -50,7 +50,11 @@ class TestVideoRenderer final : public CBaseVideoRenderer {
   // Waits until at least `count` frames have been drawn; false after `ms`.
   bool WaitForFrames(size_t count, int ms) const;
 
+  // The pictures a paused renderer was handed to hold (not drawn), as Frames.
+  std::vector<DrawnFrame> Held() const;
+
   HRESULT DrawSample(IMediaSample *sample) override;
+  void OnPrerollSample(IMediaSample *sample) override;
   // Draws late frames rather than dropping them: the tests count frames,
   // and a loaded machine (a sanitizer's) makes some late.
   HRESULT DecideDrawTiming(IMediaSample *sample, REFERENCE_TIME *start,
@@ -60,12 +64,14 @@ class TestVideoRenderer final : public CBaseVideoRenderer {
 
  private:
   explicit TestVideoRenderer(HRESULT *result);
+  void Record(IMediaSample *sample, std::vector<DrawnFrame> *into);
 
   mutable std::mutex lock_;
   mutable std::condition_variable drawn_;
   // --- guarded by lock_
   std::vector<Point> probes_;
   std::vector<DrawnFrame> frames_;
+  std::vector<DrawnFrame> held_;
   int width_ = 0, height_ = 0, stride_ = 0;
   int typesOffered_ = 0;
 };
