@@ -15,6 +15,7 @@
 
 #include "mediagraph/clock/system_clock.h"
 #include "platform/host/background_thread.h"
+#include "platform/host/exit_deadline.h"
 #include "platform/host/thread_name.h"
 
 namespace mediagraph {
@@ -59,8 +60,6 @@ Shared &State() {
   return *state;
 }
 
-// A call stuck inside OpenAL must not hang the exit; the device then stays open.
-constexpr auto kLongestCallAtExit = std::chrono::seconds(1);
 
 // How long the device stays open with nobody holding it. Opening it costs a
 // load milliseconds (the context's buffers are fresh memory), and a game
@@ -307,7 +306,8 @@ void AudioDevice::CloseForExit() {
   std::lock_guard<std::mutex> lock(state.mutex);
   state.closed.store(true);
   state.idleChanged.notify_all();
-  const auto giveUp = std::chrono::steady_clock::now() + kLongestCallAtExit;
+  // A call stuck inside OpenAL must not hang the exit; the device then stays open.
+  const auto giveUp = ExitDeadline();
   while (state.users.load() != 0) {
     if (std::chrono::steady_clock::now() > giveUp) return;
     std::this_thread::yield();

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "mediagraph/graph/filter_graph.h"
+#include "platform/host/exit_deadline.h"
 #include "platform/host/thread_name.h"
 
 namespace mediagraph {
@@ -42,7 +43,11 @@ Released &TheReleased() {
   return *released;
 }
 
-void AwaitAtExit() { AwaitReleasedGraphs(1000); }
+void AwaitAtExit() {
+  const auto left = ExitDeadline() - std::chrono::steady_clock::now();
+  AwaitReleasedGraphs(DWORD(std::max<int64_t>(
+      0, std::chrono::duration_cast<std::chrono::milliseconds>(left).count())));
+}
 
 }  // namespace
 
