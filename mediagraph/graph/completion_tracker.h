@@ -21,7 +21,7 @@ namespace mediagraph {
 // reports the generation the run was armed in, so that one still on its way
 // when a stop or seek disarms can be told from one of the next run.
 //
-// Threads: Arm and Disarm on the application thread (graph lock held), Complete
+// Threads: Arm and Disarm on the graph's worker (state lock held), Complete
 // from any thread. lock_ is a leaf.
 class CompletionTracker {
  public:

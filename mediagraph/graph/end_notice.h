@@ -29,7 +29,8 @@ namespace mediagraph {
 // generation its renderers were armed in and is due in that one only: one that
 // was on its way while a seek or stop disarmed never posts.
 //
-// Threads: Run, Pause and Cancel on the application thread; Due from any thread
+// Threads: Run and Pause on the graph's worker, Cancel there and on the
+// application's thread (a jump or stop asked); Due from any thread
 // (the one that delivered the last completion); the clock's advise wakes a
 // waiter thread of our own, started with the first wait. The post is made under
 // lock_, so once Cancel returns no notice of the old end can still come.

@@ -36,7 +36,7 @@
 // sample has been heard while running; like a renderer, again after a pause
 // and run at the end.
 //
-// Position queries on Seeking() take no lock that the application thread
+// Position queries on Seeking() take no lock that the graph's worker
 // holds while it waits for downstream, so a renderer may make them from its
 // streaming thread with its own locks held.
 #pragma once

@@ -72,7 +72,7 @@ class CMovieSourceFilter final : public CBaseFilter {
   STDMETHODIMP Pause() override;
   STDMETHODIMP Run(REFERENCE_TIME start) override;
 
-  // --- for the pin's IMediaSeeking (application thread)
+  // --- for the pin's IMediaSeeking (the graph's worker; queries any thread)
   REFERENCE_TIME Duration() const { return file->Duration(); }
   // Moves the current and stop positions (movie time, already checked by the
   // pin); restarts streaming when not stopped. A stop at or past the length

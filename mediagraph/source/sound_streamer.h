@@ -38,7 +38,7 @@
 //      +---- far off the clock -----------+
 //
 // Threads: Start, Stop, Pause, Run and SetVolume are called by the filter on
-// the application thread; the rest runs on the audio thread. The control
+// the graph's worker; the rest runs on the audio thread. The control
 // fields are guarded by mutex_; the thread's own bookkeeping is touched by the
 // audio thread only. Pause alone holds the source still itself, without
 // waking the thread.
@@ -250,7 +250,7 @@ class SoundStreamer {
   static constexpr int kLearningLooks = 250;
   int learning_ = kLearningLooks;  // close looks left to see a mix by (the device's timeline)
   int deviceRestarts_ = 0;         // the device's restarts when learning_ was last filled
-  // --- application thread, between Stop and Start
+  // --- the graph's worker, between Stop and Start
   bool carried_ = false;
   bool syncCarried_ = false;  // for the next thread: sync_ goes on
   REFERENCE_TIME carriedFrom_ = 0;

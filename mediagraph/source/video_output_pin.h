@@ -55,7 +55,7 @@ class CVideoOutputPin final : public CBasePin, public IMediaSeeking {
   // Bytes of one picture.
   LONG ImageSize() const { return imageSize; }
 
-  // --- IMediaSeeking (application thread)
+  // --- IMediaSeeking (setters on the graph's worker; queries any thread)
   STDMETHODIMP GetCapabilities(DWORD *capabilities) override;
   STDMETHODIMP CheckCapabilities(DWORD *capabilities) override;
   STDMETHODIMP IsFormatSupported(const GUID *format) override;
