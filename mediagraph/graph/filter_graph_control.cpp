@@ -20,11 +20,19 @@ void FilterGraph::PostLocked(const Command &command) {
   };
   switch (command.kind) {
     case Command::kSeek: {
-      // Replaces a queued jump (a stop position it set stays) and the load's cue.
+      // Replaces a queued jump and the load's cue; what the new one leaves
+      // as it is (the current or the stop position), the queued one still sets.
       Command merged = command;
+      const auto positioned = [](DWORD flags) {
+        return (flags & AM_SEEKING_PositioningBitsMask) != AM_SEEKING_NoPositioning;
+      };
       for (const Command &queued : queue_) {
-        if (queued.kind == Command::kSeek &&
-            (merged.stopFlags & AM_SEEKING_PositioningBitsMask) == AM_SEEKING_NoPositioning) {
+        if (queued.kind != Command::kSeek) continue;
+        if (!positioned(command.currentFlags) && positioned(queued.currentFlags)) {
+          merged.current = queued.current;
+          merged.currentFlags = queued.currentFlags;
+        }
+        if (!positioned(command.stopFlags) && positioned(queued.stopFlags)) {
           merged.stop = queued.stop;
           merged.stopFlags = queued.stopFlags;
         }

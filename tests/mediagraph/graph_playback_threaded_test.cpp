@@ -281,6 +281,16 @@ TEST_F(GraphPlayback, JumpsAskedAtOnceLandInOrder) {
     EXPECT_EQ(player->renderer->FrameCount(), 25u);
   }
   {
+    // A stop set at once after a jump keeps the jump.
+    auto player = Load(*plain, Plain());
+    ASSERT_EQ(player->position->put_CurrentPosition(0.4), S_OK);
+    ASSERT_EQ(player->position->put_StopTime(0.6), S_OK);
+    ASSERT_EQ(player->control->Run(), S_OK);
+    ASSERT_TRUE(player->WaitFor(EC_COMPLETE, kPatienceMs));
+    ExpectFramesInOrder(player->renderer->Frames(), 0, 5, 10);
+    EXPECT_EQ(player->renderer->FrameCount(), 5u);
+  }
+  {
     auto player = Load(*plain, Plain());
     ASSERT_EQ(player->control->Run(), S_OK);
     ASSERT_TRUE(player->renderer->WaitForFrames(6, kPatienceMs));
