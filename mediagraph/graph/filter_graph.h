@@ -296,6 +296,10 @@ class FilterGraph final : public IGraphBuilder,
 
   // --- application threads, lock_ held
   void PostLocked(const Command &command);
+  // Takes back the last command queued where it is of `kind`, the only one
+  // queued that changes the state, and the worker's graph is in `state`:
+  // asked at once, it and the one now asked cancel out.
+  bool TakeBackLastLocked(Command::Kind kind, FILTER_STATE state);
   // The worker has nothing queued or under way.
   bool SettledLocked() const { return queue_.empty() && !working_; }
   // Waits until it is: the calls that change filters or connections (a load,

@@ -61,20 +61,23 @@ void FilterGraph::PostLocked(const Command &command) {
 STDMETHODIMP FilterGraph::Run() {
   std::lock_guard<SpinningMutex> hold(lock_);
   if (asked_ == State_Running) return S_OK;
-  // A Pause the worker has not taken yet, of a graph it runs: both go.
-  if (!queue_.empty() && queue_.back().kind == Command::kPause &&
-      published_.state == State_Running) {
-    queue_.pop_back();
-    const bool more = std::any_of(queue_.begin(), queue_.end(), [](const Command &queued) {
-      return queued.kind == Command::kRun || queued.kind == Command::kPause ||
-             queued.kind == Command::kStop;
-    });
-    asked_ = State_Running;
-    if (!more) return S_OK;
-  }
   asked_ = State_Running;
+  // A Pause the worker has not taken yet, of a graph it runs: both go.
+  if (TakeBackLastLocked(Command::kPause, State_Running)) return S_OK;
   PostLocked({Command::kRun});
   return S_OK;
+}
+
+bool FilterGraph::TakeBackLastLocked(Command::Kind kind, FILTER_STATE state) {
+  if (queue_.empty() || queue_.back().kind != kind || published_.state != state) return false;
+  // Only where nothing else queued changes the state.
+  const auto changesState = [](const Command &queued) {
+    return queued.kind == Command::kRun || queued.kind == Command::kPause ||
+           queued.kind == Command::kStop;
+  };
+  if (std::count_if(queue_.begin(), queue_.end(), changesState) != 1) return false;
+  queue_.pop_back();
+  return true;
 }
 
 STDMETHODIMP FilterGraph::Pause() {
@@ -86,10 +89,7 @@ STDMETHODIMP FilterGraph::Pause() {
     const Published shown = published_;
     asked_ = State_Paused;
     // A Run the worker has not taken yet, of a graph it pauses: both go.
-    if (!queue_.empty() && queue_.back().kind == Command::kRun &&
-        published_.state == State_Paused) {
-      queue_.pop_back();
-    } else if (before != State_Paused) {
+    if (!TakeBackLastLocked(Command::kRun, State_Paused) && before != State_Paused) {
       PostLocked({Command::kPause});
     }
     if (!settled) return S_FALSE;
