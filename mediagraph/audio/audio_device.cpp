@@ -74,6 +74,23 @@ constexpr int kLooksToLearn = 100;
 // keep it awake.
 constexpr auto kPauseAfter = std::chrono::milliseconds(250);
 
+// Starts `run(argument)` on a thread of ordinary scheduling, whatever its
+// starter's: OpenAL's own threads, started there, take that policy. False when
+// no thread could be made.
+bool StartOrdinaryThread(void *(*run)(void *), void *argument, bool detached,
+                         pthread_t *thread) {
+  pthread_attr_t attributes;
+  if (pthread_attr_init(&attributes) != 0) return false;
+  sched_param ordinary{};
+  pthread_attr_setinheritsched(&attributes, PTHREAD_EXPLICIT_SCHED);
+  pthread_attr_setschedpolicy(&attributes, SCHED_OTHER);
+  pthread_attr_setschedparam(&attributes, &ordinary);
+  if (detached) pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+  const bool started = pthread_create(thread, &attributes, run, argument) == 0;
+  pthread_attr_destroy(&attributes);
+  return started;
+}
+
 void SetExitHandler(Shared &state, void (*handler)()) {
   if (state.exitHandlerSet) return;
   // Runs before OpenAL's own teardown, which comes with the unloading of
@@ -197,18 +214,9 @@ void AudioDevice::StartOpener() {
   // Before the thread: an exit while it opens waits for the open, then
   // closes the device, before OpenAL tears itself down.
   SetExitHandler(state, [] { CloseForExit(); });
-  pthread_attr_t attributes;
-  if (pthread_attr_init(&attributes) != 0) return;
-  // Ordinary scheduling, whatever its starter's: the device's mixing thread,
-  // started by the open, inherits it.
-  sched_param ordinary{};
-  pthread_attr_setinheritsched(&attributes, PTHREAD_EXPLICIT_SCHED);
-  pthread_attr_setschedpolicy(&attributes, SCHED_OTHER);
-  pthread_attr_setschedparam(&attributes, &ordinary);
-  pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+  // The device's mixing thread, started by the open, inherits its policy.
   pthread_t thread;
-  state.opening = pthread_create(&thread, &attributes, &AudioDevice::OpenAndWatch, nullptr) == 0;
-  pthread_attr_destroy(&attributes);
+  state.opening = StartOrdinaryThread(&AudioDevice::OpenAndWatch, nullptr, true, &thread);
 }
 
 void *AudioDevice::OpenAndWatch(void *) {
@@ -368,18 +376,8 @@ void AudioDevice::Mixing(bool starts) {
   if (resumeDevice_ == nullptr || state.closed.load()) return;
   // The resume starts the device's mixing thread, which takes the policy of
   // the thread that starts it: an ordinary one.
-  pthread_attr_t attributes;
   pthread_t thread;
-  bool resumed = false;
-  if (pthread_attr_init(&attributes) == 0) {
-    sched_param ordinary{};
-    pthread_attr_setinheritsched(&attributes, PTHREAD_EXPLICIT_SCHED);
-    pthread_attr_setschedpolicy(&attributes, SCHED_OTHER);
-    pthread_attr_setschedparam(&attributes, &ordinary);
-    resumed = pthread_create(&thread, &attributes, &AudioDevice::Resume, this) == 0;
-    pthread_attr_destroy(&attributes);
-  }
-  if (resumed) {
+  if (StartOrdinaryThread(&AudioDevice::Resume, this, false, &thread)) {
     pthread_join(thread, nullptr);
   } else {
     resumeDevice_(device_);  // mixing on this thread's policy beats silence

@@ -237,15 +237,17 @@ int64_t MovieFile::ScanPictureEnd() {
     }
     const int64_t stamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
     if (packet->stream_index == videoIndex_ && stamp != AV_NOPTS_VALUE) {
-      const int64_t length = packet->duration > 0 ? ToReferenceTime(picture, packet->duration)
-                                                  : frameDuration_;
-      end = std::max(end, ToMovieTime(picture, stamp) + length);
+      end = std::max(end, ToMovieTime(picture, stamp) + PictureLength(packet.get()));
     }
     av_packet_unref(packet.get());
   }
   // The streams start from the beginning again (the first load reads on).
   if (!SeekNear(0)) return -1;
   return whole ? end : -1;
+}
+
+int64_t MovieFile::PictureLength(const AVPacket *packet) const {
+  return packet->duration > 0 ? ToReferenceTime(VideoStream(), packet->duration) : frameDuration_;
 }
 
 void MovieFile::ExtendDuration(int64_t end) {

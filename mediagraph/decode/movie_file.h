@@ -46,6 +46,9 @@ class MovieFile {
   void ExtendDuration(int64_t end);
   // Nominal time of one picture in 100 ns units, from the stream's frame rate.
   int64_t FrameDuration() const { return frameDuration_; }
+  // How long a picture packet lasts in 100 ns units: its own duration, or the
+  // nominal one where it has none.
+  int64_t PictureLength(const AVPacket *packet) const;
   // Movie time at which the sound ends by the container's own account, where
   // that can be trusted (it records each stream's length, and the sound's ends
   // with the picture's); INT64_MAX otherwise. Encoders pad the last frame of

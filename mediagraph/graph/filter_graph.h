@@ -346,12 +346,17 @@ class FilterGraph final : public IGraphBuilder,
   void Uncue();
   // Every filter has finished pausing (waits for none).
   bool Cued() const;
-  // Runs the filters from now on: the start of a run.
-  HRESULT StartRun();
+  // Runs the filters from now on: the start of a run. Refused, the graph is
+  // left paused with the failure for GetState.
+  void StartRun();
   // Starts counting the renderers' completions for a new run.
   void ArmCompletion();
   // Forgets completions of the segment that ends, and one already queued.
   void TakeBackCompletion();
+  // Forgets a notice of the end waiting for its time, and one already queued.
+  // Any thread: the application's when it asks a stop or a jump, the worker's
+  // when it makes them.
+  void ForgetEnd();
   // The video renderer's seeking interface (position pass-through), kept in
   // target_ for the queries.
   ComPtr<IMediaSeeking> FindSeekingTarget();

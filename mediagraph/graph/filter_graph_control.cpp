@@ -81,7 +81,6 @@ bool FilterGraph::TakeBackLastLocked(Command::Kind kind, FILTER_STATE state) {
 }
 
 STDMETHODIMP FilterGraph::Pause() {
-  std::vector<ComPtr<IBaseFilter>> filters;
   {
     std::lock_guard<SpinningMutex> hold(lock_);
     const bool settled = SettledLocked();
@@ -101,23 +100,13 @@ STDMETHODIMP FilterGraph::Pause() {
     }
   }
   // Paused or cued already: complete once every filter has its picture.
-  {
-    std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
-    filters = StateOrder();
-  }
-  for (const auto &filter : filters) {
-    FILTER_STATE state = State_Stopped;
-    if (filter->GetState(0, &state) != S_OK) return S_FALSE;
-  }
-  return S_OK;
+  std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
+  return Cued() ? S_OK : S_FALSE;
 }
 
 STDMETHODIMP FilterGraph::Stop() {
+  ForgetEnd();  // the end of what played is no news once the game stopped
   std::lock_guard<SpinningMutex> hold(lock_);
-  // The completion of the segment that ends is no news once the game stopped.
-  endNotice_.Cancel();
-  while (events_.Retract(EC_COMPLETE)) {
-  }
   if (asked_ == State_Stopped && SettledLocked() && published_.runFailure == S_OK) return S_OK;
   asked_ = State_Stopped;
   jumping_ = false;

@@ -184,12 +184,7 @@ STDMETHODIMP FilterGraph::SetPositions(LONGLONG *current, DWORD currentFlags, LO
   if ((stopFlags & AM_SEEKING_ReturnTime) && stop != nullptr) {
     *stop = std::max(command.current, command.stop);
   }
-  if (currentHow != AM_SEEKING_NoPositioning) {
-    // The completion of the segment left is no news any more.
-    endNotice_.Cancel();
-    while (events_.Retract(EC_COMPLETE)) {
-    }
-  }
+  if (currentHow != AM_SEEKING_NoPositioning) ForgetEnd();  // of the segment left
   std::lock_guard<SpinningMutex> hold(lock_);
   if (currentHow != AM_SEEKING_NoPositioning) {
     jumping_ = true;

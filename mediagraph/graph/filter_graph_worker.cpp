@@ -118,14 +118,18 @@ void FilterGraph::ArmCompletion() {
   }
 }
 
-void FilterGraph::TakeBackCompletion() {
-  completion_.Disarm();
+void FilterGraph::ForgetEnd() {
   endNotice_.Cancel();
   while (events_.Retract(EC_COMPLETE)) {
   }
 }
 
-HRESULT FilterGraph::StartRun() {
+void FilterGraph::TakeBackCompletion() {
+  completion_.Disarm();
+  ForgetEnd();
+}
+
+void FilterGraph::StartRun() {
   startPending_ = false;
   if (armOnRun_) ArmCompletion();
   const REFERENCE_TIME now = Now();
@@ -143,11 +147,12 @@ HRESULT FilterGraph::StartRun() {
   const HRESULT hr = RunFilters(start);
   if (FAILED(hr)) {
     PauseFilters();
-    return hr;
+    state_ = State_Paused;
+    runFailure_ = hr;
+    return;
   }
   startTime_ = start;
   endNotice_.Run(clock_.get(), start);
-  return S_OK;
 }
 
 void FilterGraph::DoRun() {
@@ -172,11 +177,7 @@ void FilterGraph::DoRun() {
   state_ = State_Running;
   if (heldPicture_ || Cued()) {
     // Nothing to wait for (a resume with its picture held): the run starts now.
-    const HRESULT hr = StartRun();
-    if (FAILED(hr)) {
-      state_ = State_Paused;
-      runFailure_ = hr;
-    }
+    StartRun();
     return;
   }
   // The first picture is still being decoded: the run starts when it is in,
@@ -363,37 +364,30 @@ FilterGraph::Command FilterGraph::NextCommand() {
       }
     }
     StartWait wait;
+    bool pending = false;
     {
       std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
       if (state_ == State_Stopped && !cued_ && source_) {
         Cue();
         Publish();
       }
-      if (startPending_) {
-        wait = {StateOrder(), source_, startAsked_};
-      }
+      pending = startPending_;
+      if (pending) wait = {StateOrder(), source_, startAsked_};
     }
-    if (wait.began == std::chrono::steady_clock::time_point()) {
-      // Nothing to do until asked: the worker sleeps.
+    {
       std::unique_lock<SpinningMutex> hold(lock_);
       working_ = false;
       settled_.notify_all();
-      queued_.wait(hold, [this] { return !queue_.empty(); });
-      continue;
-    }
-    {
-      std::lock_guard<SpinningMutex> hold(lock_);
-      working_ = false;
-      settled_.notify_all();
+      if (!pending) {
+        // Nothing to do until asked: the worker sleeps.
+        queued_.wait(hold, [this] { return !queue_.empty(); });
+        continue;
+      }
     }
     if (!AwaitStartable(wait)) continue;
     std::lock_guard<SpinningRecursiveMutex> hold(stateLock_);
     if (!startPending_) continue;
-    const HRESULT hr = StartRun();
-    if (FAILED(hr)) {
-      state_ = State_Paused;
-      runFailure_ = hr;
-    }
+    StartRun();
     Publish();
   }
 }

@@ -1,8 +1,7 @@
 #include "mediagraph/source/packet_reader.h"
 
-#include <system_error>
-
 #include <algorithm>
+#include <system_error>
 #include <utility>
 
 #include "platform/host/background_thread.h"
@@ -18,7 +17,6 @@ void PacketReader::Start(MovieFile *file, PacketBuffer *buffer) {
     buffer->PushEnd();  // nothing is read: the streams end at once
   }
 }
-
 
 namespace {
 
@@ -73,9 +71,7 @@ void PacketReader::Read(MovieFile *file, PacketBuffer *buffer) {
                                             ? PacketBuffer::kVideo
                                             : PacketBuffer::kAudio;
     if (stream == PacketBuffer::kVideo && packet->pts != AV_NOPTS_VALUE) {
-      const int64_t length = packet->duration > 0
-                                 ? MovieFile::ToReferenceTime(picture, packet->duration)
-                                 : file->FrameDuration();
+      const int64_t length = file->PictureLength(packet.get());
       const int64_t at = file->ToMovieTime(picture, packet->pts);
       pictureStart = std::min(pictureStart, at);
       pictureEnd = std::max(pictureEnd, at + length);
