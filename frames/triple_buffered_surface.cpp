@@ -1,7 +1,6 @@
 #include "frames/triple_buffered_surface.h"
 
 #include <chrono>
-
 #include <cstddef>
 #include <cstring>
 #include <system_error>

@@ -1,7 +1,8 @@
 // The movie table, the twelve exports, the five that tell and set where the
-// movie is and the load that does not end the process. A game may load on a worker thread while its main thread plays
-// other movies, so the table has a lock of its own; each movie is driven by
-// one thread at a time, and its record by no lock.
+// movie is and the load that does not end the process. A game may load on a
+// worker thread while its main thread plays other movies, so the table has a
+// lock of its own; each movie is driven by one thread at a time, and its
+// record by no lock.
 #include "movie/cinelink.h"
 
 #include <SDL.h>
